@@ -1,0 +1,97 @@
+#pragma once
+// The position record: a plain, fixed-size, bytewise-copyable struct that a
+// search thread walks the tree on. Make/unmake keep every redundant field in
+// step; the per-ply records hold the state that unmake reads back.
+
+#include <string>
+#include <type_traits>
+
+#include "board/types.h"
+
+constexpr int MAX_PLY = 127;
+constexpr int PLY_RECORDS = 129;
+constexpr int KEY_HISTORY_SIZE = 1024;
+constexpr int MOVE_BUFFER_SIZE = 8192;
+
+struct plyState {
+  combEval savedMaterial[2];
+  combEval savedPst[2];
+  u64 savedKey;
+  chessMove* listEnd;
+  chessMove* cursor;
+  chessMove* quietStart;
+  chessMove* captureEnd;
+  chessMove* listStart;
+  chessMove currentMove;
+  chessMove hashMove;
+  chessMove killer1;
+  chessMove killer2;
+  chessMove counterReply;
+  chessMove bestMove;
+  u64 movable;
+  i16 staticEval;
+  u32 savedHalfMoves;
+  i16 savedPhase;
+  u8 captured;
+  u8 epSquare;
+  u8 castleRights;
+  u8 stage;
+  u8 inCheck;
+};
+
+struct board {
+  u8 pieceOn[64];
+  u64 hashKey;
+  u64 pieceBB[14];
+  u8 sideToMove;
+  combEval material[2];
+  combEval pstSum[2];
+  i16 phase;
+  i16* contHistory2;
+  i16* contHistory1;
+  u64 nodes;
+  u64 qNodes;
+  u64 tbHits;
+  i16 keyCount;
+  i16 halfMoves;
+  u16 bestMoveChanges;
+  i16 rootScore;
+  u16 rootDepth;
+  u8 rootDepthComplete;
+  i32 nodesToClockCheck;
+  u8 pvLast;
+  u8 selDepth;
+  u64 keyHistory[KEY_HISTORY_SIZE];
+  plyState plies[PLY_RECORDS];
+  i16 history[12][64];
+  chessMove counterMove[12][64];
+};
+
+static_assert(std::is_trivially_copyable_v<board>, "board must be copyable as one block");
+static_assert(std::is_standard_layout_v<board>);
+
+// The command thread's position and the move buffer its copies ("perft",
+// "rtest", "position") generate into.
+extern board currentBoard;
+extern chessMove commandMoveBuffer[MOVE_BUFFER_SIZE];
+
+// Fills `b` from FEN text; tolerant of missing trailing fields. Returns false
+// (and leaves `b` unchanged) when the text lacks a usable placement and side.
+bool setFromFen(const std::string& text, board& b);
+
+// 17-line diagram, as printed by "showboard" and the perft commands.
+std::string boardDiagram(const board& b);
+
+// Is the king of `side` attacked on this board?
+bool kingAttacked(const board& b, int side);
+
+// Square of the king of `side`; a valid square (0) stands in when it is missing.
+inline int kingSquare(const board& b, int side) {
+  u64 k = b.pieceBB[WHITE_KING + side];
+  return k ? lsb(k) : 0;
+}
+
+inline u64 occupancy(const board& b) { return b.pieceBB[0] | b.pieceBB[1]; }
+
+// The fields a freshly built search or tuning thread starts from.
+void resetThreadBoard(board& b);

@@ -1,0 +1,3 @@
+#pragma once
+// Search thread pool (filled in with the playing engine).
+void resizePool(int n);

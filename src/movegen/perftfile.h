@@ -1,0 +1,3 @@
+#pragma once
+// Perft check against the reference file ("rtest").
+bool perftFileCheck();

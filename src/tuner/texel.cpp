@@ -1,0 +1,2 @@
+#include "tuner/texel.h"
+void texelCommand() {}

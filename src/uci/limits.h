@@ -1,0 +1,40 @@
+#pragma once
+// Search limits of the current "go", the time budgets derived from them and
+// the one-byte flags through which the command thread steers a running search.
+// Flags are relaxed atomics: plain byte moves on x86-64, but no data race.
+
+#include <atomic>
+
+#include "board/types.h"
+
+struct searchLimits {
+  i32 clock[2] = {900000, 900000};
+  i32 increment[2] = {0, 0};
+  i32 movesToGo = 30;
+  u8 movesToGoGiven = 0;
+  i32 depthLimit = 0;
+  i32 mate = 0;
+  u64 nodes = 0;
+  i32 moveTime = 0;
+};
+
+extern searchLimits limits;
+
+extern std::atomic<u8> stopFlag;
+extern std::atomic<u8> pondering;
+extern std::atomic<u8> searchFinished;
+extern std::atomic<u8> infiniteMode;
+
+extern std::atomic<i64> searchStartMs;
+extern std::atomic<i32> softTime;
+extern std::atomic<i32> hardTime;
+extern float elapsedScale;
+extern float incFactor;
+extern i32 clockCheckInterval;
+extern i32 gamePlyCount;
+extern u8 newGame;
+
+// Monotonic clock in whole milliseconds.
+i64 nowMs();
+// High-resolution counter in nanoseconds (perft timing).
+i64 nowNs();
