@@ -1,0 +1,18 @@
+#pragma once
+// Move generators over the ply's move list. Every generator writes from `out`
+// onwards and ends by storing one past its last move as listEnd of `ply` and
+// listStart of `ply + 1`.
+
+#include "board/board.h"
+
+void generateCaptures(u8 ply, chessMove* out, board& b);
+void generateQuiets(u8 ply, chessMove* out, board& b);
+void generateEvasions(u8 ply, chessMove* out, board& b);
+void generateQuiesceCaptures(u8 ply, chessMove* out, board& b);
+void generateRecaptures(u8 ply, chessMove* out, board& b);
+// Legality of a move from a pseudo-legal list of a ply not in check.
+bool isLegal(chessMove m, const board& b, u8 ply);
+// Exactly the legal moves of the ply; also sets the ply's inCheck.
+void generateLegal(u8 ply, chessMove* out, board& b);
+// Number of legal moves (perft's last ply); leaves the pseudo-legal list in place.
+unsigned countLegal(u8 ply, chessMove* out, board& b);

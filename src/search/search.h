@@ -1,0 +1,15 @@
+#pragma once
+// Alpha-beta search, quiescence search and the exchange tests.
+
+#include "board/board.h"
+
+constexpr int MATE_SCORE = 32000;
+constexpr int MATE_BAND = 31872;
+constexpr i16 NO_EVAL = -32767;
+
+i16 alphaBeta(u8 ply, i32 depth, i16 alpha, i16 beta, board& b);
+i16 quiescence(u8 ply, i32 depth, i16 alpha, i16 beta, board& b);
+bool seeNonNegative(const board& b, chessMove m);
+bool seeAtLeast(const board& b, chessMove m, int threshold);
+// Can a remembered move (hash move, killer, counter move) be played here?
+bool isPseudoLegal(chessMove m, const board& b, u8 ply);
