@@ -44,7 +44,7 @@ bool setFromFen(const std::string& input, board& b) {
       start = i + 1;
     }
   // Without placement and side there is nothing sound to set up.
-  if (fields.size() < 2) return false;
+  if (fields.size() < 2 || fields[0].empty()) return false;
   if (fields.size() == 2) fields.push_back("-");
   if (fields.size() == 3) fields.push_back("-");
   if (fields.size() == 4) fields.push_back("0");

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "testutil.h"
+
+namespace {
+const std::string BANNER = "Dravlin 2.210 NOP\nby Quellmark\n\nenter 'help' to see the commands\n";
+
+std::string startDiagram() {
+  const std::string border = "+---+---+---+---+---+---+---+---+\n";
+  const std::string empty = "|   |   |   |   |   |   |   |   |\n";
+  return border + "| r | n | b | q | k | b | n | r |\n" + border + "| p | p | p | p | p | p | p | p |\n" + border +
+         empty + border + empty + border + empty + border + empty + border + "| P | P | P | P | P | P | P | P |\n" +
+         border + "| R | N | B | Q | K | B | N | R |\n" + border;
+}
+}  // namespace
+
+TEST(CommandLoop, ShowboardFromStdinAndAsArgument) {
+  EXPECT_EQ(runEngineWith("showboard\n"), BANNER + startDiagram());
+  // One-shot: the arguments are one command line; stdin is never read.
+  EXPECT_EQ(runEngineWith("showboard\nshowboard\n", "showboard"), BANNER + startDiagram());
+}
+
+TEST(CommandLoop, HelpAndUnknownWords) {
+  const std::string help =
+      "supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'\n"
+      "other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current "
+      "board\n";
+  EXPECT_EQ(runEngineWith("", "help"), BANNER + help);
+  EXPECT_EQ(runEngineWith("\n   \nevil\nEvil\nQUIT\nisready\nquit\nisready\n"),
+            BANNER + "Unknown command\nUnknown command\nUnknown command\nUnknown command\nreadyok\n");
+}
+
+TEST(CommandLoop, EndOfInputIsQuit) {
+  EXPECT_EQ(runEngineWith("isready"), BANNER + "readyok\n");
+  EXPECT_EQ(runEngineWith(""), BANNER);
+}
+
+TEST(CommandLoop, MalformedPositionKeepsTheEngineUsable) {
+  std::string out = runEngineWith(
+      "position fen\nposition fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNRRRRRRR9/9/// w KQkq zz 99999999999 x\n"
+      "position fen 9/9/9/9/9/9/9/9/9/9/9 b\nposition startpos\nposition\nposition banana\nshowboard\nisready\n");
+  EXPECT_EQ(out, BANNER + startDiagram() + "readyok\n");
+}
