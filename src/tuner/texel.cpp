@@ -1,2 +1,223 @@
 #include "tuner/texel.h"
-void texelCommand() {}
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "board/attacks.h"
+#include "eval/eval.h"
+#include "search/tt.h"
+#include "uci/options.h"
+#include "uci/output.h"
+
+std::vector<tuningEntry> tuningData;
+std::vector<std::unique_ptr<texelWorker>> tuningPool;
+std::vector<tuningParam> tuningParams;
+
+namespace {
+
+constexpr const char* TUNING_FILE = "lichess-good.epd";
+
+std::string formatDouble(double v) {
+  std::ostringstream s;
+  s << v;
+  return s.str();
+}
+
+}  // namespace
+
+double winProbability(int whiteScore) {
+  return 1.0 / (1.0 + std::pow(10.0, -TEXEL_K * whiteScore / TEXEL_DIVISOR));
+}
+
+// ---- tuning threads ---------------------------------------------------------
+
+texelWorker::texelWorker(u64 i) : index(i) {
+  resetThreadBoard(threadBoard);
+  thread = std::thread(&texelWorker::loop, this);
+  waitIdle();
+}
+
+texelWorker::~texelWorker() {
+  // A thread still summing would overwrite the quit hand-over on its way back.
+  waitIdle();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    quit = 1;
+    busy = 1;
+  }
+  wake.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
+void texelWorker::loop() {
+  outLine("Lets go");
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex);
+    busy = 0;
+    wake.notify_all();
+    wake.wait(lock, [this] { return busy != 0; });
+    if (quit) return;
+    lock.unlock();
+    sumErrors();
+  }
+}
+
+void texelWorker::startWork() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    busy = 1;
+  }
+  wake.notify_all();
+}
+
+void texelWorker::waitIdle() {
+  std::unique_lock<std::mutex> lock(mutex);
+  wake.wait(lock, [this] { return busy == 0; });
+}
+
+void texelWorker::sumErrors() {
+  double sum = 0.0;
+  for (const tuningEntry& e : entries) {
+    // The loader only keeps text the FEN reader accepts.
+    setFromFen(e.fen, *boardPtr);
+    int score = evaluate(*boardPtr);
+    if (boardPtr->sideToMove != WHITE) score = -score;
+    double diff = e.result - winProbability(score);
+    sum += diff * diff;
+  }
+  error = sum;
+}
+
+void startTuningThreads() {
+  stopTuningThreads();
+  while (tuningPool.size() < TUNING_THREADS) tuningPool.push_back(std::make_unique<texelWorker>(tuningPool.size()));
+
+  // Fixed contiguous shares; the last thread also takes the remainder.
+  const size_t n = tuningData.size();
+  const size_t chunk = n / TUNING_THREADS;
+  for (size_t i = 0; i < TUNING_THREADS; ++i) {
+    size_t from = chunk * i;
+    size_t to = i + 1 == TUNING_THREADS ? n : from + chunk;
+    tuningPool[i]->entries.assign(tuningData.begin() + from, tuningData.begin() + to);
+  }
+}
+
+void stopTuningThreads() {
+  for (auto& w : tuningPool) w->waitIdle();
+  while (!tuningPool.empty()) tuningPool.pop_back();
+}
+
+double meanError() {
+  size_t n = 0;
+  for (auto& w : tuningPool) {
+    n += w->entries.size();
+    w->startWork();
+  }
+  double sum = 0.0;
+  for (auto& w : tuningPool) {
+    w->waitIdle();
+    sum += w->error;
+  }
+  return n ? sum / double(n) : 0.0;
+}
+
+// ---- loading ----------------------------------------------------------------
+
+int loadTuningData(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) {
+    outText("There seems to be a problem with the tuning file. tuning not executed\n");
+    return 9;
+  }
+  auto scratch = std::make_unique<board>();
+  u64 skipped = 0;
+  std::string line, word;
+  std::vector<std::string> words;
+  while (std::getline(file, line)) {
+    words.clear();
+    std::istringstream split(line);
+    while (split >> word) words.push_back(word);
+
+    size_t c9 = 0;
+    while (c9 < words.size() && words[c9] != "c9") ++c9;
+    // No label, or a label with no result after it: nothing to learn from.
+    if (c9 + 1 >= words.size()) {
+      if (!words.empty()) ++skipped;
+      continue;
+    }
+    tuningEntry entry;
+    for (size_t i = 0; i < c9; ++i) entry.fen += words[i] + " ";
+    // The result sits in quotation marks; the opening one is skipped.
+    std::string result = words[c9 + 1].substr(1, 3);
+    entry.result = result == "1-0" ? 1.0 : result == "1/2" ? 0.5 : 0.0;
+
+    *scratch = board{};
+    if (!setFromFen(entry.fen, *scratch)) {
+      ++skipped;
+      continue;
+    }
+    tuningData.push_back(std::move(entry));
+  }
+  if (skipped) outLine("Skipped " + std::to_string(skipped) + " unusable lines of the tuning file");
+  if (tuningData.empty()) {
+    outText("There are no usable positions in the tuning file. tuning not executed\n");
+    return 9;
+  }
+  return 0;
+}
+
+int loadTuningData() { return loadTuningData(TUNING_FILE); }
+
+// ---- descent driver ---------------------------------------------------------
+
+void printParams(const std::vector<tuningParam>& params) {
+  for (const tuningParam& p : params) outLine(p.name + " = " + std::to_string(*p.value) + ";");
+}
+
+void minimiseError(std::vector<tuningParam>& params, const std::function<double()>& error) {
+  double best = error();
+  outLine("Starting error " + formatDouble(best));
+  int pass = 0;
+  bool improved;
+  do {
+    improved = false;
+    for (tuningParam& p : params) {
+      const int original = *p.value;
+      bool kept = false;
+      for (int step : {1, -1}) {
+        *p.value = original + step;
+        double e = error();
+        if (e < best) {
+          best = e;
+          kept = true;
+          break;
+        }
+      }
+      if (kept)
+        improved = true;
+      else
+        *p.value = original;
+    }
+    ++pass;
+    outLine("");
+    outLine(" Improving: " + std::to_string(pass));
+  } while (improved);
+  double e = error();
+  outLine("Ending error " + formatDouble(e) + " Minimum error " + formatDouble(best));
+}
+
+void minimiseError() { minimiseError(tuningParams, meanError); }
+
+void texelCommand() {
+  initAttackTables();
+  initKeys();
+  hashResize(hashMegabytes);
+  if (loadTuningData() != 0) return;
+  startTuningThreads();
+  outLine("Starting texel tuning....");
+  tuningParams.clear();
+  printParams(tuningParams);
+  minimiseError();
+  printParams(tuningParams);
+}

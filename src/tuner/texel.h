@@ -1,3 +1,90 @@
 #pragma once
-// The "texel" command: load labelled positions and measure the evaluation error.
+// The "texel" command: measure how well the static evaluation predicts game
+// results over a file of labelled positions, with the work spread over a
+// fixed pool of tuning threads.
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/board.h"
+
+constexpr int TUNING_THREADS = 24;
+constexpr double TEXEL_K = 1.83;
+constexpr double TEXEL_DIVISOR = 400.0;
+
+struct tuningEntry {
+  std::string fen;  // FEN words of the line, each followed by one blank
+  double result;    // from White's view: 1 won, 0.5 drawn, 0 lost
+};
+
+// Every labelled position read so far, in file order; each "texel" appends.
+extern std::vector<tuningEntry> tuningData;
+
+class texelWorker {
+ public:
+  explicit texelWorker(u64 index);
+  virtual ~texelWorker();
+  texelWorker(const texelWorker&) = delete;
+  texelWorker& operator=(const texelWorker&) = delete;
+
+  // Sum of squared errors over `entries`, stored in `error`.
+  virtual void sumErrors();
+
+  // Hand-over with the command thread.
+  void startWork();
+  void waitIdle();
+
+  u64 index;
+  std::vector<tuningEntry> entries;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::thread thread;
+  u8 quit = 0;  // guarded by mutex
+  u8 busy = 1;  // guarded by mutex
+  double error = 0.0;
+  board threadBoard{};
+  board* boardPtr = &threadBoard;
+
+ private:
+  void loop();
+};
+
+extern std::vector<std::unique_ptr<texelWorker>> tuningPool;
+
+// A tunable evaluation weight: the descent driver nudges *value by one.
+struct tuningParam {
+  std::string name;
+  int* value;
+};
+extern std::vector<tuningParam> tuningParams;
+
+// Expected score of White for a White-view evaluation.
+double winProbability(int whiteScore);
+
+// Reads "lichess-good.epd" from the working directory (or `path`) and
+// appends its labelled positions. 0 on success, 9 when nothing can be used.
+int loadTuningData();
+int loadTuningData(const std::string& path);
+
+// (Re)builds the pool and hands every thread its contiguous share.
+void startTuningThreads();
+// Ends and joins every tuning thread.
+void stopTuningThreads();
+
+// Mean squared error over all of tuningData, using every tuning thread.
+double meanError();
+
+// Coordinate descent over `params` against `error`, printing its report.
+void minimiseError(std::vector<tuningParam>& params, const std::function<double()>& error);
+void minimiseError();
+
+// The parameter list as source text; nothing for an empty list.
+void printParams(const std::vector<tuningParam>& params);
+
+// The whole "texel" command.
 void texelCommand();
