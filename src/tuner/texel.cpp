@@ -1,8 +1,10 @@
 #include "tuner/texel.h"
 
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "board/attacks.h"
 #include "eval/eval.h"
@@ -132,24 +134,33 @@ int loadTuningData(const std::string& path) {
   }
   auto scratch = std::make_unique<board>();
   u64 skipped = 0;
-  std::string line, word;
-  std::vector<std::string> words;
+  std::string line;
+  // Words are kept as spans of the line, so a huge line is not copied again.
+  std::vector<std::pair<size_t, size_t>> words;
   while (std::getline(file, line)) {
     words.clear();
-    std::istringstream split(line);
-    while (split >> word) words.push_back(word);
+    for (size_t i = 0; i < line.size();) {
+      while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+      size_t start = i;
+      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+      if (i > start) words.emplace_back(start, i - start);
+    }
+    auto word = [&](size_t k) { return std::string_view(line).substr(words[k].first, words[k].second); };
 
     size_t c9 = 0;
-    while (c9 < words.size() && words[c9] != "c9") ++c9;
+    while (c9 < words.size() && word(c9) != "c9") ++c9;
     // No label, or a label with no result after it: nothing to learn from.
     if (c9 + 1 >= words.size()) {
       if (!words.empty()) ++skipped;
       continue;
     }
     tuningEntry entry;
-    for (size_t i = 0; i < c9; ++i) entry.fen += words[i] + " ";
+    for (size_t i = 0; i < c9; ++i) {
+      entry.fen += word(i);
+      entry.fen += ' ';
+    }
     // The result sits in quotation marks; the opening one is skipped.
-    std::string result = words[c9 + 1].substr(1, 3);
+    std::string_view result = word(c9 + 1).substr(1, 3);
     entry.result = result == "1-0" ? 1.0 : result == "1/2" ? 0.5 : 0.0;
 
     *scratch = board{};

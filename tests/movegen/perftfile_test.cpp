@@ -110,6 +110,7 @@ TEST(PerftFile, CountsAreComparedLineByLine) {
 
 TEST(PerftFile, LeavesTheGameAloneAndEmptiesTheTable) {
   ensureTables();
+  auto original = std::make_unique<board>(currentBoard);
   setFromFen("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", currentBoard);
   auto saved = std::make_unique<unsigned char[]>(sizeof(board));
   std::memcpy(saved.get(), &currentBoard, sizeof(board));
@@ -124,6 +125,7 @@ TEST(PerftFile, LeavesTheGameAloneAndEmptiesTheTable) {
   EXPECT_EQ(std::memcmp(saved.get(), &currentBoard, sizeof(board)), 0);
   EXPECT_EQ(hashProbe(key), 0u);
   EXPECT_EQ((hashMask + 1) * sizeof(hashBucket), u64(128) << 20);
+  currentBoard = *original;
 }
 
 TEST(PerftFile, ProjectReferenceFilePasses) {
