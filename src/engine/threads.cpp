@@ -1,2 +1,212 @@
 #include "engine/threads.h"
-void resizePool(int) {}
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "board/attacks.h"
+#include "engine/report.h"
+#include "engine/root.h"
+#include "movegen/makemove.h"
+#include "search/search.h"
+#include "search/tt.h"
+#include "uci/limits.h"
+#include "uci/output.h"
+
+std::vector<worker*> threadPool;
+std::atomic<i32> deepestDepth{0};
+std::atomic<i64> elapsedMs{0};
+std::atomic<u64> totalTbHits{0};
+
+namespace {
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
+}
+
+worker::worker(u32 index) : threadIndex(index), brd{}, boardPtr(&brd) {
+  std::memset(moveBuffer, 0, sizeof moveBuffer);
+  std::memset(pairHistory2, 0, sizeof pairHistory2);
+  std::memset(pairHistory1, 0, sizeof pairHistory1);
+  resetThreadBoard(brd);
+  brd.plies[0].listStart = moveBuffer;
+  brd.contHistory2 = pairHistory2;
+  brd.contHistory1 = pairHistory1;
+  // The loop calls search() only after start(), which comes after every
+  // constructor has finished.
+  thread = std::thread(&worker::threadLoop, this);
+  waitIdle(*this);
+}
+
+worker::~worker() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    quit = 1;
+  }
+  start(*this);
+  if (thread.joinable()) thread.join();
+}
+
+void worker::search() { rootSearch(*this); }
+
+void worker::threadLoop() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    busy = 0;
+    wake.notify_all();
+    wake.wait(lock, [this] { return busy != 0; });
+    if (quit) return;
+    lock.unlock();
+    search();
+    lock.lock();
+  }
+}
+
+boss::boss() : worker(0) {}
+boss::~boss() = default;
+
+void start(worker& w) {
+  std::lock_guard<std::mutex> lock(w.mutex);
+  w.busy = 1;
+  w.wake.notify_all();
+}
+
+void waitIdle(worker& w) {
+  std::unique_lock<std::mutex> lock(w.mutex);
+  w.wake.wait(lock, [&w] { return w.busy == 0; });
+}
+
+namespace {
+
+// The reply must be playable after `best`; the search's ply-1 slot can come
+// from another root move's subtree.
+bool replyFits(board& b, chessMove best, chessMove& reply) {
+  if ((best & MOVE_MASK) == 0 || (reply & MOVE_MASK) == 0) return false;
+  const int us = b.sideToMove;
+  makeMove(b, 0, best);
+  bool fits = false;
+  if (!kingAttacked(b, us)) {
+    const chessMove m = (reply & MOVE_MASK) | (u32(b.pieceOn[moveFrom(reply) & 63]) << 24);
+    fits = pvMoveFits(m, b, 1);
+    if (fits) {
+      makeMove(b, 1, m);
+      fits = !kingAttacked(b, us ^ 1);
+      unmakeMove(b, 1, m);
+    }
+  }
+  unmakeMove(b, 0, best);
+  return fits;
+}
+
+}  // namespace
+
+void boss::search() {
+  savedBest = savedPonder = 0;
+  for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
+  rootSearch(*this);
+  searchFinished.store(1, relaxed);
+  if (!stopFlag.load(relaxed)) {
+    while ((pondering.load(relaxed) || infiniteMode.load(relaxed)) && !stopFlag.load(relaxed))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stopFlag.store(1, relaxed);
+  for (std::size_t i = 1; i < threadPool.size(); ++i) waitIdle(*threadPool[i]);
+
+  worker* chosen = this;
+  if (threadPool.size() != 1 && limits.depthLimit == 0) {
+    int best = 2 * brd.rootDepth + brd.rootDepthComplete;
+    for (worker* t : threadPool) {
+      const board& tb = t->brd;
+      const int worth = 2 * tb.rootDepth + tb.rootDepthComplete;
+      const bool pick = (worth == best || tb.rootScore >= MATE_BAND) ? tb.rootScore > chosen->brd.rootScore
+                                                                      : worth > best;
+      if (pick) {
+        chosen = t;
+        best = worth;
+      }
+    }
+  }
+
+  board& cb = chosen->brd;
+  if (chosen != this) {
+    extractPv(cb, cb.rootDepth);
+    outLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb)));
+  }
+  chessMove bestMove = cb.plies[0].bestMove;
+  // Stopped before the first root move was searched: any legal move beats
+  // the empty one.
+  if ((bestMove & MOVE_MASK) == 0) bestMove = firstRootMove;
+
+  chessMove ponder = 0;
+  if (cb.pvLast > 0 && (cb.plies[1].bestMove & MOVE_MASK) != 0)
+    ponder = cb.plies[1].bestMove;
+  else if (sameMove(bestMove, savedBest))
+    ponder = savedPonder;
+  if (!replyFits(cb, bestMove, ponder)) ponder = 0;
+  outLine(bestMoveLine(bestMove, ponder, cb.sideToMove));
+}
+
+void clearPairHistories() {
+  for (worker* w : threadPool) {
+    std::memset(w->pairHistory2, 0, sizeof w->pairHistory2);
+    std::memset(w->pairHistory1, 0, sizeof w->pairHistory1);
+  }
+}
+
+void resizePool(int n) {
+  if (!threadPool.empty()) {
+    waitIdle(*threadPool[0]);
+    while (!threadPool.empty()) {
+      delete threadPool.back();
+      threadPool.pop_back();
+    }
+  }
+  n = std::clamp(n, 0, 256);
+  if (n > 0) {
+    threadPool.push_back(new boss());
+    while (int(threadPool.size()) < n) threadPool.push_back(new worker(u32(threadPool.size())));
+  }
+  clearPairHistories();
+}
+
+bool searchRunning() {
+  if (threadPool.empty()) return false;
+  worker& b = *threadPool[0];
+  std::lock_guard<std::mutex> lock(b.mutex);
+  return b.busy != 0;
+}
+
+void stopSearchAndWait() {
+  if (threadPool.empty()) return;
+  if (searchRunning()) stopFlag.store(1, relaxed);
+  waitIdle(*threadPool[0]);
+}
+
+void trimKeyHistory(board& b) {
+  constexpr int KEEP = 512;
+  const int count = std::min<int>(b.keyCount, KEY_HISTORY_SIZE);
+  if (count <= KEY_HISTORY_SIZE - 130) return;
+  std::memmove(b.keyHistory, b.keyHistory + (count - KEEP), KEEP * sizeof(u64));
+  b.keyCount = KEEP;
+}
+
+void startSearch(const board& position) {
+  waitIdle(*threadPool[0]);
+  stopFlag.store(0, relaxed);
+  searchFinished.store(0, relaxed);
+  deepestDepth.store(0, relaxed);
+  elapsedMs.store(0, relaxed);
+  newSearchGeneration();
+  for (worker* w : threadPool) {
+    board& b = w->brd;
+    std::memcpy(static_cast<void*>(&b), &position, sizeof(board));
+    b.plies[0].listStart = w->moveBuffer;
+    b.contHistory2 = w->pairHistory2;
+    b.contHistory1 = w->pairHistory1;
+    b.nodes = b.qNodes = b.tbHits = 0;
+    b.selDepth = 0;
+    b.pvLast = 0;
+    trimKeyHistory(b);
+    w->currentDepth.store(0, relaxed);
+    w->firstRootMove = 0;
+  }
+  start(*threadPool[0]);
+}

@@ -1,3 +1,80 @@
 #pragma once
-// Search thread pool (filled in with the playing engine).
+// Search thread pool. Every thread owns its board, move buffer and two
+// move-pair history tables and sleeps until it is given work. Element 0 of the
+// pool is the boss: it starts the others, searches itself, collects the
+// results and prints "bestmove".
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "board/board.h"
+
+constexpr int HISTORY_PAIR_SIZE = 768 * 768;
+
+class worker {
+ public:
+  explicit worker(u32 index);
+  virtual ~worker();
+  virtual void search();
+
+  worker(const worker&) = delete;
+  worker& operator=(const worker&) = delete;
+
+  chessMove moveBuffer[MOVE_BUFFER_SIZE];
+  i16 pairHistory2[HISTORY_PAIR_SIZE];  // keyed by the move two plies back
+  i16 pairHistory1[HISTORY_PAIR_SIZE];  // keyed by the move one ply back
+  std::mutex mutex;
+  std::condition_variable wake;
+  u32 threadIndex;
+  std::atomic<i32> currentDepth{0};
+  chessMove firstRootMove = 0;  // answer of last resort when stopped at once
+  u8 quit = 0;  // guarded by mutex
+  u8 busy = 1;  // guarded by mutex
+  std::thread thread;
+  board brd;
+  board* boardPtr;
+
+ private:
+  void threadLoop();
+};
+
+class boss : public worker {
+ public:
+  boss();
+  ~boss() override;
+  void search() override;
+
+  chessMove savedBest = 0;
+  chessMove savedPonder = 0;
+};
+
+extern std::vector<worker*> threadPool;
+extern std::atomic<i32> deepestDepth;
+extern std::atomic<i64> elapsedMs;
+extern std::atomic<u64> totalTbHits;
+
+void start(worker& w);
+void waitIdle(worker& w);
+// Rebuilds the pool with n threads (0 only at shutdown); waits for a running
+// search to report first.
 void resizePool(int n);
+// Zeroes both move-pair tables of every thread.
+void clearPairHistories();
+// True while the boss has work.
+bool searchRunning();
+// A command that must not overlap a search (resizing the table or the pool,
+// loading tablebases, a new "go") ends a running one first: it sets stopFlag
+// and waits until the boss has reported.
+void stopSearchAndWait();
+// Hands `position` to every thread and starts the boss (the pool must be idle).
+void startSearch(const board& position);
+// Game records close to the key history's end are shortened to their newest
+// 512 keys so that the search path always fits.
+void trimKeyHistory(board& b);
+
+// Fixed-depth search over built-in positions; prints "<nodes> nodes <nps> nps".
+void benchCommand(std::istringstream& words);

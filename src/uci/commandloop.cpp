@@ -104,6 +104,7 @@ bool dispatchCommand(const std::string& line) {
     // accepted, does nothing
   } else if (cmd == "help") {
     helpCommand();
+  } else if (cmd == "bench") { benchCommand(words);
   } else {
     outText("Unknown command\n");
   }

@@ -1,8 +1,155 @@
+#include "uci/go.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "board/board.h"
+#include "engine/threads.h"
+#include "search/tt.h"
 #include "uci/commands.h"
 #include "uci/limits.h"
+#include "uci/options.h"
+#include "uci/output.h"
 
-// Filled in with the playing engine.
-void goCommand(std::istringstream&) {}
-void stopCommand() { stopFlag.store(1, std::memory_order_relaxed); }
-void ponderhitCommand() {}
-void ucinewgameCommand() {}
+namespace {
+
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
+
+// Budgets stay within 1 ms .. INT32_MAX ms whatever the clocks said.
+i32 clampMs(double v) { return i32(std::clamp(v, 1.0, double(INT32_MAX))); }
+
+}  // namespace
+
+void allotTime() {
+  const int c = currentBoard.sideToMove & 1;
+  // A clock below zero means no time left; i64 keeps T + I * (n - 1) exact.
+  const i64 T = std::max<i32>(limits.clock[c], 0);
+  const i64 I = std::max<i32>(limits.increment[c], 0);
+  const i64 O = moveOverhead;
+  const int N = threadCount;
+  const int G = gamePlyCount;
+  const bool given = limits.movesToGoGiven != 0;
+
+  double f;
+  i64 m;
+  if (given) {
+    f = N < 4 ? 0.73 : 0.8;
+    if (G < 18)
+      f *= 0.9;
+    else if (G < 51)
+      f *= 1.1;
+    // A count of zero or less would divide by zero; one move is the closest sense.
+    m = std::max<i32>(limits.movesToGo, 1);
+  } else {
+    f = N < 4 ? 0.66 : 0.72;
+    if (G == 1024) {
+      m = 30;
+      f *= 1.4;
+    } else if (G < 18) {
+      m = 40;
+    } else if (G < 51) {
+      m = 22;
+    } else if (G < 81) {
+      m = 25;
+    } else if (G < 201) {
+      m = 20;
+    } else {
+      m = 15;
+    }
+    limits.movesToGo = i32(m);
+  }
+
+  if (newGame) {
+    const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), 100, 360);
+    incFactor = float(1.37 + double(r - 100) * 0.0014615385);
+    newGame = 0;
+  }
+  if (ponderOption) f *= 1.1;
+  elapsedScale = 1.0f;
+
+  const i64 n = given ? m : i64(double(m) * double(incFactor));
+  const i64 total = T + I * (n - 1);
+  const i64 avail = T - O;
+  i64 soft = i64(std::max(1.0, double(total / m) * f));
+  i64 hard = m == 1 ? total - O : i64(std::min(5.0 * double(soft), double(avail) * 0.5));
+  if (given && m == 4) {
+    hard = std::max<i64>(hard, 40);
+  } else if (!given && avail / soft < 4) {
+    elapsedScale = 5.0f;
+    soft /= 2;
+    hard /= 2;
+  }
+
+  if (limits.moveTime > 0) {
+    hardTime.store(limits.moveTime, relaxed);
+    softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
+  } else {
+    softTime.store(clampMs(double(soft)), relaxed);
+    hardTime.store(clampMs(double(std::max(std::min(hard, avail), soft + 1))), relaxed);
+  }
+}
+
+void goCommand(std::istringstream& words) {
+  const i64 startMs = nowMs();
+  searchLimits next;
+  bool infinite = false, ponder = false;
+  std::string word;
+  while (words >> word) {
+    if (word == "wtime") {
+      words >> next.clock[WHITE];
+    } else if (word == "btime") {
+      words >> next.clock[BLACK];
+    } else if (word == "winc") {
+      words >> next.increment[WHITE];
+    } else if (word == "binc") {
+      words >> next.increment[BLACK];
+    } else if (word == "movestogo") {
+      words >> next.movesToGo;
+      next.movesToGoGiven = 1;
+    } else if (word == "depth") {
+      words >> next.depthLimit;
+    } else if (word == "mate") {
+      words >> next.mate;
+    } else if (word == "nodes") {
+      words >> next.nodes;
+    } else if (word == "movetime") {
+      words >> next.moveTime;
+    } else if (word == "infinite") {
+      infinite = true;
+    } else if (word == "ponder") {
+      ponder = true;
+    }
+  }
+  // A negative depth has no sense; it counts as no limit.
+  next.depthLimit = std::max<i32>(next.depthLimit, 0);
+
+  // The previous search must have reported before its limits are replaced.
+  stopSearchAndWait();
+  searchStartMs.store(startMs, relaxed);
+  limits = next;
+  infiniteMode.store(infinite, relaxed);
+  pondering.store(ponder, relaxed);
+  clockCheckInterval = 4096;
+  allotTime();
+  startSearch(currentBoard);
+}
+
+void stopCommand() { stopFlag.store(1, relaxed); }
+
+void ponderhitCommand() {
+  if (!searchFinished.load(relaxed))
+    pondering.store(0, relaxed);
+  else
+    stopFlag.store(1, relaxed);
+}
+
+void ucinewgameCommand() {
+  stopSearchAndWait();
+  hashClear();
+  clearPairHistories();
+  gamePlyCount = 0;
+  newGame = 1;
+  std::fill(std::begin(currentBoard.keyHistory), std::end(currentBoard.keyHistory), u64(0));
+  outLine("readyok");
+}

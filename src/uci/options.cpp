@@ -1,6 +1,14 @@
 #include "uci/options.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "engine/threads.h"
+#include "search/tt.h"
+#include "tablebase/tbprobe.h"
 #include "uci/commands.h"
+#include "uci/output.h"
 
 i32 hashMegabytes = 256;
 i32 threadCount = 1;
@@ -9,6 +17,86 @@ i32 moveOverhead = 100;
 std::string syzygyPath;
 i32 syzygyProbeDepth = 0;
 
-// Filled in with the playing engine.
-void uciCommand() {}
-void setoptionCommand(std::istringstream&) {}
+namespace {
+
+// Decimal integer after optional blanks and a sign; reading stops at the
+// first other character. False when there is no digit or the number does not
+// fit 32 bits: the option then keeps its value and nothing is confirmed.
+bool readOptionNumber(const std::string& text, i32& out) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  i64 value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > i64(INT32_MAX) + 1) return false;
+  }
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return false;
+  out = i32(value);
+  return true;
+}
+
+}  // namespace
+
+void uciCommand() {
+  outLine("id name Dravlin 2.210 NOP");
+  outLine("id author Quellmark");
+  outLine("option name Hash type spin default 256 min 1 max 262144");
+  outLine("option name Threads type spin default 1 min 1 max 256");
+  outLine("option name Ponder type check default false");
+  outLine("option name MoveOverhead type spin default 100 min 1 max 60000");
+  outLine("option name SyzygyPath type string default <empty>");
+  outLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+  outLine("uciok");
+}
+
+void setoptionCommand(std::istringstream& words) {
+  std::string word;
+  words >> word;  // normally "name"
+  std::string name, value;
+  bool inValue = false;
+  while (words >> word) {
+    if (!inValue && word == "value") {
+      inValue = true;
+      continue;
+    }
+    std::string& part = inValue ? value : name;
+    if (!part.empty()) part += ' ';
+    part += word;
+  }
+
+  i32 number = 0;
+  if (name == "Hash") {
+    if (!readOptionNumber(value, number)) return;
+    hashMegabytes = std::clamp<i32>(number, 1, 262144);
+    stopSearchAndWait();  // the search must not run on a freed table
+    hashResize(hashMegabytes);
+    outLine("info string Size of Hashtable set to : " + std::to_string(hashMegabytes));
+  } else if (name == "Threads") {
+    if (!readOptionNumber(value, number)) return;
+    stopSearchAndWait();
+    threadCount = std::clamp<i32>(number, 1, 256);
+    resizePool(threadCount);
+    outLine("info string Number of threads set to : " + std::to_string(threadCount));
+  } else if (name == "MoveOverhead") {
+    if (!readOptionNumber(value, number)) return;
+    moveOverhead = std::clamp<i32>(number, 1, 60000);
+    outLine("info string MoveOverhead set to : " + std::to_string(moveOverhead));
+  } else if (name == "Ponder") {
+    ponderOption = value == "true" ? 1 : 0;
+    outLine("info string Ponder set to : " + std::to_string(ponderOption));
+  } else if (name == "SyzygyPath") {
+    stopSearchAndWait();  // probes must not meet tables being unmapped
+    syzygyPath = value;
+    initTablebases(value);
+    outLine("info string Syzygy tablebases used from directory : " + value);
+  } else if (name == "SyzygyProbeDepth") {
+    if (!readOptionNumber(value, number)) return;
+    stopSearchAndWait();
+    syzygyProbeDepth = std::clamp<i32>(number, 0, 127);
+    outLine("info string SyzygyProbeDepth set to: " + std::to_string(syzygyProbeDepth));
+  }
+}

@@ -1,0 +1,77 @@
+// "bench": a fixed-depth, single-threaded search over built-in positions with
+// a fresh table of fixed size. The node total is the search's signature: any
+// change to what the search does shows up in it.
+
+#include <climits>
+#include <memory>
+#include <string>
+
+#include "engine/threads.h"
+#include "search/tt.h"
+#include "tablebase/tbprobe.h"
+#include "uci/limits.h"
+#include "uci/options.h"
+#include "uci/output.h"
+
+namespace {
+
+constexpr int BENCH_DEPTH = 11;
+constexpr int BENCH_HASH_MB = 16;
+
+const char* const BENCH_POSITIONS[] = {
+#include "engine/bench_positions.inc"
+};
+
+}  // namespace
+
+void benchCommand(std::istringstream& words) {
+  int depth = BENCH_DEPTH;
+  std::string word;
+  if (words >> word) {
+    try {
+      depth = std::stoi(word);
+    } catch (...) {
+      depth = BENCH_DEPTH;
+    }
+    if (depth < 1 || depth > 64) depth = BENCH_DEPTH;
+  }
+
+  stopSearchAndWait();
+  const int savedThreads = int(threadPool.size());
+  resizePool(1);
+  hashResize(BENCH_HASH_MB);
+  // Loaded tablebases would change the count; the bench searches without them.
+  const int savedTbLargest = tbLargest;
+  tbLargest = 0;
+
+  auto position = std::make_unique<board>();
+  u64 nodes = 0;
+  const i64 startMs = nowMs();
+  for (const char* fen : BENCH_POSITIONS) {
+    *position = board{};
+    position->plies[0].listStart = commandMoveBuffer;
+    if (!setFromFen(fen, *position)) continue;
+    hashClear();
+    clearPairHistories();
+    limits = searchLimits{};
+    limits.depthLimit = depth;
+    infiniteMode.store(0);
+    pondering.store(0);
+    // No clock may end a bench search: the count must not depend on speed.
+    softTime.store(INT32_MAX);
+    hardTime.store(INT32_MAX);
+    elapsedScale = 1.0f;
+    clockCheckInterval = 4096;
+    searchStartMs.store(nowMs());
+    startSearch(*position);
+    waitIdle(*threadPool[0]);
+    const board& done = threadPool[0]->brd;
+    nodes += done.nodes + done.qNodes;
+  }
+  const i64 elapsed = std::max<i64>(1, nowMs() - startMs);
+
+  tbLargest = savedTbLargest;
+  hashResize(hashMegabytes);
+  resizePool(savedThreads > 0 ? savedThreads : threadCount);
+  outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000 / u64(elapsed)) + " nps");
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Text of the search's "info" and "bestmove" lines.
+
+#include <string>
+
+#include "board/board.h"
+
+inline constexpr const char MATED_ROOT_LINE[] = "info score mate 0";
+
+struct searchTotals {
+  u64 nodes = 0;
+  u64 nps = 0;
+  u64 time = 1;
+  u64 tbHits = 0;
+};
+
+// Sums the counters of every pool thread (approximate while they run); the
+// time is elapsedMs, raised to 1 ms (and stored back) when it is 0.
+searchTotals poolTotals();
+searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits);
+
+// Moves of plies[0..pvLast].bestMove, each followed by one blank.
+std::string pvText(const board& b);
+// Full moves to mate: positive when the side to move mates.
+int mateMoves(int score);
+
+std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv);
+std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv);
+// "bestmove ..." with " ponder ..." when `ponder` is not the empty move.
+std::string bestMoveLine(chessMove best, chessMove ponder, int side);

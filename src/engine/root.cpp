@@ -1,0 +1,317 @@
+#include "engine/root.h"
+
+#include <algorithm>
+
+#include "board/attacks.h"
+#include "engine/report.h"
+#include "engine/threads.h"
+#include "movegen/makemove.h"
+#include "movegen/movegen.h"
+#include "search/search.h"
+#include "search/tt.h"
+#include "tablebase/tbprobe.h"
+#include "uci/limits.h"
+#include "uci/output.h"
+
+const i16 aspirationDeltas[16][5] = {
+    {15, 35, 40, 80, 160},  {15, 20, 40, 80, 160}, {11, 19, 31, 49, 76},   {15, 35, 40, 80, 160},
+    {50, 40, 80, 160, 320}, {15, 35, 40, 80, 160}, {29, 32, 68, 124, 200}, {15, 35, 40, 80, 160},
+    {15, 35, 40, 80, 160},  {29, 32, 68, 124, 200}, {15, 35, 40, 80, 160}, {15, 35, 40, 80, 160},
+    {15, 20, 40, 80, 160},  {11, 19, 31, 49, 76},   {50, 40, 80, 160, 320}, {35, 27, 58, 139, 200},
+};
+const u8 skipPeriod[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
+const u8 skipStep[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+
+namespace {
+
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
+
+bool squareAttacked(const board& b, int sq, int by) {
+  u64 occ = occupancy(b);
+  u64 diag = b.pieceBB[WHITE_BISHOP + by] | b.pieceBB[WHITE_QUEEN + by];
+  u64 orth = b.pieceBB[WHITE_ROOK + by] | b.pieceBB[WHITE_QUEEN + by];
+  return (bishopAttacks(sq, occ) & diag) || (rookAttacks(sq, occ) & orth) ||
+         (pawnAttackers[by][sq] & b.pieceBB[WHITE_PAWN + by]) || (knightAttacks[sq] & b.pieceBB[WHITE_KNIGHT + by]) ||
+         (kingAttacks[sq] & b.pieceBB[WHITE_KING + by]);
+}
+
+bool pawnMoveFits(const board& b, u8 ply, int us, int from, int to, int kind) {
+  const int forward = us == WHITE ? 8 : -8;
+  const int fromRank = from >> 3, toRank = to >> 3;
+  const int lastRank = us == WHITE ? 7 : 0;
+  const int fileDiff = (to & 7) - (from & 7);
+  const u64 occ = occupancy(b);
+  if (kind == DOUBLE_PUSH) {
+    if (fromRank != (us == WHITE ? 1 : 6) || to != from + 2 * forward) return false;
+    return !(occ & bit(from + forward)) && !(occ & bit(to));
+  }
+  if (kind == EN_PASSANT) {
+    const int ep = b.plies[ply].epSquare;
+    if (ep == 0 || to != ep || !(epNeighbours[ep] & bit(from))) return false;
+    if (b.pieceOn[to] != WHITE_PAWN + (us ^ 1)) return false;
+    return !(occ & bit(to + forward));
+  }
+  if (fromRank == 0 || fromRank == 7) return false;
+  // Promotion kinds exactly on the last rank, so make never leaves a pawn there.
+  if (isPromotion(kind) != (toRank == lastRank)) return false;
+  if (toRank - fromRank != forward / 8) return false;
+  if (fileDiff == 0) return !(occ & bit(to));
+  if (fileDiff != 1 && fileDiff != -1) return false;
+  return (occ & bit(to)) != 0;
+}
+
+bool castleFits(const board& b, u8 ply, int us, int from, int to, int kind) {
+  const int home = us == WHITE ? 4 : 60;
+  const u8 rook = u8(WHITE_ROOK + us);
+  if (from != home) return false;
+  const u64 occ = occupancy(b);
+  const int them = us ^ 1;
+  if (kingAttacked(b, us)) return false;
+  if (kind == CASTLE_SHORT) {
+    if (to != home + 2 || !(b.plies[ply].castleRights & (us == WHITE ? CASTLE_WK : CASTLE_BK))) return false;
+    if (occ & (bit(home + 1) | bit(home + 2))) return false;
+    if (b.pieceOn[home + 3] != rook) return false;
+    return !squareAttacked(b, home + 1, them);
+  }
+  if (to != home - 2 || !(b.plies[ply].castleRights & (us == WHITE ? CASTLE_WQ : CASTLE_BQ))) return false;
+  if (occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) return false;
+  if (b.pieceOn[home - 4] != rook) return false;
+  return !squareAttacked(b, home - 1, them);
+}
+
+}  // namespace
+
+bool pvMoveFits(chessMove m, const board& b, u8 ply) {
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int piece = int(m >> 24);
+  if (from >= 64 || to >= 64 || from == to) return false;
+  if (piece < WHITE_PAWN || piece > BLACK_KING || b.pieceOn[from] != piece) return false;
+  const int us = b.sideToMove;
+  if (colourOf(piece) != us) return false;
+  const int target = b.pieceOn[to];
+  if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
+  const bool knownKind = kind == MOVE_NORMAL || isPromotion(kind) || (kind >= EN_PASSANT && kind <= CASTLE_LONG);
+  if (!knownKind || ((kind & 1) && kind < EN_PASSANT)) return false;
+  const int type = typeOf(piece);
+  if (type == PAWN) return kind < CASTLE_SHORT && pawnMoveFits(b, ply, us, from, to, kind);
+  if (type == KING && (kind == CASTLE_SHORT || kind == CASTLE_LONG)) return castleFits(b, ply, us, from, to, kind);
+  if (kind != MOVE_NORMAL) return false;
+  const u64 occ = occupancy(b);
+  switch (type) {
+    case KNIGHT: return (knightAttacks[from] & bit(to)) != 0;
+    case BISHOP: return (bishopAttacks(from, occ) & bit(to)) != 0;
+    case ROOK: return (rookAttacks(from, occ) & bit(to)) != 0;
+    case QUEEN: return (queenAttacks(from, occ) & bit(to)) != 0;
+    default: return (kingAttacks[from] & bit(to)) != 0;
+  }
+}
+
+void extractPv(board& b, int maxLength) {
+  b.pvLast = 0;
+  // Each move made writes the record of the next ply and one key.
+  maxLength = std::min(maxLength, MAX_PLY);
+  maxLength = std::min(maxLength, KEY_HISTORY_SIZE - int(b.keyCount));
+  int made = 0;
+  for (int k = 0; k < maxLength; ++k) {
+    const hashEntry e = hashProbe(b.hashKey);
+    const chessMove m = entryMove(e);
+    if (entryBound(e) != BOUND_EXACT || m == 0) break;
+    if (!pvMoveFits(m, b, u8(k))) break;
+    const int us = b.sideToMove;
+    makeMove(b, u8(k), m);
+    if (kingAttacked(b, us)) {  // a stale entry could leave the king en prise
+      unmakeMove(b, u8(k), m);
+      break;
+    }
+    b.plies[k].bestMove = m;
+    b.pvLast = u8(k);
+    made = k + 1;
+  }
+  for (int k = made - 1; k >= 0; --k) unmakeMove(b, u8(k), b.plies[k].bestMove);
+}
+
+void openWindow(aspirationWindow& w, int row, int depth, int prevScore) {
+  if (depth >= 6) {
+    w.alpha = prevScore - aspirationDeltas[row][0];
+    w.beta = prevScore + aspirationDeltas[row][0];
+  }
+  w.failLows = w.failHighs = 0;
+}
+
+bool widenWindow(aspirationWindow& w, int row, int score) {
+  if (score <= w.alpha) {
+    ++w.failLows;
+    w.failHighReduction = 0;
+    w.beta = (w.alpha + w.beta) / 2;
+    w.alpha = w.failLows <= 4 ? score - aspirationDeltas[row][w.failLows] : -32000;
+    return true;
+  }
+  if (score >= w.beta) {
+    ++w.failHighs;
+    ++w.failHighReduction;
+    w.beta = w.failHighs <= 4 ? score + aspirationDeltas[row][w.failHighs] : 32000;
+    return true;
+  }
+  return false;
+}
+
+double nextTimeFactor(double timeFactor, int depth, int instability) {
+  if (depth <= 5) return 1.0;
+  if (instability <= 1) {
+    timeFactor *= 0.9;
+  } else {
+    const double x = 0.2 * instability;
+    timeFactor = timeFactor <= 1.0 ? 1.0 + x : timeFactor * 0.8 + x;
+  }
+  return std::clamp(timeFactor, 0.6, 2.0);
+}
+
+int skipLimit(int threads) { return threads <= 3 ? threads / 2 : threads / 2 + 1; }
+
+namespace {
+
+i64 refreshElapsed() {
+  const i64 e = nowMs() - searchStartMs.load(relaxed);
+  elapsedMs.store(e, relaxed);
+  return e;
+}
+
+bool mateWithinDepth(int score, int depth) {
+  return (score >= MATE_BAND && MATE_SCORE - score <= depth) || (score <= -MATE_BAND && score + MATE_SCORE <= depth);
+}
+
+i16 toWindow(int v) { return i16(std::clamp(v, -32767, 32767)); }
+
+}  // namespace
+
+void rootSearch(worker& w) {
+  board& b = *w.boardPtr;
+  const bool isBoss = w.threadIndex == 0;
+  boss* chief = isBoss ? dynamic_cast<boss*>(&w) : nullptr;
+  const int row = int(w.threadIndex % 16);
+  const i64 minTime = std::max<i64>(100, softTime.load(relaxed) / 16);
+
+  b.nodesToClockCheck = clockCheckInterval;
+  b.plies[0].killer1 = b.plies[0].killer2 = 0;
+  searchFinished.store(0, relaxed);
+  generateLegal(0, b.plies[0].listStart, b);
+  const long rootMoves = b.plies[0].listEnd - b.plies[0].listStart;
+  w.firstRootMove = rootMoves > 0 ? b.plies[0].listStart[0] : 0;
+  b.rootDepthComplete = 1;
+  b.rootDepth = 0;
+  b.rootScore = NO_EVAL;
+
+  if (isBoss && b.plies[0].inCheck && rootMoves == 0) {
+    stopFlag.store(1, relaxed);
+    outLine(MATED_ROOT_LINE);
+    b.plies[0].bestMove = 0;
+    b.pvLast = 0;
+    elapsedMs.store(1, relaxed);
+    return;
+  }
+  if (isBoss && tbLargest > 0 && b.plies[0].castleRights == 0 && popCount(occupancy(b)) <= tbLargest) {
+    const chessMove m = tbProbeRoot(b);
+    if (m) {
+      stopFlag.store(1, relaxed);
+      b.plies[0].bestMove = m;
+      b.pvLast = 0;
+      elapsedMs.store(1, relaxed);
+      b.rootDepthComplete = 1;
+      b.rootDepth = 127;
+      return;
+    }
+  }
+
+  const int iterLimit = rootMoves == 1 ? 3 : limits.depthLimit;
+  const int poolSize = int(threadPool.size());
+  const int limit = skipLimit(poolSize);
+
+  int d = 0;
+  int prevScore = NO_EVAL;
+  aspirationWindow win;
+  double timeFactor = 1.0;
+  bool keepGoing = true;
+
+  do {
+    ++d;
+    if (!isBoss) {
+      if ((row + d) % skipPeriod[row] == 0) d = std::min(127, d + skipStep[row]);
+      if (d > 9) {
+        int ahead = 0;
+        for (worker* other : threadPool)
+          if (other != &w && other->currentDepth.load(relaxed) >= d) ++ahead;
+        if (ahead >= limit) continue;  // straight to the loop test
+      }
+    }
+    w.currentDepth.store(d, relaxed);
+    openWindow(win, row, d, prevScore);
+    b.bestMoveChanges = 0;
+
+    int score = 0;
+    bool finished = false;
+    if (!stopFlag.load(relaxed)) {
+      for (;;) {
+        score = alphaBeta(0, std::max(1, d - win.failHighReduction), toWindow(win.alpha), toWindow(win.beta), b);
+        if (!widenWindow(win, row, score)) {
+          finished = !stopFlag.load(relaxed);
+          break;
+        }
+        if (isBoss && win.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
+            iterLimit == 0) {
+          if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
+        }
+        if (stopFlag.load(relaxed)) break;
+      }
+    }
+
+    if (finished) {
+      prevScore = score;
+      b.rootScore = i16(score);
+      if (isBoss && d > 9) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
+      b.rootDepthComplete = 1;
+      b.rootDepth = u16(d);
+    }
+
+    int instability = b.bestMoveChanges;
+    if (win.failLows > 1 || win.failHighs > 1) instability += std::max(win.failLows, win.failHighs) - 1;
+    const i64 elapsed = refreshElapsed();
+
+    if (isBoss) {
+      if (d > 9) {
+        extractPv(b, d);
+        if (!stopFlag.load(relaxed) && b.pvLast > 0 && chief) {
+          chief->savedBest = b.plies[0].bestMove;
+          chief->savedPonder = b.plies[1].bestMove;
+        }
+        outLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
+      }
+      if (!stopFlag.load(relaxed) && mateWithinDepth(prevScore, d)) {
+        outLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
+        if (!infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
+      }
+    }
+
+    timeFactor = nextTimeFactor(timeFactor, d, instability);
+
+    bool decides = isBoss;
+    if (!isBoss && elapsed > minTime && d > deepestDepth.load(relaxed)) {
+      deepestDepth.store(d, relaxed);
+      decides = true;
+    }
+    if (decides) {
+      if (iterLimit == 0) {
+        if (double(elapsed) * elapsedScale > double(softTime.load(relaxed)) * timeFactor)
+          searchFinished.store(1, relaxed);
+        keepGoing = pondering.load(relaxed) ? true : !searchFinished.load(relaxed);
+      } else if (d >= iterLimit && !pondering.load(relaxed)) {
+        // While pondering the line goes on; the first iteration after
+        // "ponderhit" ends it.
+        keepGoing = false;
+      }
+      if (infiniteMode.load(relaxed)) keepGoing = true;
+    }
+  } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
+
+  refreshElapsed();
+  if (!keepGoing) stopFlag.store(1, relaxed);
+}
