@@ -1,0 +1,231 @@
+#include "movegen/makemove.h"
+
+#include <cstring>
+
+#include "board/attacks.h"
+#include "eval/eval.h"
+
+namespace {
+
+// Evaluation terms indexed by piece code, so that make and unmake never
+// compute a type index or mirror a square. Kings carry no material and no
+// phase weight (a king can only be "captured" in a position set up with the
+// side not to move in check; the sums must still match their from-scratch
+// values there).
+struct codeTables {
+  combEval material[14];
+  i16 phase[14];
+  combEval pst[14][64];
+};
+
+codeTables buildCodeTables() {
+  codeTables t{};
+  for (int code = 2; code < 14; ++code) {
+    int type = (code - 2) / 2, colour = code & 1;
+    t.material[code] = type == 5 ? 0 : materialValue[type];
+    t.phase[code] = (type >= 1 && type <= 4) ? phaseWeight[type] : 0;
+    for (int s = 0; s < 64; ++s) t.pst[code][s] = pieceSquareScore[type][pstIndex(s, colour)];
+  }
+  return t;
+}
+
+// The evaluation tables are constant-initialised, so they are complete
+// before this dynamic initialiser runs.
+const codeTables tables = buildCodeTables();
+
+// Castling rights that survive a move touching a square: moving from or to a
+// king's or rook's home square clears the rights that depend on it.
+constexpr u8 rightsKept(int sq) {
+  switch (sq) {
+    case 0: return u8(~CASTLE_WQ & 15);
+    case 4: return u8(~(CASTLE_WK | CASTLE_WQ) & 15);
+    case 7: return u8(~CASTLE_WK & 15);
+    case 56: return u8(~CASTLE_BQ & 15);
+    case 60: return u8(~(CASTLE_BK | CASTLE_BQ) & 15);
+    case 63: return u8(~CASTLE_BK & 15);
+    default: return 15;
+  }
+}
+
+struct rightsTable {
+  u8 kept[64];
+  constexpr rightsTable() : kept{} {
+    for (int s = 0; s < 64; ++s) kept[s] = rightsKept(s);
+  }
+};
+constexpr rightsTable castleMask;
+
+inline void movePiece(board& b, int code, int colour, int from, int to) {
+  u64 fromTo = bit(from) | bit(to);
+  b.pieceBB[code] ^= fromTo;
+  b.pieceBB[colour] ^= fromTo;
+  b.pieceOn[to] = u8(code);
+}
+
+}  // namespace
+
+void makeMove(board& b, u8 ply, chessMove m) {
+  plyState& prev = b.plies[ply];
+  plyState& next = b.plies[ply + 1];
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove, them = us ^ 1;
+  const int code = b.pieceOn[from];
+  const int victim = b.pieceOn[to];
+  u64 key = b.hashKey;
+
+  next.captured = u8(victim);
+  next.savedMaterial[0] = b.material[0];
+  next.savedMaterial[1] = b.material[1];
+  next.savedPst[0] = b.pstSum[0];
+  next.savedPst[1] = b.pstSum[1];
+  next.savedPhase = b.phase;
+  next.savedKey = key;
+  next.savedHalfMoves = u32(u16(b.halfMoves));
+
+  // The capture: for en passant `to` is the captured pawn's square.
+  if (victim) {
+    b.material[them] = subEval(b.material[them], tables.material[victim]);
+    b.pstSum[them] = subEval(b.pstSum[them], tables.pst[victim][to]);
+    b.phase = i16(b.phase - tables.phase[victim]);
+    b.pieceBB[victim] ^= bit(to);
+    b.pieceBB[them] ^= bit(to);
+    key ^= pieceKeys[victim][to];
+  }
+
+  const u8 rights = prev.castleRights;
+  u8 newRights = rights;
+  if (rights) {
+    newRights = rights & castleMask.kept[from] & castleMask.kept[to];
+    if (newRights != rights) key ^= castleKeys[rights] ^ castleKeys[newRights];
+  }
+  next.castleRights = newRights;
+
+  next.epSquare = 0;
+  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+  key ^= sideKey;
+
+  combEval pst = b.pstSum[us];
+  switch (kind) {
+    case MOVE_NORMAL:
+      movePiece(b, code, us, from, to);
+      pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
+      key ^= pieceKeys[code][from] ^ pieceKeys[code][to];
+      break;
+    case DOUBLE_PUSH:
+      movePiece(b, code, us, from, to);
+      pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
+      key ^= pieceKeys[code][from] ^ pieceKeys[code][to] ^ epKeys[to & 7];
+      next.epSquare = u8(to);
+      break;
+    case EN_PASSANT: {
+      const int landing = us == WHITE ? to + 8 : to - 8;
+      b.pieceOn[to] = 0;
+      movePiece(b, code, us, from, landing);
+      pst = addEval(pst, subEval(tables.pst[code][landing], tables.pst[code][from]));
+      key ^= pieceKeys[code][from] ^ pieceKeys[code][landing];
+      break;
+    }
+    case CASTLE_SHORT:
+    case CASTLE_LONG: {
+      const int rook = WHITE_ROOK + us;
+      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
+      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
+      movePiece(b, code, us, from, to);
+      movePiece(b, rook, us, rookFrom, rookTo);
+      b.pieceOn[rookFrom] = 0;
+      pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
+      pst = addEval(pst, subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
+      key ^= pieceKeys[code][from] ^ pieceKeys[code][to] ^ pieceKeys[rook][rookFrom] ^ pieceKeys[rook][rookTo];
+      break;
+    }
+    default: {  // promotion: the kind is the new piece's white code
+      const int promoted = kind + us;
+      b.pieceBB[code] ^= bit(from);
+      b.pieceBB[promoted] ^= bit(to);
+      b.pieceBB[us] ^= bit(from) | bit(to);
+      b.pieceOn[to] = u8(promoted);
+      b.material[us] = addEval(b.material[us], subEval(tables.material[promoted], tables.material[code]));
+      pst = addEval(pst, subEval(tables.pst[promoted][to], tables.pst[code][from]));
+      b.phase = i16(b.phase + tables.phase[promoted]);
+      key ^= pieceKeys[code][from] ^ pieceKeys[promoted][to];
+      break;
+    }
+  }
+  b.pstSum[us] = pst;
+  b.pieceOn[from] = 0;
+
+  b.hashKey = key;
+  b.keyHistory[b.keyCount++] = key;
+  b.halfMoves = (victim || typeOf(code) == PAWN) ? 0 : i16(b.halfMoves + 1);
+  b.sideToMove = u8(them);
+}
+
+void unmakeMove(board& b, u8 ply, chessMove m) {
+  const plyState& next = b.plies[ply + 1];
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int them = b.sideToMove, us = them ^ 1;
+  b.sideToMove = u8(us);
+  b.hashKey = next.savedKey;
+  b.keyCount--;
+  b.halfMoves = i16(next.savedHalfMoves);
+
+  switch (kind) {
+    case MOVE_NORMAL:
+    case DOUBLE_PUSH:
+      movePiece(b, b.pieceOn[to], us, to, from);
+      break;
+    case EN_PASSANT: {
+      const int landing = us == WHITE ? to + 8 : to - 8;
+      movePiece(b, b.pieceOn[landing], us, landing, from);
+      b.pieceOn[landing] = 0;
+      break;
+    }
+    case CASTLE_SHORT:
+    case CASTLE_LONG: {
+      const int rook = WHITE_ROOK + us;
+      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
+      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
+      movePiece(b, WHITE_KING + us, us, to, from);
+      movePiece(b, rook, us, rookTo, rookFrom);
+      b.pieceOn[rookTo] = 0;
+      break;
+    }
+    default: {
+      const int promoted = b.pieceOn[to];
+      const int pawn = WHITE_PAWN + us;
+      b.pieceBB[promoted] ^= bit(to);
+      b.pieceBB[pawn] ^= bit(from);
+      b.pieceBB[us] ^= bit(from) | bit(to);
+      b.pieceOn[from] = u8(pawn);
+      break;
+    }
+  }
+
+  const int captured = next.captured;
+  b.pieceOn[to] = u8(captured);
+  if (captured) {
+    b.pieceBB[captured] ^= bit(to);
+    b.pieceBB[them] ^= bit(to);
+  }
+  b.material[0] = next.savedMaterial[0];
+  b.material[1] = next.savedMaterial[1];
+  b.pstSum[0] = next.savedPst[0];
+  b.pstSum[1] = next.savedPst[1];
+  b.phase = next.savedPhase;
+}
+
+void makeNullMove(board& b, u8 ply) {
+  plyState& next = b.plies[ply + 1];
+  std::memcpy(&next, &b.plies[ply], sizeof(plyState));
+  next.captured = 0;
+  next.epSquare = 0;
+  b.sideToMove ^= 1;
+  u64 key = b.hashKey ^ sideKey;
+  if (b.plies[ply].epSquare) key ^= epKeys[b.plies[ply].epSquare & 7];
+  b.hashKey = key;
+}
+
+void unmakeNullMove(board& b, u8, u64 savedKey) {
+  b.sideToMove ^= 1;
+  b.hashKey = savedKey;
+}

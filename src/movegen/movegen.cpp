@@ -1,0 +1,490 @@
+#include "movegen/movegen.h"
+
+#include "board/attacks.h"
+
+// The generators are written once per colour (template on the mover) so that
+// pawn directions and piece codes are constants in the inner loops. The order
+// in which moves are written and their score bytes are what the search's move
+// ordering builds on: keep both exactly when changing anything here.
+
+namespace {
+
+constexpr u64 FILE_A = 0x0101010101010101ULL;
+constexpr u64 FILE_H = FILE_A << 7;
+constexpr u64 RANK_1 = 0xFFULL;
+constexpr u64 RANK_3 = RANK_1 << 16;
+constexpr u64 RANK_6 = RANK_1 << 40;
+constexpr u64 RANK_8 = RANK_1 << 56;
+
+// Score byte of a tactical move, computed modulo 256.
+constexpr int captureScore(int victim, int offset) { return (victim * 8 - offset) & 0xFF; }
+
+constexpr chessMove encode(int from, int to, int kind, int score) {
+  return u32(from) | (u32(to) << 8) | (u32(kind) << 16) | (u32(score) << 24);
+}
+
+template <int US>
+struct side {
+  static constexpr int THEM = US ^ 1;
+  static constexpr u64 LAST_RANK = US == WHITE ? RANK_8 : RANK_1;
+  static constexpr u64 DOUBLE_RANK = US == WHITE ? RANK_3 : RANK_6;  // after one step
+  static constexpr int UP = US == WHITE ? 8 : -8;
+  // Captures that move the pawn 9 squares (towards h for White, a for Black),
+  // then 7 squares; the masks stop wrap-around at the board edge.
+  static constexpr int STEP9 = US == WHITE ? 9 : -9;
+  static constexpr int STEP7 = US == WHITE ? 7 : -7;
+  static constexpr u64 up(u64 b) { return US == WHITE ? b << 8 : b >> 8; }
+  static constexpr u64 cap9(u64 p) { return US == WHITE ? (p & ~FILE_H) << 9 : (p & ~FILE_A) >> 9; }
+  static constexpr u64 cap7(u64 p) { return US == WHITE ? (p & ~FILE_A) << 7 : (p & ~FILE_H) >> 7; }
+  static constexpr int PAWN_CODE = WHITE_PAWN + US;
+  static constexpr int KNIGHT_CODE = WHITE_KNIGHT + US;
+  static constexpr int BISHOP_CODE = WHITE_BISHOP + US;
+  static constexpr int ROOK_CODE = WHITE_ROOK + US;
+  static constexpr int QUEEN_CODE = WHITE_QUEEN + US;
+  static constexpr int KING_CODE = WHITE_KING + US;
+};
+
+// Does colour `them` attack `sq` with occupancy `occ`?
+inline bool attackedBy(const board& b, int sq, int them, u64 occ) {
+  return (pawnAttackers[them][sq] & b.pieceBB[WHITE_PAWN + them]) ||
+         (knightAttacks[sq] & b.pieceBB[WHITE_KNIGHT + them]) || (kingAttacks[sq] & b.pieceBB[WHITE_KING + them]) ||
+         (bishopAttacks(sq, occ) & (b.pieceBB[WHITE_BISHOP + them] | b.pieceBB[WHITE_QUEEN + them])) ||
+         (rookAttacks(sq, occ) & (b.pieceBB[WHITE_ROOK + them] | b.pieceBB[WHITE_QUEEN + them]));
+}
+
+// Only sliders can be uncovered by moving a piece off a line to the king.
+inline bool sliderAttacks(const board& b, int sq, int them, u64 occ, u64 ignore) {
+  u64 queens = b.pieceBB[WHITE_QUEEN + them];
+  return (bishopAttacks(sq, occ) & (b.pieceBB[WHITE_BISHOP + them] | queens) & ~ignore) ||
+         (rookAttacks(sq, occ) & (b.pieceBB[WHITE_ROOK + them] | queens) & ~ignore);
+}
+
+// Pieces (of either colour) that stand alone between the king and an enemy
+// slider on its line.
+template <int US>
+inline u64 pinnedPieces(const board& b, int ksq, u64 occ) {
+  constexpr int THEM = US ^ 1;
+  u64 queens = b.pieceBB[WHITE_QUEEN + THEM];
+  u64 snipers = (diagonalRays[ksq] & (b.pieceBB[WHITE_BISHOP + THEM] | queens)) |
+                (orthogonalRays[ksq] & (b.pieceBB[WHITE_ROOK + THEM] | queens));
+  u64 pinned = 0;
+  while (snipers) {
+    u64 inBetween = between[ksq][popLsb(snipers)] & occ;
+    if (inBetween && !(inBetween & (inBetween - 1))) pinned |= inBetween;
+  }
+  return pinned;
+}
+
+template <int US>
+inline u64 storeMovable(board& b, u8 ply, int ksq, u64 occ) {
+  u64 movable = ~(b.pieceBB[US] & pinnedPieces<US>(b, ksq, occ));
+  b.plies[ply].movable = movable;
+  return movable;
+}
+
+inline void finishList(board& b, u8 ply, chessMove* out) {
+  b.plies[ply].listEnd = out;
+  b.plies[ply + 1].listStart = out;
+}
+
+inline chessMove* addPromotions(chessMove* out, int from, int to, int score) {
+  out[0] = encode(from, to, PROMOTE_QUEEN, score);
+  out[1] = encode(from, to, PROMOTE_ROOK, score);
+  out[2] = encode(from, to, PROMOTE_BISHOP, score);
+  out[3] = encode(from, to, PROMOTE_KNIGHT, score);
+  return out + 4;
+}
+
+enum promoMode { FULL_PROMOTIONS, QUEEN_PROMOTIONS };
+
+// One pass of pawn captures along one diagonal: last-rank landings first.
+// fixedScore >= 0 gives every move that score (evasions); otherwise the
+// score comes from the victim.
+template <int US, promoMode MODE>
+inline chessMove* pawnCapturePass(chessMove* out, const board& b, u64 targets, int step, int fixedScore) {
+  u64 promos = targets & side<US>::LAST_RANK;
+  u64 rest = targets & ~side<US>::LAST_RANK;
+  while (promos) {
+    int to = popLsb(promos);
+    int score = fixedScore >= 0 ? fixedScore : captureScore(b.pieceOn[to], 14);
+    if (MODE == FULL_PROMOTIONS)
+      out = addPromotions(out, to - step, to, score);
+    else
+      *out++ = encode(to - step, to, PROMOTE_QUEEN, score);
+  }
+  while (rest) {
+    int to = popLsb(rest);
+    int score = fixedScore >= 0 ? fixedScore : captureScore(b.pieceOn[to], 2);
+    *out++ = encode(to - step, to, MOVE_NORMAL, score);
+  }
+  return out;
+}
+
+template <int US, promoMode MODE>
+inline chessMove* pawnCaptures(chessMove* out, const board& b, u64 pawns, u64 targets, int fixedScore = -1) {
+  using S = side<US>;
+  out = pawnCapturePass<US, MODE>(out, b, S::cap9(pawns) & targets, S::STEP9, fixedScore);
+  return pawnCapturePass<US, MODE>(out, b, S::cap7(pawns) & targets, S::STEP7, fixedScore);
+}
+
+// En passant: `to` is the pawn that has just advanced two squares. The
+// landing square must be empty: a FEN text can name an en-passant square
+// whose landing square is occupied, and moving onto it would break the board.
+template <int US>
+inline chessMove* enPassant(chessMove* out, const board& b, int epSq, u64 pawns, int score) {
+  u64 from = epNeighbours[epSq] & pawns;
+  if (!from || b.pieceOn[epSq + side<US>::UP]) return out;
+  while (from) *out++ = encode(popLsb(from), epSq, EN_PASSANT, score);
+  return out;
+}
+
+enum pieceKind { KNIGHT_MOVES, BISHOP_MOVES, ROOK_MOVES, QUEEN_MOVES, KING_MOVES };
+
+template <pieceKind K>
+inline u64 pieceTargets(int from, u64 occ) {
+  if constexpr (K == KNIGHT_MOVES) return knightAttacks[from];
+  if constexpr (K == BISHOP_MOVES) return bishopAttacks(from, occ);
+  if constexpr (K == ROOK_MOVES) return rookAttacks(from, occ);
+  if constexpr (K == QUEEN_MOVES) return queenAttacks(from, occ);
+  return kingAttacks[from];
+}
+
+// Captures of one piece kind: pieces from the lowest square, each piece's
+// victims from the lowest square.
+template <pieceKind K>
+inline chessMove* pieceCaptures(chessMove* out, const board& b, u64 pieces, u64 occ, u64 targets, int offset) {
+  while (pieces) {
+    int from = popLsb(pieces);
+    u64 t = pieceTargets<K>(from, occ) & targets;
+    while (t) {
+      int to = popLsb(t);
+      *out++ = encode(from, to, MOVE_NORMAL, captureScore(b.pieceOn[to], offset));
+    }
+  }
+  return out;
+}
+
+template <pieceKind K>
+inline chessMove* pieceQuiets(chessMove* out, u64 pieces, u64 occ, u64 empty) {
+  while (pieces) {
+    int from = popLsb(pieces);
+    u64 t = pieceTargets<K>(from, occ) & empty;
+    while (t) *out++ = encode(from, popLsb(t), MOVE_NORMAL, 0);
+  }
+  return out;
+}
+
+// Captures of the checker (capScore) or moves onto the blocking squares.
+template <pieceKind K>
+inline chessMove* pieceEvasions(chessMove* out, u64 pieces, u64 occ, u64 block, int checker, int capScore,
+                                int blockScore) {
+  u64 targets = block | bit(checker);
+  while (pieces) {
+    int from = popLsb(pieces);
+    u64 t = pieceTargets<K>(from, occ) & targets;
+    while (t) {
+      int to = popLsb(t);
+      *out++ = encode(from, to, MOVE_NORMAL, to == checker ? capScore : blockScore);
+    }
+  }
+  return out;
+}
+
+template <int US>
+chessMove* evasions(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  constexpr int THEM = S::THEM;
+  const u64 kings = b.pieceBB[S::KING_CODE];
+  // Without a king there is nothing to be in check; a caller's flag aside.
+  if (!kings) return out;
+  const int ksq = lsb(kings);
+  const u64 occ = occupancy(b);
+  const u64 ours = b.pieceBB[US];
+  const u64 queens = b.pieceBB[WHITE_QUEEN + THEM];
+  const u64 checkers = (bishopAttacks(ksq, occ) & (b.pieceBB[WHITE_BISHOP + THEM] | queens)) |
+                       (rookAttacks(ksq, occ) & (b.pieceBB[WHITE_ROOK + THEM] | queens)) |
+                       (pawnAttackers[THEM][ksq] & b.pieceBB[WHITE_PAWN + THEM]) |
+                       (knightAttacks[ksq] & b.pieceBB[WHITE_KNIGHT + THEM]);
+
+  // King steps: the king leaves the occupancy so that a slider's ray is
+  // seen through the square it stands on now.
+  const u64 occNoKing = occ ^ bit(ksq);
+  u64 steps = kingAttacks[ksq] & ~ours;
+  while (steps) {
+    int to = popLsb(steps);
+    if (attackedBy(b, to, THEM, occNoKing)) continue;
+    int victim = b.pieceOn[to];
+    int score = !victim ? 202 : ((victim - (checkers == bit(to) ? 35 : 36)) & 0xFF);
+    *out++ = encode(ksq, to, MOVE_NORMAL, score);
+  }
+  // Double check (or an attack by the king alone): only the king can move.
+  if (!checkers || (checkers & (checkers - 1))) return out;
+
+  const int checker = lsb(checkers);
+  const u64 block = between[ksq][checker];
+  const u64 movable = b.plies[ply].movable;
+  const u64 pawns = b.pieceBB[S::PAWN_CODE] & movable;
+
+  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, checkers, 250);
+  if (b.plies[ply].epSquare == checker && checker != 0) out = enPassant<US>(out, b, checker, pawns, 250);
+
+  const u64 empty = ~occ;
+  const u64 single = S::up(pawns) & empty;
+  u64 promos = single & block & S::LAST_RANK;
+  while (promos) {
+    int to = popLsb(promos);
+    out = addPromotions(out, to - S::UP, to, 210);
+  }
+  u64 steps1 = single & block & ~S::LAST_RANK;
+  while (steps1) {
+    int to = popLsb(steps1);
+    *out++ = encode(to - S::UP, to, MOVE_NORMAL, 210);
+  }
+  u64 steps2 = S::up(single & S::DOUBLE_RANK) & block;
+  while (steps2) {
+    int to = popLsb(steps2);
+    *out++ = encode(to - 2 * S::UP, to, DOUBLE_PUSH, 210);
+  }
+
+  out = pieceEvasions<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, block, checker, 236, 206);
+  out = pieceEvasions<BISHOP_MOVES>(out, b.pieceBB[S::BISHOP_CODE] & movable, occ, block, checker, 235, 205);
+  out = pieceEvasions<ROOK_MOVES>(out, b.pieceBB[S::ROOK_CODE] & movable, occ, block, checker, 234, 204);
+  out = pieceEvasions<QUEEN_MOVES>(out, b.pieceBB[S::QUEEN_CODE] & movable, occ, block, checker, 233, 203);
+  return out;
+}
+
+template <int US>
+void captures(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  plyState& p = b.plies[ply];
+  const u64 occ = occupancy(b);
+  const u64 movable = storeMovable<US>(b, ply, kingSquare(b, US), occ);
+  if (p.inCheck) {
+    p.stage = 99;
+    finishList(b, ply, evasions<US>(ply, out, b));
+    return;
+  }
+  const u64 theirs = b.pieceBB[S::THEM];
+  const u64 pawns = b.pieceBB[S::PAWN_CODE];
+  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, theirs);
+  out = pieceCaptures<KNIGHT_MOVES>(out, b, b.pieceBB[S::KNIGHT_CODE] & movable, occ, theirs, 4);
+  out = pieceCaptures<BISHOP_MOVES>(out, b, b.pieceBB[S::BISHOP_CODE], occ, theirs, 6);
+  out = pieceCaptures<ROOK_MOVES>(out, b, b.pieceBB[S::ROOK_CODE], occ, theirs, 8);
+  out = pieceCaptures<QUEEN_MOVES>(out, b, b.pieceBB[S::QUEEN_CODE], occ, theirs, 10);
+  if (p.epSquare) out = enPassant<US>(out, b, p.epSquare, pawns, 14);
+  out = pieceCaptures<KING_MOVES>(out, b, b.pieceBB[S::KING_CODE], occ, theirs, 12);
+  finishList(b, ply, out);
+}
+
+template <int US>
+void quiets(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  const plyState& p = b.plies[ply];
+  const u64 occ = occupancy(b);
+  const u64 empty = ~occ;
+  const u64 movable = p.movable;
+
+  const u64 single = S::up(b.pieceBB[S::PAWN_CODE]) & empty;
+  u64 promos = single & S::LAST_RANK;
+  while (promos) {
+    int to = popLsb(promos);
+    out = addPromotions(out, to - S::UP, to, 0);
+  }
+  u64 steps1 = single & ~S::LAST_RANK;
+  while (steps1) {
+    int to = popLsb(steps1);
+    *out++ = encode(to - S::UP, to, MOVE_NORMAL, 0);
+  }
+  u64 steps2 = S::up(single & S::DOUBLE_RANK) & empty;
+  while (steps2) {
+    int to = popLsb(steps2);
+    *out++ = encode(to - 2 * S::UP, to, DOUBLE_PUSH, 0);
+  }
+
+  // Castling: the right implies king and rook at home; the king's square is
+  // covered by the check flag and its destination by isLegal.
+  const int rights = p.castleRights;
+  if (!p.inCheck && (rights & (5 << US))) {
+    constexpr int base = US == WHITE ? 0 : 56;
+    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
+    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
+    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) &&
+        !attackedBy(b, base + 5, S::THEM, occ))
+      *out++ = encode(base + 4, base + 6, CASTLE_SHORT, 0);
+    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
+        !attackedBy(b, base + 3, S::THEM, occ))
+      *out++ = encode(base + 4, base + 2, CASTLE_LONG, 0);
+  }
+
+  out = pieceQuiets<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, empty);
+  out = pieceQuiets<BISHOP_MOVES>(out, b.pieceBB[S::BISHOP_CODE], occ, empty);
+  out = pieceQuiets<ROOK_MOVES>(out, b.pieceBB[S::ROOK_CODE], occ, empty);
+  out = pieceQuiets<QUEEN_MOVES>(out, b.pieceBB[S::QUEEN_CODE], occ, empty);
+  out = pieceQuiets<KING_MOVES>(out, b.pieceBB[S::KING_CODE], occ, empty);
+  finishList(b, ply, out);
+}
+
+template <int US>
+void quiesceCaptures(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  plyState& p = b.plies[ply];
+  const u64 occ = occupancy(b);
+  const u64 movable = storeMovable<US>(b, ply, kingSquare(b, US), occ);
+  if (p.inCheck) {
+    finishList(b, ply, evasions<US>(ply, out, b));
+    return;
+  }
+  const u64 theirs = b.pieceBB[S::THEM];
+  const u64 pawns = b.pieceBB[S::PAWN_CODE];
+  out = pawnCaptures<US, QUEEN_PROMOTIONS>(out, b, pawns, theirs);
+  out = pieceCaptures<KNIGHT_MOVES>(out, b, b.pieceBB[S::KNIGHT_CODE] & movable, occ, theirs, 4);
+  out = pieceCaptures<BISHOP_MOVES>(out, b, b.pieceBB[S::BISHOP_CODE], occ, theirs, 6);
+  out = pieceCaptures<ROOK_MOVES>(out, b, b.pieceBB[S::ROOK_CODE], occ, theirs, 8);
+  out = pieceCaptures<QUEEN_MOVES>(out, b, b.pieceBB[S::QUEEN_CODE], occ, theirs, 10);
+  out = pieceCaptures<KING_MOVES>(out, b, b.pieceBB[S::KING_CODE], occ, theirs, 12);
+  if (p.epSquare) out = enPassant<US>(out, b, p.epSquare, pawns, 14);
+  u64 promos = S::up(pawns) & ~occ & S::LAST_RANK;
+  while (promos) {
+    int to = popLsb(promos);
+    *out++ = encode(to - S::UP, to, PROMOTE_QUEEN, 1);
+  }
+  finishList(b, ply, out);
+}
+
+template <int US>
+void recaptures(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  plyState& p = b.plies[ply];
+  const u64 occ = occupancy(b);
+  storeMovable<US>(b, ply, kingSquare(b, US), occ);
+  if (p.inCheck) {
+    finishList(b, ply, evasions<US>(ply, out, b));
+    return;
+  }
+  // The root has no previous move to answer.
+  if (ply == 0) {
+    finishList(b, ply, out);
+    return;
+  }
+  const int t = moveTo(b.plies[ply - 1].currentMove) & 63;
+  const u64 target = bit(t) & b.pieceBB[S::THEM];
+  const u64 pawns = b.pieceBB[S::PAWN_CODE];
+  if (target) {
+    out = pawnCaptures<US, QUEEN_PROMOTIONS>(out, b, pawns, target);
+    const int victim = b.pieceOn[t];
+    const u64 diagonal = bishopAttacks(t, occ);
+    const u64 straight = rookAttacks(t, occ);
+    struct group {
+      u64 pieces;
+      int offset;
+    };
+    const group groups[] = {{knightAttacks[t] & b.pieceBB[S::KNIGHT_CODE], 4},
+                            {diagonal & b.pieceBB[S::BISHOP_CODE], 6},
+                            {straight & b.pieceBB[S::ROOK_CODE], 8},
+                            {(diagonal | straight) & b.pieceBB[S::QUEEN_CODE], 10},
+                            {kingAttacks[t] & b.pieceBB[S::KING_CODE], 12}};
+    for (const group& g : groups) {
+      u64 pieces = g.pieces;
+      while (pieces) *out++ = encode(popLsb(pieces), t, MOVE_NORMAL, captureScore(victim, g.offset));
+    }
+  }
+  if (p.epSquare == t && t != 0) out = enPassant<US>(out, b, t, pawns, 14);
+  finishList(b, ply, out);
+}
+
+// Legality of a pseudo-legal move of a side not in check.
+inline bool legalMove(chessMove m, const board& b, int us, int ksq, u64 occ, u64 movable) {
+  const int from = moveFrom(m), to = moveTo(m) & 63;
+  const int them = us ^ 1;
+  if (b.pieceOn[from] == WHITE_KING + us) return !attackedBy(b, to, them, (occ ^ bit(from)) | bit(to));
+  if (moveKindOf(m) == EN_PASSANT) {
+    int landing = us == WHITE ? to + 8 : to - 8;
+    return !sliderAttacks(b, ksq, them, occ ^ bit(from) ^ bit(to) ^ bit(landing & 63), 0);
+  }
+  if (movable & bit(from)) return true;
+  return !sliderAttacks(b, ksq, them, (occ ^ bit(from)) | bit(to), bit(to));
+}
+
+// Steps 1-3 of the legal generators: check flag, captures or evasions, quiets.
+inline void generateAll(u8 ply, chessMove* out, board& b) {
+  const int us = b.sideToMove;
+  b.plies[ply].inCheck = kingAttacked(b, us) ? 1 : 0;
+  generateCaptures(ply, out, b);
+  if (!b.plies[ply].inCheck) generateQuiets(ply, b.plies[ply].listEnd, b);
+}
+
+}  // namespace
+
+void generateCaptures(u8 ply, chessMove* out, board& b) {
+  if (b.sideToMove == WHITE)
+    captures<WHITE>(ply, out, b);
+  else
+    captures<BLACK>(ply, out, b);
+}
+
+void generateQuiets(u8 ply, chessMove* out, board& b) {
+  if (b.sideToMove == WHITE)
+    quiets<WHITE>(ply, out, b);
+  else
+    quiets<BLACK>(ply, out, b);
+}
+
+void generateEvasions(u8 ply, chessMove* out, board& b) {
+  finishList(b, ply, b.sideToMove == WHITE ? evasions<WHITE>(ply, out, b) : evasions<BLACK>(ply, out, b));
+}
+
+void generateQuiesceCaptures(u8 ply, chessMove* out, board& b) {
+  if (b.sideToMove == WHITE)
+    quiesceCaptures<WHITE>(ply, out, b);
+  else
+    quiesceCaptures<BLACK>(ply, out, b);
+}
+
+void generateRecaptures(u8 ply, chessMove* out, board& b) {
+  if (b.sideToMove == WHITE)
+    recaptures<WHITE>(ply, out, b);
+  else
+    recaptures<BLACK>(ply, out, b);
+}
+
+bool isLegal(chessMove m, const board& b, u8 ply) {
+  const int us = b.sideToMove;
+  return legalMove(m, b, us, kingSquare(b, us), occupancy(b), b.plies[ply].movable);
+}
+
+void generateLegal(u8 ply, chessMove* out, board& b) {
+  generateAll(ply, out, b);
+  plyState& p = b.plies[ply];
+  if (p.inCheck) return;
+  const int us = b.sideToMove;
+  const int ksq = kingSquare(b, us);
+  const u64 occ = occupancy(b);
+  const u64 movable = p.movable;
+  // Compact in place: an illegal move is replaced by the last one, and the
+  // same place is tested again.
+  long cursor = 0, count = p.listEnd - out;
+  while (cursor < count) {
+    if (legalMove(out[cursor], b, us, ksq, occ, movable)) {
+      ++cursor;
+    } else {
+      --count;
+      chessMove t = out[cursor];
+      out[cursor] = out[count];
+      out[count] = t;
+    }
+  }
+  finishList(b, ply, out + count);
+}
+
+unsigned countLegal(u8 ply, chessMove* out, board& b) {
+  generateAll(ply, out, b);
+  const plyState& p = b.plies[ply];
+  if (p.inCheck) return unsigned(p.listEnd - out);
+  const int us = b.sideToMove;
+  const int ksq = kingSquare(b, us);
+  const u64 occ = occupancy(b);
+  const u64 movable = p.movable;
+  unsigned n = 0;
+  for (const chessMove* m = out; m != p.listEnd; ++m) n += legalMove(*m, b, us, ksq, occ, movable);
+  return n;
+}
