@@ -1,7 +1,515 @@
+// WDL and DTZ probes, the DTZ cache, and the two entry points the engine
+// uses: the WDL answer inside the search and the move choice at the root.
+
 #include "tablebase/tbprobe.h"
 
-// Placeholder until the tablebase reader lands: no tables, no answers.
-int tbLargest = 0;
-void initTablebases(const std::string&) {}
-int tbProbeSearch(u8, board&) { return -1; }
-chessMove tbProbeRoot(board&) { return 0; }
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "movegen/movetext.h"
+#include "search/search.h"
+#include "tablebase/tbtables.h"
+#include "uci/output.h"
+
+namespace {
+
+constexpr int wdlToDtz[5] = {-1, -101, 0, 101, 1};
+constexpr int dtzMapSelector[5] = {1, 3, 0, 2, 0};
+constexpr int dtzPlyFlags[5] = {8, 0, 0, 0, 4};
+
+std::mutex tbMutex;
+
+struct dtzSlot {
+  u64 key1 = 0, key2 = 0;
+  std::unique_ptr<tbTable> table;
+};
+dtzSlot dtzCache[DTZ_ENTRIES];
+
+// Orientation of a probe: colour flip c for the piece codes, square flip m
+// for pawn tables, and which stored side to move to read.
+struct orientation {
+  int c, m, side;
+};
+
+orientation orient(const tbTable& t, u64 key, bool whiteToMove) {
+  if (t.symmetric) return whiteToMove ? orientation{0, 0, 0} : orientation{8, 56, 0};
+  if (key == t.key) return {0, 0, whiteToMove ? 0 : 1};
+  return {8, 56, whiteToMove ? 1 : 0};
+}
+
+// Squares of the pieces listed from index `from` on, by the header's codes.
+bool gather(const tbPosition& pos, const u8* codes, int from, int n, int c, int m, int p[TBPIECES]) {
+  for (int i = from; i < n;) {
+    u64 b = tbPieces(pos, codes[i] ^ c);
+    if (!b) return false;
+    while (b) {
+      if (i >= n) return false;
+      p[i++] = popLsb(b) ^ m;
+    }
+  }
+  return true;
+}
+
+// Lead pawns into p[0..k-1], the one with the smallest lead position first.
+// Returns the lead file 0..3, or -1.
+int gatherLeadPawns(const tbPosition& pos, const tbTable& t, int c, int m, int p[TBPIECES]) {
+  const int k = t.leadCount[0];
+  u64 b = tbPieces(pos, t.file[0].side[0].pieces[0] ^ c);
+  if (popCount(b) != k) return -1;
+  for (int i = 0; i < k; ++i) p[i] = popLsb(b) ^ m;
+  const auto& ix = tbidx::get();
+  for (int i = 1; i < k; ++i)
+    if (ix.leadPosition[p[0]] > ix.leadPosition[p[i]]) std::swap(p[0], p[i]);
+  return fileFold[p[0] & 7];
+}
+
+// The sub-table value of a position for table t, or -1.
+int decodeFor(const tbPosition& pos, const tbTable& t, const orientation& o, bool wdl, int& fileOut) {
+  const int n = t.pieceCount;
+  int p[TBPIECES];
+  if (!t.hasPawns) {
+    const int side = wdl ? o.side : 0;
+    const tbSideData& sd = t.file[0].side[side];
+    const valueDecoder* d = t.file[0].decoder[side].get();
+    if (!d || !gather(pos, sd.pieces, 0, n, o.c, 0, p)) return -1;
+    fileOut = 0;
+    const i64 idx = pieceIndex(sd, t.encType, n, p);
+    return idx < 0 ? -1 : decodeValue(*d, u64(idx));
+  }
+  const int f = gatherLeadPawns(pos, t, o.c, o.m, p);
+  if (f < 0) return -1;
+  fileOut = f;
+  if (!wdl && (t.file[f].flags & 1) != o.side) return -2;
+  const int side = wdl ? o.side : 0;
+  const tbSideData& sd = t.file[f].side[side];
+  const valueDecoder* d = t.file[f].decoder[side].get();
+  if (!d || !gather(pos, sd.pieces, t.leadCount[0], n, o.c, o.m, p)) return -1;
+  const i64 idx = pawnIndex(sd, t.leadCount, n, p);
+  return idx < 0 ? -1 : decodeValue(*d, u64(idx));
+}
+
+void disableSlots(tbTable* t, const tbPosition& pos) {
+  for (bool mirrored : {false, true}) {
+    const u64 key = materialKey(pos, mirrored);
+    for (tbHashSlot& s : materialHash[key >> 54])
+      if (s.table == t) s.key.store(0, std::memory_order_relaxed);
+  }
+}
+
+int probeWdlTable(const tbPosition& pos, int& success) {
+  const u64 key = materialKey(pos, false);
+  if (key == 0) return 0;
+  tbHashSlot* slot = findTableSlot(key);
+  if (!slot) {
+    success = 0;
+    return 0;
+  }
+  tbTable* t = slot->table;
+  if (popCount(pos.white | pos.black) != t->pieceCount) {
+    success = 0;
+    return 0;
+  }
+  if (!t->ready.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(tbMutex);
+    if (slot->key.load(std::memory_order_relaxed) != key) {  // failed meanwhile
+      success = 0;
+      return 0;
+    }
+    if (!t->ready.load(std::memory_order_relaxed)) {
+      if (!loadWdlTable(*t, tableName(pos, t->key != key))) {
+        disableSlots(t, pos);
+        success = 0;
+        return 0;
+      }
+      std::atomic_thread_fence(std::memory_order_seq_cst);
+      t->ready.store(1, std::memory_order_release);
+    }
+  }
+  int file = 0;
+  const int v = decodeFor(pos, *t, orient(*t, key, pos.turn), true, file);
+  if (v < 0 || v > 4) {
+    success = 0;
+    return 0;
+  }
+  return v - 2;
+}
+
+void freeDtzSlot(dtzSlot& s) {
+  if (s.table) releaseTable(*s.table);
+  s.table.reset();
+  s.key1 = s.key2 = 0;
+}
+
+int probeDtzTable(const tbPosition& pos, int wdl, int& success) {
+  const u64 key = materialKey(pos, false);
+  if (key == 0 || (dtzCache[0].key1 != key && dtzCache[0].key2 != key)) {
+    int found = -1;
+    for (int i = 1; i < DTZ_ENTRIES && key != 0; ++i)
+      if (dtzCache[i].key1 == key) {
+        found = i;
+        break;
+      }
+    if (found > 0) {
+      dtzSlot hit = std::move(dtzCache[found]);
+      for (int i = found; i > 0; --i) dtzCache[i] = std::move(dtzCache[i - 1]);
+      dtzCache[0] = std::move(hit);
+    } else {
+      tbHashSlot* slot = key ? findTableSlot(key) : nullptr;
+      if (!slot) {
+        success = 0;
+        return 0;
+      }
+      const tbTable& w = *slot->table;
+      const bool mirrored = w.key != key;
+      freeDtzSlot(dtzCache[DTZ_ENTRIES - 1]);
+      for (int i = DTZ_ENTRIES - 1; i > 0; --i) dtzCache[i] = std::move(dtzCache[i - 1]);
+      dtzSlot& s = dtzCache[0];
+      s.key1 = materialKey(pos, mirrored);
+      s.key2 = materialKey(pos, !mirrored);
+      s.table.reset();
+      auto t = std::make_unique<tbTable>();
+      t->view = mapTableFile(tableName(pos, mirrored), ".rtbz", t->mapSize);
+      t->key = w.key;
+      t->pieceCount = w.pieceCount;
+      t->symmetric = w.symmetric;
+      t->hasPawns = w.hasPawns;
+      t->encType = w.encType;
+      t->leadCount[0] = w.leadCount[0];
+      t->leadCount[1] = w.leadCount[1];
+      std::memcpy(t->codeCount, w.codeCount, sizeof t->codeCount);
+      if (loadDtzTable(*t))
+        s.table = std::move(t);
+      else
+        releaseTable(*t);
+    }
+  }
+  tbTable* t = dtzCache[0].table.get();
+  if (!t || popCount(pos.white | pos.black) != t->pieceCount) {
+    success = 0;
+    return 0;
+  }
+  const orientation o = orient(*t, key, pos.turn);
+  if (!t->hasPawns && (t->file[0].flags & 1) != o.side && !t->symmetric) {
+    success = -1;
+    return 0;
+  }
+  int f = 0;
+  int value = decodeFor(pos, *t, o, false, f);
+  if (value == -2) {
+    success = -1;
+    return 0;
+  }
+  if (value < 0) {
+    success = 0;
+    return 0;
+  }
+  const u8 flags = t->file[f].flags;
+  if (flags & 2) {
+    const u8* p = t->maps + t->file[f].mapIndex[dtzMapSelector[wdl + 2]] + value;
+    if (p < t->view || p >= t->view + t->mapSize) {
+      success = 0;
+      return 0;
+    }
+    value = *p;
+  }
+  if (!(flags & dtzPlyFlags[wdl + 2]) || (wdl & 1)) value *= 2;
+  return value;
+}
+
+bool isOdd(int wdl) { return wdl == 1 || wdl == -1; }
+
+int probeDtzBase(const tbPosition& pos, int& success) {
+  const int wdl = probeCaptures(pos, -2, 2, success);
+  if (!success || wdl == 0) return 0;
+  if (success == 2) return wdl == 2 ? 1 : 101;
+
+  tbMove list[TB_MAX_MOVES];
+  tbPosition child;
+  if (wdl > 0) {
+    tbMove* end = tbGenPawnQuiets(pos, list);
+    for (tbMove* m = list; m < end; ++m) {
+      if (!tbDoMove(child, pos, *m)) continue;
+      const int v = child.ep == 0 ? -probeCaptures(child, -2, -wdl + 1, success) : -probeWdl(child, success);
+      if (!success) return 0;
+      if (v == wdl) return wdl == 2 ? 1 : 101;
+    }
+  }
+
+  success = 1;
+  int d = probeDtzTable(pos, wdl, success);
+  if (success >= 0) {
+    d += 1 + (isOdd(wdl) ? 100 : 0);
+    return wdl > 0 ? d : -d;
+  }
+
+  // The table holds only the other side to move: answer through the children.
+  tbMove* end = tbGenMoves(pos, list);
+  if (wdl > 0) {
+    int best = 65535;
+    for (tbMove* m = list; m < end; ++m) {
+      if (!tbDoMove(child, pos, *m) || child.rule50 == 0) continue;
+      const int v = -probeDtz(child, success);
+      if (!success) return 0;
+      if (v > 0 && v + 1 < best) best = v + 1;
+    }
+    success = 1;
+    return best;
+  }
+  int best = -1;
+  for (tbMove* m = list; m < end; ++m) {
+    if (!tbDoMove(child, pos, *m)) continue;
+    int v;
+    success = 1;
+    if (child.rule50 == 0)
+      v = wdl == -2 ? -1 : (probeCaptures(child, 1, 2, success) == 2 ? 0 : -101);
+    else
+      v = -probeDtz(child, success) - 1;
+    if (!success) return 0;
+    best = std::min(best, v);
+  }
+  success = 1;
+  return best;
+}
+
+// Best value of the en-passant captures, -3 when there is none; success 0 on failure.
+int bestEpCapture(const tbPosition& pos, int& success) {
+  int e = -3;
+  tbMove list[TB_MAX_MOVES];
+  tbMove* end = tbGenEpCaptures(pos, list);
+  tbPosition child;
+  for (tbMove* m = list; m < end; ++m) {
+    if (!tbDoMove(child, pos, *m)) continue;
+    const int v = -probeCaptures(child, -2, 2, success);
+    if (!success) return 0;
+    e = std::max(e, v);
+  }
+  return e;
+}
+
+bool hasLegalNonEpMove(const tbPosition& pos) {
+  tbMove list[TB_MAX_MOVES];
+  tbMove* end = tbGenMoves(pos, list);
+  tbPosition child;
+  for (tbMove* m = list; m < end; ++m)
+    if (!tbIsEpCapture(pos, *m) && tbDoMove(child, pos, *m)) return true;
+  return false;
+}
+
+bool hasLegalMove(const tbPosition& pos) {
+  tbMove list[TB_MAX_MOVES];
+  tbMove* end = tbGenMoves(pos, list);
+  tbPosition child;
+  for (tbMove* m = list; m < end; ++m)
+    if (tbDoMove(child, pos, *m)) return true;
+  return false;
+}
+
+int pieceCountOf(const board& b) { return popCount(occupancy(b)); }
+
+}  // namespace
+
+void clearDtzCache() {
+  for (dtzSlot& s : dtzCache) freeDtzSlot(s);
+}
+
+int probeCaptures(const tbPosition& pos, int alpha, int beta, int& success) {
+  tbMove list[TB_MAX_MOVES];
+  tbMove* end = tbGenCaptures(pos, list);
+  tbPosition child;
+  for (tbMove* m = list; m < end; ++m) {
+    if (tbIsEpCapture(pos, *m) || !tbDoMove(child, pos, *m)) continue;
+    const int v = -probeCaptures(child, -beta, -alpha, success);
+    if (!success) return 0;
+    if (v > alpha) {
+      if (v >= beta) {
+        success = 2;
+        return v;
+      }
+      alpha = v;
+    }
+  }
+  const int v = probeWdlTable(pos, success);
+  if (!success) return 0;
+  if (alpha >= v) {
+    success = alpha > 0 ? 2 : 1;
+    return alpha;
+  }
+  success = 1;
+  return v;
+}
+
+int probeWdl(const tbPosition& pos, int& success) {
+  success = 1;
+  const int v = probeCaptures(pos, -2, 2, success);
+  if (!success) return 0;
+  if (!pos.ep) return v;
+  const int e = bestEpCapture(pos, success);
+  if (!success) return 0;
+  if (e == -3) return v;
+  if (e >= v) return e;
+  if (v != 0) return v;
+  return hasLegalNonEpMove(pos) ? 0 : e;
+}
+
+int probeDtz(const tbPosition& pos, int& success) {
+  success = 1;
+  const int v = probeDtzBase(pos, success);
+  if (!success) return 0;
+  if (!pos.ep) return v;
+  const int e = bestEpCapture(pos, success);
+  if (!success) return 0;
+  if (e == -3) return v;
+  const int ed = wdlToDtz[e + 2];
+  if (v < -100) return ed >= 0 ? ed : v;
+  if (v < 0) return (ed >= 0 || ed < -100) ? ed : v;
+  if (v > 100) return ed > 0 ? ed : v;
+  if (v > 0) return ed == 1 ? ed : v;
+  if (ed >= 0) return ed;
+  return hasLegalNonEpMove(pos) ? 0 : ed;
+}
+
+tbMove rootBestMove(const tbPosition& pos, int& dtzOut) {
+  int success;
+  const int dtz = probeDtz(pos, success);
+  if (!success) return 0;
+
+  tbMove list[TB_MAX_MOVES];
+  int scores[TB_MAX_MOVES];
+  tbMove* end = tbGenMoves(pos, list);
+  const int count = int(end - list);
+  constexpr int ILLEGAL = 32767;
+  int drawing = 0;
+  tbPosition child;
+  for (int i = 0; i < count; ++i) {
+    int score;
+    if (!tbDoMove(child, pos, list[i])) {
+      score = ILLEGAL;
+    } else if (dtz > 0 && tbInCheck(child) && !hasLegalMove(child)) {
+      score = 1;
+    } else if (child.rule50 != 0) {
+      const int v = -probeDtz(child, success);
+      score = v > 0 ? v + 1 : v < 0 ? v - 1 : 0;
+    } else {
+      score = wdlToDtz[-probeWdl(child, success) + 2];
+    }
+    if (!success) return 0;
+    scores[i] = score;
+    if (score == 0) ++drawing;
+  }
+  dtzOut = dtz;
+
+  int best = -1;
+  if (dtz > 0) {
+    for (int i = 0; i < count; ++i)
+      if (scores[i] != ILLEGAL && scores[i] > 0 && (best < 0 || scores[i] < scores[best])) best = i;
+    return best < 0 ? 0 : list[best];
+  }
+  if (dtz < 0) {
+    for (int i = 0; i < count; ++i)
+      if (scores[i] < 0 && (best < 0 || scores[i] < scores[best])) best = i;
+    return best < 0 ? TB_MATED : list[best];
+  }
+  if (drawing == 0) return TB_NO_MOVES;
+  int pick = int(materialKey(pos, !pos.turn) % u64(drawing));
+  for (int i = 0; i < count; ++i)
+    if (scores[i] == 0 && pick-- == 0) return list[i];
+  return TB_NO_MOVES;
+}
+
+bool tbPositionFromBoard(const board& b, u8 ply, u8 rule50, tbPosition& out) {
+  if (ply >= PLY_RECORDS) return false;
+  out.white = b.pieceBB[0];
+  out.black = b.pieceBB[1];
+  out.kings = b.pieceBB[WHITE_KING] | b.pieceBB[BLACK_KING];
+  out.queens = b.pieceBB[WHITE_QUEEN] | b.pieceBB[BLACK_QUEEN];
+  out.rooks = b.pieceBB[WHITE_ROOK] | b.pieceBB[BLACK_ROOK];
+  out.bishops = b.pieceBB[WHITE_BISHOP] | b.pieceBB[BLACK_BISHOP];
+  out.knights = b.pieceBB[WHITE_KNIGHT] | b.pieceBB[BLACK_KNIGHT];
+  out.pawns = b.pieceBB[WHITE_PAWN] | b.pieceBB[BLACK_PAWN];
+  out.turn = b.sideToMove == WHITE;
+  out.rule50 = rule50;
+  out.ep = 0;
+  // The board keeps the square of the pawn that just advanced two squares;
+  // the probes want the square behind it. Anything inconsistent is dropped.
+  const int pawnSq = b.plies[ply].epSquare;
+  if (pawnSq != 0) {
+    const int target = out.turn ? pawnSq + 8 : pawnSq - 8;
+    const u64 enemyPawns = out.pawns & (out.turn ? out.black : out.white);
+    const bool rankOk = out.turn ? (pawnSq >> 3) == 4 : (pawnSq >> 3) == 3;
+    if (rankOk && (enemyPawns & bit(pawnSq)) && !((out.white | out.black) & bit(target))) out.ep = u8(target);
+  }
+  return tbIsValid(out);
+}
+
+int tbProbeSearch(u8 ply, board& b) {
+  tbPosition pos;
+  if (tbLargest == 0 || pieceCountOf(b) > tbLargest || !tbPositionFromBoard(b, ply, 0, pos)) return -1;
+  int success;
+  const int w = probeWdl(pos, success);
+  return success ? w + 2 : -1;
+}
+
+chessMove tbProbeRoot(board& b) {
+  tbPosition pos;
+  if (tbLargest == 0 || pieceCountOf(b) > tbLargest || !tbPositionFromBoard(b, 0, u8(b.halfMoves & 0xFF), pos))
+    return 0;
+  int dtz = 0;
+  const tbMove m = rootBestMove(pos, dtz);
+  if (m == 0 || m == TB_MATED || m == TB_NO_MOVES) return 0;
+
+  const int rule50 = pos.rule50;
+  int code;
+  if (dtz > 0)
+    code = dtz + rule50 <= 100 ? 4 : 3;
+  else if (dtz < 0)
+    code = rule50 - dtz <= 100 ? 0 : 1;
+  else
+    code = 2;
+  const int from = tbMoveFrom(m), dest = tbMoveTo(m), promo = tbMovePromo(m);
+  const bool ep = pos.ep != 0 && dest == pos.ep && (pos.pawns & (pos.turn ? pos.white : pos.black) & bit(from));
+  const int absDtz = dtz < 0 ? -dtz : dtz;
+
+  const int us = b.sideToMove;
+  int to = dest, kind = MOVE_NORMAL;
+  if (ep) {
+    kind = EN_PASSANT;
+    to = us == WHITE ? dest - 8 : dest + 8;
+  } else if (promo) {
+    static constexpr int PROMO_KIND[5] = {0, PROMOTE_QUEEN, PROMOTE_ROOK, PROMOTE_BISHOP, PROMOTE_KNIGHT};
+    kind = PROMO_KIND[promo];
+  } else if (typeOf(b.pieceOn[from]) == PAWN && (dest - from == 16 || from - dest == 16)) {
+    kind = DOUBLE_PUSH;  // the engine's make-move needs the kind to set its en-passant square
+  }
+  const chessMove move = makeChessMove(from, to, kind, b.pieceOn[from]);
+
+  if (!isPseudoLegal(move, b, 0)) return 0;
+  // Play it on the pieces alone and check that our king is safe.
+  u8 savedOn[64];
+  u64 savedBB[14];
+  std::memcpy(savedOn, b.pieceOn, sizeof savedOn);
+  std::memcpy(savedBB, b.pieceBB, sizeof savedBB);
+  const int piece = b.pieceOn[from];
+  const int landing = ep ? dest : to;
+  if (const int captured = b.pieceOn[to]) {
+    b.pieceBB[captured] &= ~bit(to);
+    b.pieceBB[us ^ 1] &= ~bit(to);
+    b.pieceOn[to] = 0;
+  }
+  const int placed = promo ? kind + us : piece;
+  b.pieceBB[piece] &= ~bit(from);
+  b.pieceBB[us] &= ~bit(from);
+  b.pieceOn[from] = 0;
+  b.pieceBB[placed] |= bit(landing);
+  b.pieceBB[us] |= bit(landing);
+  b.pieceOn[landing] = u8(placed);
+  const bool exposed = kingAttacked(b, us);
+  std::memcpy(b.pieceOn, savedOn, sizeof savedOn);
+  std::memcpy(b.pieceBB, savedBB, sizeof savedBB);
+  if (exposed) return 0;
+
+  const int score = code == 4 ? MATE_BAND - absDtz : code == 0 ? absDtz - MATE_BAND : 0;
+  outLine("info score cp " + std::to_string(i16(score)) +
+          " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + moveText(move, us));
+  return move;
+}

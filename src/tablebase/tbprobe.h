@@ -4,6 +4,7 @@
 #include <string>
 
 #include "board/board.h"
+#include "tablebase/tbposition.h"
 
 // Largest piece count of the loaded tables; 0 when none are loaded.
 extern int tbLargest;
@@ -13,3 +14,23 @@ void initTablebases(const std::string& paths);
 int tbProbeSearch(u8 ply, board& b);
 // Tablebase move of the root (top byte = moving piece), or 0.
 chessMove tbProbeRoot(board& b);
+
+// ---- the probes behind them (also used by tests and the benchmark) ----------
+// WDL -2 loss, -1 blessed loss, 0 draw, 1 cursed win, 2 win, for the side to
+// move; success 0 means no answer.
+int probeWdl(const tbPosition& pos, int& success);
+// Plies to the next zeroing move on a best path, signed like the WDL; 100 is
+// added for cursed wins and blessed losses; 0 for a draw.
+int probeDtz(const tbPosition& pos, int& success);
+int probeCaptures(const tbPosition& pos, int alpha, int beta, int& success);
+
+// The probe position of ply `ply` of a board. False when the board is no
+// position the tables could answer (missing or extra kings, overlapping
+// pieces, pawns on the first or last rank, the side not to move in check).
+bool tbPositionFromBoard(const board& b, u8 ply, u8 rule50, tbPosition& out);
+
+constexpr tbMove TB_MATED = 65534;
+constexpr tbMove TB_NO_MOVES = 65535;
+// The move that keeps the best tablebase result: 0 when a probe fails,
+// TB_MATED or TB_NO_MOVES when there is no move. dtz receives the root's DTZ.
+tbMove rootBestMove(const tbPosition& pos, int& dtz);
