@@ -1,7 +1,357 @@
 #include "search/search.h"
-// Placeholder until the search lands.
-i16 alphaBeta(u8, i32, i16, i16, board&) { return 0; }
-i16 quiescence(u8, i32, i16, i16, board&) { return 0; }
-bool seeNonNegative(const board&, chessMove) { return true; }
-bool seeAtLeast(const board&, chessMove, int) { return true; }
-bool isPseudoLegal(chessMove, const board&, u8) { return false; }
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "board/attacks.h"
+#include "eval/eval.h"
+#include "movegen/makemove.h"
+#include "movegen/movegen.h"
+#include "search/ordering.h"
+#include "search/tt.h"
+#include "tablebase/tbprobe.h"
+#include "uci/limits.h"
+#include "uci/options.h"
+
+namespace {
+
+constexpr int reverseFutilityMargin[7] = {0, 65, 130, 195, 260, 325, 390};
+constexpr int razorMargin[8] = {0, 90, 140, 200, 0, 120, 190, 240};  // + 4 when improving
+constexpr int lateMoveCount[16] = {1, 2, 3, 5, 7, 10, 14, 19, 2, 4, 6, 8, 11, 15, 20, 27};  // + 8 when improving
+
+constexpr auto relaxed = std::memory_order_relaxed;
+
+// Something besides king and pawns, so a pass is not a zugzwang trap.
+bool hasPieces(const board& b, int side) {
+  return (b.pieceBB[side] & ~(b.pieceBB[WHITE_PAWN + side] | b.pieceBB[WHITE_KING + side])) != 0;
+}
+
+// The same position with the same side to move, four or more plies back and
+// after the last irreversible move, in the search or in the game before it.
+bool isRepetition(const board& b) {
+  if (b.halfMoves < 4 || b.keyCount > KEY_HISTORY_SIZE) return false;
+  const int lowest = std::max(b.keyCount - b.halfMoves - 1, 0);
+  for (int i = b.keyCount - 5; i >= lowest; i -= 2)
+    if (b.keyHistory[i] == b.hashKey) return true;
+  return false;
+}
+
+void store(const board& b, u8 ply, chessMove move, int score, int depth, u8 bound) {
+  hashStore(b.hashKey, move, scoreToTable(score, ply), depth, bound);
+}
+
+bool timeIsUp() {
+  if (infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
+  return nowMs() - searchStartMs.load(relaxed) >= hardTime.load(relaxed);
+}
+
+i16 searchChild(u8 ply, int depth, int alpha, int beta, board& b) {
+  return depth > 0 ? alphaBeta(ply, depth, i16(alpha), i16(beta), b) : quiescence(ply, 0, i16(alpha), i16(beta), b);
+}
+
+}  // namespace
+
+i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
+  if (depth <= 0) return quiescence(ply, 0, alphaIn, betaIn, b);  // callers should not, but stay sound
+
+  // 1. Count and poll.
+  bumpCounter(b.nodes);
+  if (ply > b.selDepth) b.selDepth = ply;
+  if (--b.nodesToClockCheck < 0) {
+    b.nodesToClockCheck = clockCheckInterval;
+    if (timeIsUp()) {
+      stopFlag.store(1, relaxed);
+      return 0;
+    }
+  }
+  if (stopFlag.load(relaxed)) return 0;
+
+  const bool pvNode = betaIn > alphaIn + 1;
+  int alpha = alphaIn, beta = betaIn;
+  plyState& ps = b.plies[ply];
+
+  // 2. Draws, mate distance and the ply limit, below the root only.
+  if (ply != 0) {
+    if (isRepetition(b) || insufficientMaterial(b)) return 0;
+    alpha = std::max(alpha, ply - MATE_SCORE);
+    beta = std::min(beta, MATE_SCORE + 1 - ply);
+    if (alpha >= beta) return i16(alpha);
+    if (ply >= MAX_PLY) return evaluate(b);
+  }
+  const int alphaOrig = alpha;
+
+  // 3. Table probe.
+  ps.hashMove = 0;
+  hashEntry tte = hashProbe(b.hashKey);
+  if (entryBound(tte) == BOUND_NONE) tte = 0;
+  int ttScore = 0;
+  if (tte) {
+    const u8 bound = entryBound(tte);
+    ttScore = scoreFromTable(entryScore(tte), ply);
+    if (!pvNode && ply != 0 && entryDepth(tte) >= depth &&
+        ((bound != BOUND_UPPER && ttScore >= beta) || (bound != BOUND_LOWER && ttScore <= alpha) ||
+         bound == BOUND_EXACT))
+      return i16(ttScore);
+    ps.hashMove = entryMove(tte);
+  }
+
+  // 4. Tablebases, right after a capture or pawn move.
+  if (ply != 0 && tbLargest != 0 && b.halfMoves == 0 && ps.castleRights == 0) {
+    const int pieces = popCount(occupancy(b));
+    if (pieces < tbLargest || (pieces == tbLargest && depth >= syzygyProbeDepth)) {
+      const int wdl = tbProbeSearch(ply, b);
+      if (wdl >= 0) {
+        bumpCounter(b.tbHits);
+        if (wdl == 4) {
+          const int value = MATE_BAND - ply;
+          if (value >= beta) {
+            store(b, ply, 0, value, 127, BOUND_LOWER);
+            return i16(value);
+          }
+        } else if (wdl == 0) {
+          const int value = ply - MATE_BAND;
+          if (value <= alpha) {
+            store(b, ply, 0, value, 127, BOUND_UPPER);
+            return i16(value);
+          }
+        } else {
+          store(b, ply, 0, 0, 127, BOUND_EXACT);
+          return 0;
+        }
+      }
+    }
+  }
+
+  // 5. Static evaluation.
+  const int us = b.sideToMove;
+  const bool inCheck = ps.inCheck;
+  bool improving = true;
+  if (inCheck) {
+    ps.staticEval = NO_EVAL;
+  } else {
+    const int staticEval = evaluate(b);
+    ps.staticEval = i16(staticEval);
+    const u8 bound = entryBound(tte);
+    int pruneEval = staticEval;
+    if (bound == BOUND_EXACT || (bound == BOUND_LOWER && ttScore > staticEval) ||
+        (bound == BOUND_UPPER && ttScore < staticEval))
+      pruneEval = ttScore;
+    improving = ply < 2 || staticEval >= b.plies[ply - 2].staticEval;
+    const bool pruneEvalIsMate = std::abs(pruneEval) >= MATE_BAND;
+
+    // 6. Reverse futility pruning.
+    if (!pvNode && depth <= 6 && !pruneEvalIsMate && pruneEval >= beta + reverseFutilityMargin[depth] &&
+        hasPieces(b, us))
+      return i16(pruneEval);
+
+    // 7. Razoring.
+    if (!pvNode && depth <= 3 && pruneEval + razorMargin[depth + 4 * improving] < alpha) {
+      const int q = quiescence(ply, 0, i16(alpha), i16(beta), b);
+      if (q < alpha) return i16(q);
+    }
+
+    // 8. Null move, never twice in a row for one side.
+    if (!pvNode && depth >= 4 && ply >= 2 && b.plies[ply - 2].currentMove != 0 && pruneEval >= beta &&
+        hasPieces(b, us)) {
+      const int reduction = 3 + depth / 4 + std::min(3, (pruneEval - beta) / 90);
+      ps.currentMove = 0;
+      const u64 key = b.hashKey;
+      makeNullMove(b, ply);
+      hashPrefetch(b.hashKey);
+      const int s = -searchChild(u8(ply + 1), depth - reduction, -beta, -beta + 1, b);
+      unmakeNullMove(b, ply, key);
+      if (s >= beta) return i16(s > MATE_BAND ? beta : s);  // a mate found after passing is not trusted
+    }
+
+    // 9. ProbCut: a capture that beats beta by a margin in a shallower search.
+    if (!pvNode && depth >= 5 && !pruneEvalIsMate) {
+      const int rBeta = beta + 110;
+      chessMove* cursor = ps.listStart;
+      if (ps.hashMove && hashMoveUsable(ps.hashMove, b, ply)) {
+        *cursor = ps.hashMove;
+        ps.listEnd = cursor + 1;
+        ps.stage = STAGE_HASH_READY;
+      } else {
+        ps.listEnd = cursor;
+        ps.stage = STAGE_HASH;
+      }
+      b.plies[ply + 1].listStart = ps.listEnd;
+      int tried = 0;
+      while (tried < 4 && (ps.stage < STAGE_CAPTURES || cursor < ps.listEnd)) {
+        if (nextProbCutMove(ply, cursor, b, rBeta - staticEval)) {
+          const chessMove m = *cursor;
+          ps.currentMove = m;
+          b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
+          hashPrefetch(b.hashKey);
+          int s = -quiescence(u8(ply + 1), 0, i16(-rBeta), i16(-rBeta + 1), b);
+          if (s >= rBeta) s = -alphaBeta(u8(ply + 1), depth - 3, i16(-rBeta), i16(-rBeta + 1), b);
+          unmakeMove(b, ply, m);
+          if (s >= rBeta) return i16(s);
+          ++tried;
+        }
+        ++cursor;
+      }
+    }
+
+    // 10. Internal iterative deepening, to find a move to try first.
+    if (ps.hashMove == 0 && depth >= 4 && (pvNode || pruneEval >= beta - 100)) {
+      alphaBeta(ply, depth - 2, i16(alpha), i16(beta), b);
+      const hashEntry e = hashProbe(b.hashKey);
+      if (entryBound(e) != BOUND_NONE) {
+        tte = e;
+        ttScore = scoreFromTable(entryScore(e), ply);
+        ps.hashMove = entryMove(e);
+      }
+    }
+  }
+
+  // 11. Move loop.
+  const bool hashValid = ps.hashMove && hashMoveUsable(ps.hashMove, b, ply);
+  // A remembered move that cannot be played here must not hide a real move
+  // with the same squares from the lists below.
+  if (!hashValid) ps.hashMove = 0;
+  preparePicker(b, ply, hashValid);
+
+  // A. Singular test: is the hash move clearly better than every rival?
+  bool singular = false;
+  if (hashValid && ply != 0 && depth >= 7 && entryDepth(tte) >= depth - 3 && entryBound(tte) != BOUND_UPPER &&
+      std::abs(ttScore) < MATE_BAND) {
+    const int singularBeta = ttScore - 2 * depth;
+    int last = -MATE_SCORE;
+    int counted = 0;
+    const plyState saved = ps;
+    while (const chessMove m = nextMove(ply, b)) {
+      const u8 stage = ps.stage;
+      if (stage == STAGE_HASH) continue;
+      if (!inCheck && !isLegal(m, b, ply)) continue;
+      const int mover = b.pieceOn[moveFrom(m)];
+      makeMove(b, ply, m);
+      ps.currentMove = (m & MOVE_MASK) | (u32(mover) << 24);
+      b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
+      if (stage > STAGE_CAPTURES && stage != STAGE_BAD_CAPTURES) ++counted;
+      last = -alphaBeta(u8(ply + 1), depth / 2 - 1, i16(-singularBeta), i16(-singularBeta + 1), b);
+      unmakeMove(b, ply, m);
+      if (last > singularBeta || counted > 6) break;
+    }
+    ps = saved;
+    b.plies[ply + 1].listStart = ps.listEnd;
+    singular = last <= singularBeta;
+  }
+
+  // B. Main loop.
+  b.plies[ply + 1].killer1 = b.plies[ply + 1].killer2 = 0;
+  int movesSearched = 0;
+  int lateIndex = 0;
+  bool pruneRest = false;
+  int best = -MATE_SCORE;
+  i16* const row2 = historyRow(b, ply, 2, b.contHistory2);
+  i16* const row1 = historyRow(b, ply, 1, b.contHistory1);
+  const bool bothRows = row2 && row1;
+
+  while (const chessMove m = nextMove(ply, b, pruneRest)) {
+    const u8 stage = ps.stage;
+    const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+    const int mover = b.pieceOn[from];
+    const int idx = (mover - 2) * 64 + to;
+    const bool negativeHistories = bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
+
+    // 1. Bad captures that lose too much.
+    if (ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) continue;
+    // 2. Quiet moves with a bad record everywhere.
+    if (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories) continue;
+    // 3-4. Legality; the hash move and evasions are known to be legal.
+    if (stage != STAGE_HASH && !inCheck && !isLegal(m, b, ply)) continue;
+
+    // 5. Make it.
+    const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
+    makeMove(b, ply, m);
+    ps.currentMove = played;
+    const bool givesCheck = kingAttacked(b, b.sideToMove);
+    b.plies[ply + 1].inCheck = givesCheck ? 1 : 0;
+
+    // 6. Late-move pruning.
+    if (!givesCheck && ply != 0 &&
+        (pruneRest || (!pvNode && !inCheck && depth <= 7 &&
+                       (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
+                        stage == STAGE_QUIETS) &&
+                       lateIndex >= lateMoveCount[depth + 8 * improving]))) {
+      unmakeMove(b, ply, m);
+      pruneRest = true;
+      continue;
+    }
+
+    // 7.
+    hashPrefetch(b.hashKey);
+    ++movesSearched;
+    const bool captures = b.plies[ply + 1].captured != 0;
+
+    // 8. Extensions.
+    int newDepth = depth - 1;
+    if (movesSearched == 1 && singular) {
+      newDepth = depth;
+    } else if (givesCheck) {
+      if (kind == EN_PASSANT || kind == CASTLE_SHORT || kind == CASTLE_LONG || movedPieceSafe(b, m, b.plies[ply + 1].captured))
+        newDepth = depth;
+    } else if (!inCheck && !captures && bothRows && row2[idx] > 4096 && row1[idx] > 4096) {
+      newDepth = depth;
+    }
+
+    // 9.
+    if (stage != STAGE_BAD_CAPTURES) ++lateIndex;
+
+    // 10. Search, reduced first for later moves.
+    int s;
+    if (movesSearched == 1) {
+      s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
+    } else {
+      int r = 0;
+      if (depth >= 3 && !captures) {
+        r = pvNode && lateIndex == 4 ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
+        if (!improving) ++r;
+        if (negativeHistories) ++r;
+        if (r != 0) {
+          if (pvNode) --r;
+          if (r != 0 && typeOf(b.pieceOn[to]) == PAWN && ((to >> 3) == 6 || (to >> 3) == 1)) --r;
+        }
+        if (typeOf(mover) == PAWN && (sameMove(m, ps.killer1) || sameMove(m, ps.killer2)) &&
+            !(passedMask[us][to] & b.pieceBB[pieceCode(PAWN, us ^ 1)]))
+          --r;
+      }
+      s = -searchChild(u8(ply + 1), newDepth - r, -alpha - 1, -alpha, b);
+      if (newDepth > 0 && r != 0 && s > alpha) s = -alphaBeta(u8(ply + 1), newDepth, i16(-alpha - 1), i16(-alpha), b);
+      if (s > alpha && s < beta) s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
+    }
+
+    // 11.
+    unmakeMove(b, ply, m);
+    if (stopFlag.load(relaxed)) return 0;
+
+    // 12.
+    if (s > best) {
+      best = s;
+      if (s > alpha) {
+        ps.bestMove = played;
+        alpha = s;
+        if (ply == 0) {
+          ++b.bestMoveChanges;
+          b.rootDepth = u16(depth);
+          b.rootDepthComplete = 0;
+        }
+        if (s >= beta) {
+          store(b, ply, played, s, depth, BOUND_LOWER);
+          updateOrdering(ply, depth, played, b);
+          return i16(s);
+        }
+      }
+    }
+  }
+
+  // 13. Moves exhausted.
+  if (movesSearched == 0) return inCheck ? i16(ply - MATE_SCORE) : 0;
+  if (b.halfMoves >= 100) return 0;
+  if (best <= alphaOrig)
+    store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
+  else
+    store(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
+  return i16(best);
+}

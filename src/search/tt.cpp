@@ -1,12 +1,166 @@
 #include "search/tt.h"
-// Placeholder until the transposition table lands.
-hashBucket* hashTable = nullptr;
-u64 hashMask = 0;
+
+#include <sys/mman.h>
+
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "uci/options.h"
+#include "uci/output.h"
+
+namespace {
+
+constexpr u64 BUCKETS_PER_MB = 16384;  // 16384 buckets of 64 bytes = 1 MiB
+constexpr i32 MAX_MEGABYTES = 262144;  // 2^32 buckets: index and check bits stay apart
+
+// A last resort of 1 MiB in static storage, so the table never lacks memory
+// even when no mapping at all can be had. Untouched, it costs no memory.
+hashBucket fallbackTable[BUCKETS_PER_MB];
+
+bool tableMapped = false;  // hashTable points at a mapping of tableBytes
+u64 tableBytes = 0;
+
+// Fresh anonymous pages arrive zeroed, so a new table needs no clearing pass.
+hashBucket* mapTable(u64 bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);  // fewer TLB misses; a refusal is harmless
+#endif
+  return static_cast<hashBucket*>(p);
+}
+
+void unmapTable() {
+  if (tableMapped) munmap(hashTable, tableBytes);
+  tableMapped = false;
+  tableBytes = 0;
+  hashTable = fallbackTable;
+  hashMask = BUCKETS_PER_MB - 1;
+}
+
+void useTable(hashBucket* table, u64 megabytes) {
+  unmapTable();
+  hashTable = table;
+  tableBytes = megabytes * BUCKETS_PER_MB * sizeof(hashBucket);
+  tableMapped = true;
+  hashMask = megabytes * BUCKETS_PER_MB - 1;
+  searchCount = 0;
+}
+
+u64 currentMegabytes() { return (hashMask + 1) / BUCKETS_PER_MB; }
+
+void zeroBuckets(u64 first, u64 count) {
+  if (count) std::memset(static_cast<void*>(hashTable + first), 0, count * sizeof(hashBucket));
+}
+
+}  // namespace
+
+hashBucket* hashTable = fallbackTable;
+u64 hashMask = BUCKETS_PER_MB - 1;
 u8 hashGeneration = 0;
 u32 searchCount = 0;
-void hashResize(i32) {}
-void hashClear() {}
-void hashRelease() {}
-void newSearchGeneration() {}
-hashEntry hashProbe(u64) { return 0; }
-void hashStore(u64, chessMove, i16, int, u8) {}
+
+void hashResize(i32 megabytes) {
+  if (megabytes > MAX_MEGABYTES) megabytes = MAX_MEGABYTES;
+  u64 wanted = 1;
+  while (wanted < u64(megabytes)) wanted <<= 1;
+
+  // Map the new table before giving up the old one, so a refusal leaves the
+  // engine with the table it had.
+  if (hashBucket* t = mapTable(wanted * BUCKETS_PER_MB * sizeof(hashBucket))) {
+    useTable(t, wanted);
+    return;
+  }
+  if (tableMapped) {
+    hashClear();
+    outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, keeping " +
+            std::to_string(currentMegabytes()) + " MB");
+    return;
+  }
+  for (u64 mb = wanted / 2; mb >= 1; mb /= 2) {
+    if (hashBucket* t = mapTable(mb * BUCKETS_PER_MB * sizeof(hashBucket))) {
+      useTable(t, mb);
+      outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using " +
+              std::to_string(mb) + " MB");
+      return;
+    }
+  }
+  unmapTable();
+  hashClear();
+  outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using 1 MB");
+}
+
+void hashClear() {
+  const u64 buckets = hashMask + 1;
+  const u64 parts = u64(threadCount > 1 ? threadCount : 1);
+  const u64 share = buckets / parts;
+  std::vector<std::thread> clearers;
+  clearers.reserve(parts);
+  for (u64 i = 0; i < parts; ++i) {
+    u64 first = i * share;
+    u64 count = i + 1 == parts ? buckets - first : share;
+    try {
+      clearers.emplace_back(zeroBuckets, first, count);
+    } catch (const std::system_error&) {
+      zeroBuckets(first, count);  // no thread to be had: do this part here
+    }
+  }
+  for (auto& t : clearers) t.join();
+  searchCount = 0;
+}
+
+void hashRelease() { unmapTable(); }
+
+void newSearchGeneration() {
+  hashGeneration = u8(searchCount & 63);
+  ++searchCount;
+}
+
+hashEntry hashProbe(u64 key) {
+  hashBucket& bucket = hashTable[key & hashMask];
+  const u16 check = u16(key >> 48);
+  for (int i = 0; i < 6; ++i) {
+    if (bucket.checks[i].load(std::memory_order_relaxed) != check) continue;
+    hashEntry e = bucket.entries[i].load(std::memory_order_relaxed);
+    if (entryBound(e) != BOUND_NONE && entryGeneration(e) != hashGeneration) {
+      // Mark the entry as used by this search; written only when it changes,
+      // so hits inside one search do not keep rewriting shared lines.
+      e = (e & 0x00FFFFFFFFFFFFFFull) | (u64(u8(hashGeneration * 4 + entryBound(e))) << 56);
+      bucket.entries[i].store(e, std::memory_order_relaxed);
+    }
+    return e;
+  }
+  return 0;
+}
+
+void hashStore(u64 key, chessMove move, i16 score, int depth, u8 bound) {
+  if (depth > 127) depth = 127;
+  if (depth < -128) depth = -128;
+  hashBucket& bucket = hashTable[key & hashMask];
+  const u16 check = u16(key >> 48);
+  const hashEntry entry = u64(move) | (u64(u16(score)) << 32) | (u64(u8(i8(depth))) << 48) |
+                          (u64(u8(hashGeneration * 4 + (bound & 3))) << 56);
+  int slot = -1;
+  int lowestWorth = 32768;
+  int lowestSlot = 0;
+  for (int i = 0; i < 6; ++i) {
+    u16 c = bucket.checks[i].load(std::memory_order_relaxed);
+    hashEntry e = bucket.entries[i].load(std::memory_order_relaxed);
+    if (c == check || (c == 0 && (e >> 56) == 0)) {
+      slot = i;
+      break;
+    }
+    int worth = entryDepth(e) + (entryBound(e) == BOUND_EXACT ? 1 : 0) -
+                4 * ((hashGeneration - entryGeneration(e)) & 63);
+    if (worth < lowestWorth) {
+      lowestWorth = worth;
+      lowestSlot = i;
+    }
+  }
+  if (slot < 0) slot = lowestSlot;
+  bucket.entries[slot].store(entry, std::memory_order_relaxed);
+  bucket.checks[slot].store(check, std::memory_order_relaxed);
+}

@@ -1,0 +1,433 @@
+#include "search/ordering.h"
+
+#include <algorithm>
+
+#include "board/attacks.h"
+#include "movegen/makemove.h"
+#include "movegen/movegen.h"
+#include "search/search.h"
+
+const int seeValue[14] = {0, 0, 90, 90, 325, 325, 325, 325, 499, 499, 1005, 1005, 10000, 10000};
+
+namespace {
+
+u64 attackersOf(const board& b, int sq, u64 occ) {
+  const u64* p = b.pieceBB;
+  return (bishopAttacks(sq, occ) & (p[WHITE_BISHOP] | p[BLACK_BISHOP] | p[WHITE_QUEEN] | p[BLACK_QUEEN])) |
+         (rookAttacks(sq, occ) & (p[WHITE_ROOK] | p[BLACK_ROOK] | p[WHITE_QUEEN] | p[BLACK_QUEEN])) |
+         (pawnAttackers[WHITE][sq] & p[WHITE_PAWN]) | (pawnAttackers[BLACK][sq] & p[BLACK_PAWN]) |
+         (knightAttacks[sq] & (p[WHITE_KNIGHT] | p[BLACK_KNIGHT])) |
+         (kingAttacks[sq] & (p[WHITE_KING] | p[BLACK_KING]));
+}
+
+bool attackedBy(const board& b, int sq, int side, u64 occ) {
+  const u64* p = b.pieceBB;
+  return (bishopAttacks(sq, occ) & (p[WHITE_BISHOP + side] | p[WHITE_QUEEN + side])) ||
+         (rookAttacks(sq, occ) & (p[WHITE_ROOK + side] | p[WHITE_QUEEN + side])) ||
+         (pawnAttackers[side][sq] & p[WHITE_PAWN + side]) || (knightAttacks[sq] & p[WHITE_KNIGHT + side]) ||
+         (kingAttacks[sq] & p[WHITE_KING + side]);
+}
+
+// The capture sequence on `to` once the first capture is made: `side`
+// recaptures next with its least valuable attacker; `balance` is the first
+// capturer's gain should it lose the piece it captured with. True when the
+// first capturer comes out without loss.
+bool exchangeLoop(const board& b, int to, u64 occ, u64 attackers, int side, int balance) {
+  bool result = true;
+  if (!(attackers & b.pieceBB[side])) return true;
+  for (;;) {
+    int code = 0;
+    u64 set = 0;
+    for (int type = PAWN; type <= KING; ++type) {
+      set = attackers & b.pieceBB[pieceCode(type, side)];
+      if (set) {
+        code = pieceCode(type, side);
+        break;
+      }
+    }
+    occ ^= bit(lsb(set));
+    int type = typeOf(code);
+    if (type == PAWN || type == BISHOP || type == QUEEN)
+      attackers |= bishopAttacks(to, occ) & (b.pieceBB[WHITE_BISHOP + side] | b.pieceBB[WHITE_QUEEN + side]);
+    if (type == ROOK || type == KING)
+      attackers |= rookAttacks(to, occ) & (b.pieceBB[WHITE_ROOK + side] | b.pieceBB[WHITE_QUEEN + side]);
+    attackers &= occ;
+    // A king may only take when nothing can take it back.
+    if (type == KING) return (attackers & b.pieceBB[side ^ 1]) ? result : !result;
+    result = !result;
+    balance += seeValue[code];
+    if (balance < 0) break;
+    side ^= 1;
+    balance = -balance;
+    if (!(attackers & b.pieceBB[side])) break;
+  }
+  return result;
+}
+
+bool isCastle(int kind) { return kind == CASTLE_SHORT || kind == CASTLE_LONG; }
+
+// Exchange filter of the capture stage: cheap when the victim is worth at
+// least the mover.
+bool goodCapture(const board& b, chessMove m) {
+  int kind = moveKindOf(m);
+  if (kind == EN_PASSANT || isCastle(kind)) return true;
+  if (seeValue[b.pieceOn[moveTo(m)]] >= seeValue[b.pieceOn[moveFrom(m)]]) return true;
+  return seeNonNegative(b, m);
+}
+
+bool castlePlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
+  const plyState& ps = b.plies[ply];
+  if (ps.inCheck) return false;
+  int home = us == WHITE ? 4 : 60;
+  if (from != home) return false;
+  u64 occ = occupancy(b);
+  int rook = pieceCode(ROOK, us);
+  if (kind == CASTLE_SHORT) {
+    if (to != home + 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WK : CASTLE_BK))) return false;
+    if (occ & (bit(home + 1) | bit(home + 2))) return false;
+    if (b.pieceOn[home + 3] != rook) return false;
+    return !attackedBy(b, home + 1, us ^ 1, occ);
+  }
+  if (to != home - 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WQ : CASTLE_BQ))) return false;
+  if (occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) return false;
+  if (b.pieceOn[home - 4] != rook) return false;
+  return !attackedBy(b, home - 1, us ^ 1, occ);
+}
+
+bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
+  const int forward = us == WHITE ? 8 : -8;
+  const int target = b.pieceOn[to];
+  if (from < 8 || from > 55) return false;
+  if (kind == DOUBLE_PUSH) {
+    int startRank = us == WHITE ? 1 : 6;
+    return (from >> 3) == startRank && to == from + 2 * forward && !target && !b.pieceOn[from + forward];
+  }
+  if (kind == EN_PASSANT) {
+    int ep = b.plies[ply].epSquare;
+    int landing = to + forward;
+    return ep != 0 && to == ep && (epNeighbours[ep] & bit(from)) && target == pieceCode(PAWN, us ^ 1) &&
+           landing >= 0 && landing < 64 && !b.pieceOn[landing];
+  }
+  if (kind != MOVE_NORMAL && !isPromotion(kind)) return false;
+  // A pawn reaching the last rank must promote, and only there.
+  bool lastRank = (to >> 3) == (us == WHITE ? 7 : 0);
+  if (isPromotion(kind) != lastRank) return false;
+  if (to == from + forward) return !target;
+  return target && (pawnAttackers[us][to] & bit(from));
+}
+
+void applyBonus(i16& h, int bonus) { h = i16(h + bonus - h * bonus / 8192); }
+void applyMalus(i16& h, int bonus) { h = i16(h - bonus - h * bonus / 8192); }
+
+void penalise(board& b, chessMove m, int bonus, i16* row2, i16* row1) {
+  int code = b.pieceOn[moveFrom(m)];
+  if (code < 2) return;
+  int idx = (code - 2) * 64 + moveTo(m);
+  if (row2) applyMalus(row2[idx], bonus);
+  if (row1) applyMalus(row1[idx], bonus);
+  applyMalus(b.history[code - 2][moveTo(m)], bonus);
+}
+
+// Moves the entry with the highest ordering byte in [first, end) to first;
+// the earliest of equal bytes wins.
+void pickHighestScore(chessMove* first, chessMove* end) {
+  chessMove* best = first;
+  for (chessMove* p = first + 1; p < end; ++p)
+    if (moveScore(*p) > moveScore(*best)) best = p;
+  std::swap(*first, *best);
+}
+
+int historySum(const board& b, chessMove m, const i16* row2, const i16* row1) {
+  int code = b.pieceOn[moveFrom(m)];
+  int idx = (code - 2) * 64 + moveTo(m);
+  int sum = b.history[code - 2][moveTo(m)];
+  if (row2) sum += row2[idx];
+  if (row1) sum += row1[idx];
+  return sum;
+}
+
+// A remembered quiet move for the killer and counter stages. One that
+// captures here is already among the captures and is not offered twice.
+bool usableRemembered(const board& b, u8 ply, chessMove m) {
+  const plyState& ps = b.plies[ply];
+  if (m == 0 || sameMove(m, ps.hashMove)) return false;
+  if (!isPseudoLegal(m, b, ply)) return false;
+  return b.pieceOn[moveTo(m)] == 0;
+}
+
+chessMove appendRemembered(plyState& ps, chessMove m) {
+  *ps.listEnd++ = m;
+  ps.cursor = ps.listEnd;
+  return m;
+}
+
+void removeFromList(plyState& ps, chessMove* from, chessMove m) {
+  for (chessMove* p = from; p < ps.listEnd; ++p)
+    if (sameMove(*p, m)) {
+      *p = *--ps.listEnd;
+      return;
+    }
+}
+
+}  // namespace
+
+bool seeAtLeast(const board& b, chessMove m, int threshold) {
+  int kind = moveKindOf(m);
+  if (kind == EN_PASSANT || isCastle(kind)) return threshold <= 0;
+  int from = moveFrom(m), to = moveTo(m);
+  int mover = b.pieceOn[from];
+  int balance = seeValue[b.pieceOn[to]] - threshold;
+  if (balance < 0) return false;
+  balance -= seeValue[mover];
+  if (balance >= 0) return true;
+  u64 occ = occupancy(b) ^ bit(from) ^ bit(to);
+  u64 attackers = attackersOf(b, to, occ) & occ;
+  return exchangeLoop(b, to, occ, attackers, colourOf(mover) ^ 1, balance);
+}
+
+bool seeNonNegative(const board& b, chessMove m) { return seeAtLeast(b, m, 0); }
+
+bool movedPieceSafe(const board& b, chessMove m, int captured) {
+  // The exchange seeNonNegative(m) would see before m, valued with the piece
+  // m left on its destination (a promoted piece counts as itself).
+  int to = moveTo(m);
+  int balance = seeValue[captured] - seeValue[b.pieceOn[to]];
+  if (balance >= 0) return true;
+  u64 occ = occupancy(b);
+  return exchangeLoop(b, to, occ, attackersOf(b, to, occ) & occ, b.sideToMove, balance);
+}
+
+bool isPseudoLegal(chessMove m, const board& b, u8 ply) {
+  if (m == 0) return false;
+  int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  if (from >= 64 || to >= 64 || from == to) return false;
+  int us = b.sideToMove;
+  int mover = b.pieceOn[from];
+  if (mover < 2 || int(m >> 24) != mover || colourOf(mover) != us) return false;
+  int target = b.pieceOn[to];
+  if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
+  int type = typeOf(mover);
+  if (type == PAWN) return pawnPlausible(b, ply, from, to, kind, us);
+  if (isCastle(kind)) return type == KING && castlePlausible(b, ply, from, to, kind, us);
+  if (kind != MOVE_NORMAL) return false;
+  u64 occ = occupancy(b);
+  u64 reach = 0;
+  switch (type) {
+    case KNIGHT: reach = knightAttacks[from]; break;
+    case BISHOP: reach = bishopAttacks(from, occ); break;
+    case ROOK: reach = rookAttacks(from, occ); break;
+    case QUEEN: reach = queenAttacks(from, occ); break;
+    default: reach = kingAttacks[from]; break;
+  }
+  return (reach & bit(to)) != 0;
+}
+
+bool hashMoveUsable(chessMove m, board& b, u8 ply) {
+  if (!isPseudoLegal(m, b, ply)) return false;
+  int us = b.sideToMove;
+  makeMove(b, ply, m);
+  bool legal = !kingAttacked(b, us);
+  unmakeMove(b, ply, m);
+  return legal;
+}
+
+void preparePicker(board& b, u8 ply, bool hashValid) {
+  plyState& ps = b.plies[ply];
+  ps.listEnd = ps.listStart;
+  ps.cursor = ps.listStart;
+  b.plies[ply + 1].listStart = ps.listStart;
+  ps.stage = hashValid ? STAGE_HASH_READY : STAGE_HASH;
+}
+
+// The picker's cursor is the next slot to look at; the move last handed out
+// sits just before it.
+chessMove nextMove(u8 ply, board& b, bool inListOrder) {
+  plyState& ps = b.plies[ply];
+  switch (ps.stage) {
+    case STAGE_HASH_READY:
+      ps.stage = STAGE_HASH;
+      return ps.hashMove;
+
+    case STAGE_HASH:
+      generateCaptures(ply, ps.listStart, b);
+      ps.cursor = ps.listStart;
+      if (ps.stage == STAGE_EVASIONS) {
+        // Evasions that put a piece where it is lost go later.
+        for (chessMove* p = ps.listStart; p < ps.listEnd; ++p) {
+          chessMove m = *p;
+          int kind = moveKindOf(m);
+          if (moveScore(m) == 250 || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT ||
+              isCastle(kind))
+            continue;
+          if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - 100);
+        }
+        goto evasions;
+      }
+      ps.captureEnd = ps.listEnd;
+      b.plies[ply + 1].listStart = ps.listEnd + 3;  // room for two killers and a counter move
+      ps.stage = STAGE_CAPTURES;
+      [[fallthrough]];
+
+    case STAGE_CAPTURES:
+      while (ps.cursor < ps.listEnd) {
+        pickHighestScore(ps.cursor, ps.listEnd);
+        chessMove m = *ps.cursor;
+        if (sameMove(m, ps.hashMove)) {
+          ++ps.cursor;
+          continue;
+        }
+        if (!goodCapture(b, m)) {
+          *ps.cursor++ = withScore(m, BAD_CAPTURE_MARK);  // handed out after the killers
+          continue;
+        }
+        ++ps.cursor;
+        return m;
+      }
+      [[fallthrough]];
+
+    case 3:
+      ps.stage = STAGE_KILLER1;
+      if (usableRemembered(b, ply, ps.killer1)) return appendRemembered(ps, ps.killer1);
+      [[fallthrough]];
+
+    case STAGE_KILLER1:
+      ps.stage = STAGE_KILLER2;
+      if (usableRemembered(b, ply, ps.killer2)) return appendRemembered(ps, ps.killer2);
+      [[fallthrough]];
+
+    case STAGE_KILLER2: {
+      ps.stage = STAGE_COUNTER;
+      ps.counterReply = 0;
+      if (ply >= 1) {
+        chessMove prev = b.plies[ply - 1].currentMove;
+        int code = int(prev >> 24);
+        if (prev != 0 && code >= 2 && code <= 13) ps.counterReply = b.counterMove[code - 2][moveTo(prev)];
+      }
+      chessMove c = ps.counterReply;
+      if (!sameMove(c, ps.killer1) && !sameMove(c, ps.killer2) && usableRemembered(b, ply, c))
+        return appendRemembered(ps, c);
+      [[fallthrough]];
+    }
+
+    case STAGE_COUNTER:
+      ps.stage = STAGE_BAD_CAPTURES;
+      ps.quietStart = ps.listEnd;
+      ps.cursor = ps.listStart;
+      ps.listEnd = ps.captureEnd;
+      [[fallthrough]];
+
+    case STAGE_BAD_CAPTURES:
+      while (ps.cursor < ps.listEnd) {
+        chessMove m = *ps.cursor++;
+        if (moveScore(m) == BAD_CAPTURE_MARK) return m;
+      }
+      [[fallthrough]];
+
+    case 8: {
+      generateQuiets(ply, ps.quietStart, b);
+      // Drop what was handed out already: the hash move, then the killers
+      // and counter move in the reserved slots.
+      chessMove* const handedEnd = ps.quietStart;
+      if (ps.hashMove) removeFromList(ps, ps.quietStart, ps.hashMove);
+      for (chessMove* p = ps.captureEnd; p < handedEnd; ++p) removeFromList(ps, ps.quietStart, *p);
+      b.plies[ply + 1].listStart = ps.listEnd;
+      ps.cursor = ps.quietStart;
+      ps.stage = STAGE_QUIETS;
+      [[fallthrough]];
+    }
+
+    case STAGE_QUIETS: {
+      if (ps.cursor >= ps.listEnd) return 0;
+      if (!inListOrder) {
+        const i16* row2 = historyRow(b, ply, 2, b.contHistory2);
+        const i16* row1 = historyRow(b, ply, 1, b.contHistory1);
+        chessMove* best = ps.cursor;
+        int bestSum = historySum(b, *best, row2, row1);
+        for (chessMove* p = ps.cursor + 1; p < ps.listEnd; ++p) {
+          int s = historySum(b, *p, row2, row1);
+          if (s > bestSum) {
+            bestSum = s;
+            best = p;
+          }
+        }
+        std::swap(*ps.cursor, *best);
+      }
+      return *ps.cursor++;
+    }
+
+    case STAGE_EVASIONS:
+    evasions:
+      while (ps.cursor < ps.listEnd) {
+        pickHighestScore(ps.cursor, ps.listEnd);
+        chessMove m = *ps.cursor++;
+        if (!sameMove(m, ps.hashMove)) return m;
+      }
+      return 0;
+
+    default:
+      return 0;
+  }
+}
+
+bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold) {
+  plyState& ps = b.plies[ply];
+  switch (ps.stage) {
+    case STAGE_HASH_READY: {
+      ps.stage = STAGE_HASH;
+      chessMove m = *cursor;  // the caller put the hash move here
+      if (!b.pieceOn[moveTo(m)] && !isPromotion(moveKindOf(m))) return false;
+      if (!seeAtLeast(b, m, threshold)) return false;
+      makeMove(b, ply, m);
+      return true;
+    }
+    case STAGE_HASH:
+      generateCaptures(ply, cursor, b);
+      ps.stage = STAGE_CAPTURES;
+      [[fallthrough]];
+    case STAGE_CAPTURES: {
+      if (cursor >= ps.listEnd) return false;
+      chessMove m = *cursor;
+      if (sameMove(m, ps.hashMove) || !seeAtLeast(b, m, threshold) || !isLegal(m, b, ply)) return false;
+      // The caller reads the move back from the slot, with its mover on top.
+      *cursor = (m & MOVE_MASK) | (u32(b.pieceOn[moveFrom(m)]) << 24);
+      makeMove(b, ply, m);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
+  plyState& ps = b.plies[ply];
+  if (ps.inCheck || b.pieceOn[moveTo(m)] != 0) return;
+  if (depth < 19) {
+    const int bonus = 32 * std::min(depth * depth, 324);
+    i16* row2 = historyRow(b, ply, 2, b.contHistory2);
+    i16* row1 = historyRow(b, ply, 1, b.contHistory1);
+    const int code = b.pieceOn[moveFrom(m)];
+    const int idx = (code - 2) * 64 + moveTo(m);
+    if (row2) applyBonus(row2[idx], bonus);
+    if (row1) {
+      chessMove prev = b.plies[ply - 1].currentMove;
+      b.counterMove[(prev >> 24) - 2][moveTo(prev)] = m;
+      applyBonus(row1[idx], bonus);
+    }
+    applyBonus(b.history[code - 2][moveTo(m)], bonus);
+
+    chessMove hm = ps.hashMove;
+    if (hm && !sameMove(hm, m) && !b.pieceOn[moveTo(hm)] && b.pieceOn[moveFrom(hm)]) penalise(b, hm, bonus, row2, row1);
+    // Killers and counter move handed out before m, and the quiet moves before it.
+    const u8 stage = ps.stage;
+    if (stage >= STAGE_KILLER1 && stage <= STAGE_COUNTER) {
+      for (chessMove* p = ps.captureEnd; p < ps.cursor - 1; ++p) penalise(b, *p, bonus, row2, row1);
+    } else if (stage == STAGE_QUIETS) {
+      for (chessMove* p = ps.captureEnd; p < ps.quietStart; ++p) penalise(b, *p, bonus, row2, row1);
+      for (chessMove* p = ps.quietStart; p < ps.cursor - 1; ++p) penalise(b, *p, bonus, row2, row1);
+    }
+  }
+  if (!sameMove(ps.killer1, m)) {
+    ps.killer2 = ps.killer1;
+    ps.killer1 = m;
+  }
+}

@@ -1,0 +1,62 @@
+#pragma once
+// Move ordering: the staged picker of the main search, the ProbCut picker,
+// the exchange tests and the heuristic tables (killers, counter moves, quiet
+// history and the two move-pair histories).
+
+#include <atomic>
+
+#include "board/board.h"
+
+// Picker stages, as held in plyState::stage while a move of that stage is out.
+enum : u8 {
+  STAGE_HASH_READY = 0,  // a valid hash move waits to be returned
+  STAGE_HASH = 1,        // the hash move is out (or there is none); captures next
+  STAGE_CAPTURES = 2,
+  STAGE_KILLER1 = 4,
+  STAGE_KILLER2 = 5,
+  STAGE_COUNTER = 6,
+  STAGE_BAD_CAPTURES = 7,
+  STAGE_QUIETS = 9,
+  STAGE_EVASIONS = 99
+};
+
+constexpr int BAD_CAPTURE_MARK = 255;
+constexpr int HISTORY_ROW = 768;  // 12 pieces x 64 squares
+
+extern const int seeValue[14];
+
+// Counters that another thread reads while this one counts.
+inline void bumpCounter(u64& counter) {
+  std::atomic_ref<u64>(counter).store(counter + 1, std::memory_order_relaxed);
+}
+
+// Row of a move-pair table selected by the move made `back` plies before
+// `ply`, or nullptr when there is no such move (root, null move).
+inline i16* historyRow(const board& b, int ply, int back, i16* table) {
+  if (ply < back || !table) return nullptr;
+  chessMove prev = b.plies[ply - back].currentMove;
+  int code = int(prev >> 24);
+  if (prev == 0 || code < 2 || code > 13) return nullptr;
+  return table + ((code - 2) * 64 + moveTo(prev)) * HISTORY_ROW;
+}
+
+// Index of a move inside a history row, keyed by the piece on its origin.
+inline int historyIndex(const board& b, chessMove m) { return (b.pieceOn[moveFrom(m)] - 2) * 64 + moveTo(m); }
+
+// Prepares the ply for nextMove; `hashValid` says the hash move passed
+// isPseudoLegal and the legality test.
+void preparePicker(board& b, u8 ply, bool hashValid);
+// Next move of the staged picker, 0 when exhausted. With `inListOrder` the
+// quiet moves come unsorted (late-move pruning has given up on them).
+chessMove nextMove(u8 ply, board& b, bool inListOrder = false);
+// ProbCut picker: makes the move at `cursor` when it is a capture or
+// promotion gaining at least `threshold`, and returns true.
+bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold);
+// Heuristic updates after a cut-off by `m` (with its mover's code on top).
+void updateOrdering(u8 ply, int depth, chessMove m, board& b);
+// Does the hash move pass the plausibility and the full legality test?
+bool hashMoveUsable(chessMove m, board& b, u8 ply);
+// Exchange test on the board after `m` (which captured `captured`, 0 if
+// nothing) was made: true when the side now to move cannot win material by
+// taking the piece m put on its destination.
+bool movedPieceSafe(const board& b, chessMove m, int captured);

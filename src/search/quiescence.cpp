@@ -1,0 +1,127 @@
+#include <algorithm>
+
+#include "board/attacks.h"
+#include "eval/eval.h"
+#include "movegen/makemove.h"
+#include "movegen/movegen.h"
+#include "search/ordering.h"
+#include "search/search.h"
+#include "search/tt.h"
+
+namespace {
+
+// Does the side that has just moved attack the enemy king's square, as the
+// board now stands?
+bool attacksSquare(const board& b, int king, int mover) {
+  const u64 occ = occupancy(b);
+  const u64* p = b.pieceBB;
+  return (bishopAttacks(king, occ) & (p[WHITE_BISHOP + mover] | p[WHITE_QUEEN + mover])) ||
+         (rookAttacks(king, occ) & (p[WHITE_ROOK + mover] | p[WHITE_QUEEN + mover])) ||
+         (pawnAttackers[mover][king] & p[WHITE_PAWN + mover]) || (knightAttacks[king] & p[WHITE_KNIGHT + mover]) ||
+         (kingAttacks[king] & p[WHITE_KING + mover]);
+}
+
+}  // namespace
+
+// No pawns, and each side holds at most one minor piece.
+bool insufficientMaterial(const board& b) {
+  if (b.pieceBB[WHITE_PAWN] | b.pieceBB[BLACK_PAWN]) return false;
+  const int limit = mgOf(materialValue[BISHOP - 1]);
+  return mgOf(b.material[WHITE]) <= limit && mgOf(b.material[BLACK]) <= limit;
+}
+
+i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
+  bumpCounter(b.qNodes);
+  if (insufficientMaterial(b)) return 0;
+
+  int alpha = std::max<int>(alphaIn, ply - MATE_SCORE);
+  int beta = std::min<int>(betaIn, MATE_SCORE + 1 - ply);
+  if (alpha >= beta) return i16(alpha);
+  if (ply >= MAX_PLY) return evaluate(b);
+
+  plyState& ps = b.plies[ply];
+  const hashEntry entry = hashProbe(b.hashKey);
+  const u8 bound = entryBound(entry);
+  int ttScore = 0;
+  if (bound != BOUND_NONE) {
+    ttScore = scoreFromTable(entryScore(entry), ply);
+    if ((bound != BOUND_UPPER && ttScore >= beta) || (bound != BOUND_LOWER && ttScore <= alpha) ||
+        bound == BOUND_EXACT)
+      return i16(ttScore);
+  }
+
+  int best;
+  if (ps.inCheck) {
+    best = ply - MATE_SCORE;
+  } else {
+    int standPat = evaluate(b);
+    if ((bound == BOUND_LOWER && ttScore > standPat) || (bound == BOUND_UPPER && ttScore < standPat))
+      standPat = ttScore;
+    if (standPat >= beta) return i16(standPat);
+    best = standPat;
+    alpha = std::max(alpha, standPat);
+  }
+
+  const int us = b.sideToMove;
+  const int enemyKing = kingSquare(b, us ^ 1);  // a valid stand-in square if the king is gone
+
+  // Deep in the line, checks are no longer answered with evasions.
+  if (depth < -13) ps.inCheck = 0;
+  const bool inCheck = ps.inCheck;
+
+  if (depth >= -4)
+    generateQuiesceCaptures(ply, ps.listStart, b);
+  else
+    generateRecaptures(ply, ps.listStart, b);
+
+  if (inCheck) {
+    if (ps.listEnd == ps.listStart) return i16(best);
+    for (chessMove* p = ps.listStart; p < ps.listEnd; ++p) {
+      chessMove m = *p;
+      int kind = moveKindOf(m);
+      if (moveScore(m) == 250 || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT ||
+          kind == CASTLE_SHORT || kind == CASTLE_LONG)
+        continue;
+      if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - 100);
+    }
+  }
+
+  const bool filtered = !inCheck && depth >= -4 && depth <= 0;
+  int played = 0;
+  for (chessMove* cursor = ps.listStart; cursor < ps.listEnd; ++cursor) {
+    chessMove* pick = cursor;
+    for (chessMove* p = cursor + 1; p < ps.listEnd; ++p)
+      if (moveScore(*p) > moveScore(*pick)) pick = p;
+    std::swap(*cursor, *pick);
+    const chessMove m = *cursor;
+    const int kind = moveKindOf(m);
+
+    if (filtered && kind != EN_PASSANT && kind != CASTLE_SHORT && kind != CASTLE_LONG &&
+        seeValue[b.pieceOn[moveTo(m)]] < seeValue[b.pieceOn[moveFrom(m)]] && !seeNonNegative(b, m))
+      continue;
+    if (!inCheck && !isLegal(m, b, ply)) continue;
+
+    makeMove(b, ply, m);
+    hashPrefetch(b.hashKey);
+    ps.currentMove = m & MOVE_MASK;
+    b.plies[ply + 1].inCheck = attacksSquare(b, enemyKing, us) ? 1 : 0;
+
+    int score;
+    if (played++ == 0) {
+      score = -quiescence(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
+    } else {
+      score = -quiescence(ply + 1, depth - 1, i16(-alpha - 1), i16(-alpha), b);
+      if (score > alpha && score < beta) score = -quiescence(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
+    }
+    unmakeMove(b, ply, m);
+
+    if (score > best) {
+      best = score;
+      if (score > alpha) {
+        alpha = score;
+        if (score >= beta) return i16(score);
+      }
+    }
+  }
+  return i16(best);
+}
