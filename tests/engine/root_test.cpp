@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/root.h"
+#include "engine/threads.h"
+#include "movegen/makemove.h"
+#include "search/tt.h"
+#include "testutil.h"
+
+TEST(RootWindow, RowFourWidensByItsSteps) {
+  aspirationWindow w;
+  openWindow(w, 4, 5, 100);  // shallow iterations keep the full window
+  EXPECT_EQ(w.alpha, -32767);
+  EXPECT_EQ(w.beta, 32767);
+  openWindow(w, 4, 6, 100);
+  EXPECT_EQ(w.alpha, 50);
+  EXPECT_EQ(w.beta, 150);
+
+  const int lows[] = {40, -10, -100, -300};
+  const int alphas[] = {0, -90, -260, -620};
+  const int betas[] = {100, 50, -20, -140};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(widenWindow(w, 4, lows[i]));
+    EXPECT_EQ(w.alpha, alphas[i]);
+    EXPECT_EQ(w.beta, betas[i]);
+  }
+  EXPECT_TRUE(widenWindow(w, 4, -700));
+  EXPECT_EQ(w.alpha, -32000);
+  EXPECT_FALSE(widenWindow(w, 4, -690));
+
+  openWindow(w, 4, 6, 100);
+  const int highs[] = {160, 210, 300, 500};
+  const int tops[] = {200, 290, 460, 820};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(widenWindow(w, 4, highs[i]));
+    EXPECT_EQ(w.alpha, 50);
+    EXPECT_EQ(w.beta, tops[i]);
+  }
+  EXPECT_TRUE(widenWindow(w, 4, 900));
+  EXPECT_EQ(w.beta, 32000);
+}
+
+TEST(RootWindow, FailHighReductionSurvivesIterationsUntilAFailLow) {
+  aspirationWindow w;
+  openWindow(w, 0, 12, 0);
+  for (int i = 0; i < 3; ++i) widenWindow(w, 0, w.beta + 1);
+  EXPECT_EQ(12 - w.failHighReduction, 9);
+  openWindow(w, 0, 13, 0);
+  EXPECT_EQ(13 - w.failHighReduction, 10);
+  widenWindow(w, 0, w.alpha - 1);
+  EXPECT_EQ(w.failHighReduction, 0);
+}
+
+TEST(RootTime, TimeFactorFollowsInstability) {
+  EXPECT_DOUBLE_EQ(nextTimeFactor(1.7, 5, 9), 1.0);
+  EXPECT_DOUBLE_EQ(nextTimeFactor(1.0, 6, 1), 0.9);
+  EXPECT_DOUBLE_EQ(nextTimeFactor(0.62, 7, 0), 0.6);
+  EXPECT_DOUBLE_EQ(nextTimeFactor(1.0, 8, 3), 1.6);
+  EXPECT_DOUBLE_EQ(nextTimeFactor(1.6, 9, 3), 1.6 * 0.8 + 0.6);
+  EXPECT_DOUBLE_EQ(nextTimeFactor(1.0, 9, 10), 2.0);
+}
+
+TEST(RootSchedule, HelperRowsAndLimits) {
+  EXPECT_EQ(skipLimit(1), 0);
+  EXPECT_EQ(skipLimit(2), 1);
+  EXPECT_EQ(skipLimit(3), 1);
+  EXPECT_EQ(skipLimit(4), 3);
+  EXPECT_EQ(skipLimit(8), 5);
+  // Thread 1 searches only even depths.
+  int d = 0;
+  for (int expected = 2; expected <= 20; expected += 2) {
+    ++d;
+    if ((1 + d) % skipPeriod[1] == 0) d += skipStep[1];
+    EXPECT_EQ(d, expected);
+  }
+}
+
+TEST(RootPv, MoveFitnessRejectsWhatCannotBePlayed) {
+  auto mv = [](int from, int to, int kind, int piece) { return makeChessMove(from, to, kind) | (u32(piece) << 24); };
+  // Black has just played d7d5 next to the e5 pawn.
+  testBoard b("r3k2r/8/8/3pP3/8/8/8/R3K2R w KQkq - 0 1");
+  b->plies[0].epSquare = 35;
+  EXPECT_TRUE(pvMoveFits(mv(36, 35, EN_PASSANT, WHITE_PAWN), *b, 0));
+  EXPECT_TRUE(pvMoveFits(mv(36, 44, MOVE_NORMAL, WHITE_PAWN), *b, 0));
+  EXPECT_TRUE(pvMoveFits(mv(4, 6, CASTLE_SHORT, WHITE_KING), *b, 0));
+  EXPECT_TRUE(pvMoveFits(mv(4, 2, CASTLE_LONG, WHITE_KING), *b, 0));
+  EXPECT_TRUE(pvMoveFits(mv(0, 56, MOVE_NORMAL, WHITE_ROOK), *b, 0));
+  EXPECT_FALSE(pvMoveFits(mv(36, 28, MOVE_NORMAL, WHITE_PAWN), *b, 0));     // backwards
+  EXPECT_FALSE(pvMoveFits(mv(36, 44, PROMOTE_QUEEN, WHITE_PAWN), *b, 0));  // not the last rank
+  EXPECT_FALSE(pvMoveFits(mv(36, 35, EN_PASSANT, BLACK_PAWN), *b, 0));     // wrong piece code
+  EXPECT_FALSE(pvMoveFits(mv(4, 6, 3, WHITE_KING), *b, 0));                // unknown kind
+  EXPECT_FALSE(pvMoveFits(mv(35, 27, MOVE_NORMAL, BLACK_PAWN), *b, 0));    // not its turn
+  b->plies[0].epSquare = 0;
+  EXPECT_FALSE(pvMoveFits(mv(36, 35, EN_PASSANT, WHITE_PAWN), *b, 0));
+
+  // A bishop on a6 covers f1: no short castling; the long side is free.
+  testBoard c("4k3/8/b7/8/8/8/8/R3K2R w KQ - 0 1");
+  EXPECT_FALSE(pvMoveFits(mv(4, 6, CASTLE_SHORT, WHITE_KING), *c, 0));
+  EXPECT_TRUE(pvMoveFits(mv(4, 2, CASTLE_LONG, WHITE_KING), *c, 0));
+  c->plies[0].castleRights = CASTLE_WK;
+  EXPECT_FALSE(pvMoveFits(mv(4, 2, CASTLE_LONG, WHITE_KING), *c, 0));
+}
+
+TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
+  ensureTables();
+  hashResize(1);
+  testBoard b;
+  const board before = *b;
+  const chessMove line[] = {makeChessMove(12, 28, DOUBLE_PUSH) | (u32(WHITE_PAWN) << 24),
+                            makeChessMove(52, 36, DOUBLE_PUSH) | (u32(BLACK_PAWN) << 24),
+                            makeChessMove(6, 21) | (u32(WHITE_KNIGHT) << 24)};
+  u64 keys[3];
+  for (int k = 0; k < 3; ++k) {
+    keys[k] = b->hashKey;
+    hashStore(keys[k], line[k], 10, 5, BOUND_EXACT);
+    makeMove(*b, u8(k), line[k]);
+  }
+  for (int k = 2; k >= 0; --k) unmakeMove(*b, u8(k), line[k]);
+
+  extractPv(*b, 10);
+  EXPECT_EQ(b->pvLast, 2);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(b->plies[k].bestMove, line[k]);
+  EXPECT_EQ(b->hashKey, before.hashKey);
+  EXPECT_EQ(b->keyCount, before.keyCount);
+  EXPECT_EQ(0, std::memcmp(b->pieceOn, before.pieceOn, sizeof before.pieceOn));
+
+  extractPv(*b, 2);  // maxLength bounds the walk
+  EXPECT_EQ(b->pvLast, 1);
+
+  // A lower bound ends the variation; so does a move that cannot be played.
+  hashStore(keys[1], line[1], 10, 5, BOUND_LOWER);
+  extractPv(*b, 10);
+  EXPECT_EQ(b->pvLast, 0);
+  hashStore(keys[0], line[1], 10, 5, BOUND_EXACT);  // Black's move, White to play
+  b->plies[0].bestMove = 77;
+  extractPv(*b, 10);
+  EXPECT_EQ(b->pvLast, 0);
+  EXPECT_EQ(b->plies[0].bestMove, 77u);  // the search's move stays
+  hashClear();
+}
+
+TEST(RootPv, LongGamesKeepTheirNewestKeys) {
+  testBoard b;
+  b->keyCount = 900;
+  for (int i = 0; i < 900; ++i) b->keyHistory[i] = u64(i);
+  trimKeyHistory(*b);
+  EXPECT_EQ(b->keyCount, 512);
+  EXPECT_EQ(b->keyHistory[0], 388u);
+  EXPECT_EQ(b->keyHistory[511], 899u);
+  b->keyCount = 800;
+  trimKeyHistory(*b);
+  EXPECT_EQ(b->keyCount, 800);
+}
+
+TEST(ThreadPool, ResizeBuildsBossFirstAndClearsHistories) {
+  ensureTables();
+  resizePool(3);
+  ASSERT_EQ(threadPool.size(), 3u);
+  EXPECT_NE(dynamic_cast<boss*>(threadPool[0]), nullptr);
+  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(threadPool[i]->threadIndex, i);
+  threadPool[2]->pairHistory1[1234] = 55;
+  resizePool(2);
+  ASSERT_EQ(threadPool.size(), 2u);
+  EXPECT_EQ(threadPool[1]->pairHistory1[1234], 0);
+  EXPECT_FALSE(searchRunning());
+  resizePool(0);
+  EXPECT_TRUE(threadPool.empty());
+}

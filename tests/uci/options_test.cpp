@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "../engine/enginedriver.h"
+
+namespace {
+
+// Sends `lines`, then "isready", and returns what came before "readyok".
+std::vector<std::string> answersTo(engineProcess& e, const std::vector<std::string>& lines) {
+  for (const auto& l : lines) e.send(l);
+  e.send("isready");
+  auto got = e.readUntil("readyok", scaledMs(20000));
+  if (!got) return {"<timeout>"};
+  got->pop_back();
+  return *got;
+}
+
+}  // namespace
+
+TEST(Options, UciIdentification) {
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  const std::vector<std::string> expected = {
+      "id name Dravlin 2.210 NOP",
+      "id author Quellmark",
+      "option name Hash type spin default 256 min 1 max 262144",
+      "option name Threads type spin default 1 min 1 max 256",
+      "option name Ponder type check default false",
+      "option name MoveOverhead type spin default 100 min 1 max 60000",
+      "option name SyzygyPath type string default <empty>",
+      "option name SyzygyProbeDepth type spin default 0 min 0 max 127",
+      "uciok",
+  };
+  EXPECT_EQ(answersTo(e, {"uci"}), expected);
+}
+
+TEST(Options, ClampsAndConfirmations) {
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  const std::vector<std::string> expected = {
+      "info string Size of Hashtable set to : 1",
+      "info string Size of Hashtable set to : 3",
+      "info string Number of threads set to : 256",
+      "info string Number of threads set to : 1",
+      "info string Ponder set to : 0",
+      "info string Ponder set to : 1",
+      "info string SyzygyProbeDepth set to: 0",
+      "info string SyzygyProbeDepth set to: 127",
+      "info string MoveOverhead set to : 250",
+      "info string MoveOverhead set to : 1",
+      "info string MoveOverhead set to : 60000",
+  };
+  EXPECT_EQ(answersTo(e, {"setoption name Hash value 0", "setoption name Hash value 3", "setoption name Threads value 300",
+                          "setoption name Threads value 1", "setoption name Ponder value True",
+                          "setoption name Ponder value true", "setoption name SyzygyProbeDepth value -5",
+                          "setoption name SyzygyProbeDepth value 200", "setoption name MoveOverhead value 250ms",
+                          "setoption name MoveOverhead value   -7", "setoption name MoveOverhead value +2147483647"}),
+            expected);
+}
+
+TEST(Options, UnknownNamesAndUnreadableNumbersChangeNothing) {
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  EXPECT_EQ(answersTo(e, {"setoption name hash value 64", "setoption name Hash value abc",
+                          "setoption name Hash value 99999999999", "setoption name Threads value -",
+                          "setoption name Threads", "setoption name MoveOverhead value 2147483648",
+                          "setoption name SyzygyProbeDepth value x5", "setoption", "setoption name"}),
+            std::vector<std::string>{});
+  // The old values are kept: a search with a one-move budget still works.
+  e.send("go movetime 50");
+  EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
+}
+
+TEST(Options, SyzygyPathKeepsBlanksInItsValue) {
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  auto lines = answersTo(e, {"setoption name SyzygyPath value /no such   dir"});
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "info string Syzygy tablebases used from directory : /no such dir");
+}
