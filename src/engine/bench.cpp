@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int BENCH_DEPTH = 11;
+constexpr int BENCH_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
 
 const char* const BENCH_POSITIONS[] = {

@@ -14,26 +14,25 @@
 #include <string>
 #include <vector>
 
+// Deadlines stretch in sanitizer builds, which run several times slower.
+inline int scaledMs(int ms) { return std::getenv("DRAVLIN_SANITIZED") ? ms * 5 : ms; }
+
 class engineProcess {
  public:
-  explicit engineProcess(const std::vector<std::string>& args = {}) {
+  explicit engineProcess(std::vector<std::string> args = {}) {
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
+    signal(SIGPIPE, SIG_IGN);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(toChild[0], 0);
       dup2(fromChild[1], 1);
-      int devNull = open("/dev/null", O_WRONLY);
-      if (devNull >= 0) dup2(devNull, 2);
-      close(toChild[0]);
-      close(toChild[1]);
-      close(fromChild[0]);
-      close(fromChild[1]);
-      std::vector<char*> argv;
+      const int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, 2);
+      for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1], devNull}) close(fd);
       std::string program = DRAVLIN_BINARY;
-      argv.push_back(program.data());
-      std::vector<std::string> copy = args;
-      for (auto& a : copy) argv.push_back(a.data());
+      std::vector<char*> argv{program.data()};
+      for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(program.c_str(), argv.data());
       _exit(127);
@@ -42,34 +41,20 @@ class engineProcess {
     close(fromChild[1]);
     in_ = toChild[1];
     out_ = fromChild[0];
-    signal(SIGPIPE, SIG_IGN);
   }
 
   ~engineProcess() {
     closeInput();
-    if (out_ >= 0) close(out_);
+    close(out_);
     if (pid_ > 0 && !reaped_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
   }
 
-  engineProcess(const engineProcess&) = delete;
-  engineProcess& operator=(const engineProcess&) = delete;
-
-  bool started() const { return pid_ > 0 && in_ >= 0 && out_ >= 0; }
-
   void send(const std::string& line) {
-    if (in_ < 0) return;
-    std::string text = line + "\n";
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      ssize_t n = write(in_, p, left);
-      if (n <= 0) return;
-      p += n;
-      left -= std::size_t(n);
-    }
+    const std::string text = line + "\n";
+    if (in_ >= 0 && write(in_, text.data(), text.size()) < 0) closeInput();
   }
 
   void closeInput() {
@@ -77,74 +62,67 @@ class engineProcess {
     in_ = -1;
   }
 
-  // Next output line, or nothing when the deadline passes or output ends.
+  // Next output line; nothing when the deadline passes or the output ends.
   std::optional<std::string> readLine(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-      std::size_t nl = buffer_.find('\n');
+      const std::size_t nl = buffer_.find('\n');
       if (nl != std::string::npos) {
         std::string line = buffer_.substr(0, nl);
         buffer_.erase(0, nl + 1);
         return line;
       }
-      if (out_ < 0 || eof_) return std::nullopt;
-      int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                         .count());
-      if (left <= 0) return std::nullopt;
+      const int left = msUntil(deadline);
+      if (eof_ || left <= 0) return std::nullopt;
       pollfd pfd{out_, POLLIN, 0};
       if (poll(&pfd, 1, left) <= 0) continue;
       char chunk[4096];
-      ssize_t n = read(out_, chunk, sizeof chunk);
-      if (n <= 0) {
-        eof_ = true;
-        continue;
-      }
-      buffer_.append(chunk, std::size_t(n));
+      const ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) eof_ = true;
+      else buffer_.append(chunk, std::size_t(n));
     }
   }
 
-  // Reads lines until one starts with `prefix`; returns every line read
-  // (the matching one last), or an empty optional on timeout.
+  // Lines up to and including the first that starts with `prefix`.
   std::optional<std::vector<std::string>> readUntil(const std::string& prefix, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<std::string> lines;
-    for (;;) {
-      int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                         .count());
-      auto line = readLine(left > 0 ? left : 0);
-      if (!line) return std::nullopt;
+    while (auto line = readLine(msUntil(deadline))) {
       lines.push_back(*line);
       if (line->rfind(prefix, 0) == 0) return lines;
     }
+    return std::nullopt;
   }
 
-  // Skips the start-up banner.
-  bool skipBanner(int timeoutMs = 20000) { return readUntil("enter 'help'", timeoutMs).has_value(); }
-
-  // Waits for the process to end; its exit status, or -1 on timeout.
-  int waitExit(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      pid_t r = waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      // Keep draining output so the engine never blocks on a full pipe.
-      readLine(10);
-    }
-    return -1;
-  }
-
-  // Output still buffered or arriving within `timeoutMs`.
-  std::vector<std::string> drain(int timeoutMs) {
+  // Every line until none arrives for `quietMs` or the output ends.
+  std::vector<std::string> drain(int quietMs) {
     std::vector<std::string> lines;
-    while (auto line = readLine(timeoutMs)) lines.push_back(*line);
+    while (auto line = readLine(quietMs)) lines.push_back(*line);
     return lines;
   }
 
+  bool skipBanner() { return readUntil("enter 'help'", scaledMs(20000)).has_value(); }
+
+  // Exit status, or -1 when the process has not ended in time.
+  int waitExit(int timeoutMs) {
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      readLine(10);  // keeps the pipe from filling up
+    } while (msUntil(deadline) > 0);
+    return -1;
+  }
+
  private:
+  using clock = std::chrono::steady_clock;
+  static int msUntil(clock::time_point t) {
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(t - clock::now()).count());
+  }
+
   pid_t pid_ = -1;
   int in_ = -1;
   int out_ = -1;
@@ -152,6 +130,3 @@ class engineProcess {
   bool reaped_ = false;
   std::string buffer_;
 };
-
-// Deadlines scale in sanitizer builds, which run several times slower.
-inline int scaledMs(int ms) { return std::getenv("DRAVLIN_SANITIZED") ? ms * 5 : ms; }

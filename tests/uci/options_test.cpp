@@ -55,17 +55,12 @@ TEST(Options, ClampsAndConfirmations) {
                           "setoption name SyzygyProbeDepth value 200", "setoption name MoveOverhead value 250ms",
                           "setoption name MoveOverhead value   -7", "setoption name MoveOverhead value +2147483647"}),
             expected);
-}
-
-TEST(Options, UnknownNamesAndUnreadableNumbersChangeNothing) {
-  engineProcess e;
-  ASSERT_TRUE(e.skipBanner());
+  // Unknown names and unreadable or 32-bit-overflowing numbers: no change, no line.
   EXPECT_EQ(answersTo(e, {"setoption name hash value 64", "setoption name Hash value abc",
                           "setoption name Hash value 99999999999", "setoption name Threads value -",
                           "setoption name Threads", "setoption name MoveOverhead value 2147483648",
                           "setoption name SyzygyProbeDepth value x5", "setoption", "setoption name"}),
             std::vector<std::string>{});
-  // The old values are kept: a search with a one-move budget still works.
   e.send("go movetime 50");
   EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
 }
