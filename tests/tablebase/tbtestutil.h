@@ -15,15 +15,16 @@ inline bool syzygyDirPresent() {
   return ::stat(DRAVLIN_SYZYGY_DIR "/KQvK.rtbw", &st) == 0;
 }
 
-// (Re)loads the registry from `path` unless it is the one loaded already.
-inline void useTablebases(const std::string& path) {
+// (Re)loads the registry from `path` unless it is the one loaded already (or
+// always, with `force`); returns what the loading printed.
+inline std::string useTablebases(const std::string& path, bool force = false) {
   static std::string current = "\x01";
   ensureTables();
-  if (path == current) return;
+  if (path == current && !force) return "";
   testing::internal::CaptureStdout();  // "Found N tablebases."
   initTablebases(path);
-  testing::internal::GetCapturedStdout();
   current = path;
+  return testing::internal::GetCapturedStdout();
 }
 
 #define REQUIRE_SYZYGY()                                                                         \
