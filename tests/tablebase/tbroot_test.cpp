@@ -1,0 +1,141 @@
+// The engine-facing entry points: the root move with its info line, and the
+// WDL answer for the search.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "movegen/makemove.h"
+#include "movegen/movetext.h"
+#include "search/search.h"
+#include "tbtestutil.h"
+
+namespace {
+
+struct rootAnswer {
+  chessMove move;
+  std::string printed;
+};
+
+rootAnswer probeRoot(board& b) {
+  testing::internal::CaptureStdout();
+  const chessMove m = tbProbeRoot(b);
+  return {m, testing::internal::GetCapturedStdout()};
+}
+
+std::string infoLine(int score, chessMove m, int side) {
+  return "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
+         moveText(m, side) + "\n";
+}
+
+// The position after the root move, as the probes see it.
+tbPosition afterMove(board& b, chessMove m) {
+  b.plies[0].currentMove = m;
+  makeMove(b, 0, m);
+  tbPosition child{};
+  EXPECT_TRUE(tbPositionFromBoard(b, 1, u8(b.halfMoves), child));
+  unmakeMove(b, 0, m);
+  return child;
+}
+
+TEST(TbRoot, WinningRootTakesTheShortestWin) {
+  REQUIRE_SYZYGY();
+  const char* fen = "8/8/8/8/8/2k5/8/KQ6 w - - 0 1";
+  testBoard b(fen);
+  const int dtz = dtzOf(tbFromFen(fen));
+  ASSERT_GT(dtz, 1);
+  const rootAnswer r = probeRoot(*b);
+  ASSERT_NE(r.move, 0u);
+  EXPECT_EQ(moveScore(r.move), b->pieceOn[moveFrom(r.move)]);
+  EXPECT_EQ(r.printed, infoLine(MATE_BAND - dtz, r.move, WHITE));
+  // KQvK has no zeroing moves for the winner: the distance must drop by one.
+  EXPECT_EQ(dtzOf(afterMove(*b, r.move)), -(dtz - 1));
+
+  // The same win too late for the fifty-move rule is no win.
+  testBoard late(fen);
+  late->halfMoves = i16(101 - dtz);
+  const rootAnswer cursed = probeRoot(*late);
+  EXPECT_EQ(cursed.printed, infoLine(0, cursed.move, WHITE));
+
+  // The losing side: scored as a loss unless the clock saves it.
+  const char* lost = "8/8/8/8/8/2k5/8/KQ6 b - - 0 1";
+  const int ldtz = dtzOf(tbFromFen(lost));
+  ASSERT_LT(ldtz, 0);
+  testBoard l(lost);
+  const rootAnswer r2 = probeRoot(*l);
+  EXPECT_EQ(r2.printed, infoLine(-ldtz - MATE_BAND, r2.move, BLACK));
+  EXPECT_GT(wdlOf(afterMove(*l, r2.move)), 0);
+  l->halfMoves = i16(101 + ldtz);
+  EXPECT_EQ(probeRoot(*l).printed, infoLine(0, r2.move, BLACK));
+}
+
+TEST(TbRoot, DrawnRootIsStableAndKeepsTheDraw) {
+  REQUIRE_SYZYGY();
+  for (const char* fen : {"8/8/2k5/8/8/5r2/8/1K2R3 w - - 0 1", "8/8/2k5/8/8/5r2/8/1K2R3 b - - 0 1",
+                          "8/8/8/8/4k3/8/4p3/4K3 w - - 0 1"}) {
+    testBoard b(fen);
+    const rootAnswer first = probeRoot(*b);
+    ASSERT_NE(first.move, 0u) << fen;
+    EXPECT_EQ(first.printed, infoLine(0, first.move, b->sideToMove)) << fen;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(probeRoot(*b).move, first.move) << fen;
+    EXPECT_EQ(wdlOf(afterMove(*b, first.move)), 0) << fen;
+  }
+}
+
+TEST(TbRoot, EnPassantRootMove) {
+  REQUIRE_SYZYGY();
+  // Only the capture en passant wins: without it the position is drawn.
+  const char* fen = "8/8/8/3pP2k/8/8/8/K7 w - d6 0 1";
+  tbPosition noEp = tbFromFen(fen);
+  noEp.ep = 0;
+  ASSERT_EQ(wdlOf(noEp), 0);
+  ASSERT_EQ(wdlOf(tbFromFen(fen)), 2);
+  testBoard b(fen);
+  const rootAnswer r = probeRoot(*b);
+  EXPECT_EQ(moveKindOf(r.move), EN_PASSANT);
+  EXPECT_EQ(moveTo(r.move), 35);  // the captured pawn's square
+  EXPECT_EQ(r.printed, infoLine(MATE_BAND - 1, r.move, WHITE));
+  EXPECT_NE(r.printed.find(" pv e5d6\n"), std::string::npos);
+}
+
+TEST(TbRoot, SearchProbe) {
+  REQUIRE_SYZYGY();
+  testBoard win("8/8/8/8/8/2k5/8/KQ6 w - - 99 80");
+  EXPECT_EQ(tbProbeSearch(0, *win), 4);  // the clock is ignored inside the search
+  testBoard loss("8/8/8/8/8/2k5/8/KQ6 b - - 0 1");
+  EXPECT_EQ(tbProbeSearch(0, *loss), 0);
+  testBoard bare("8/8/8/8/8/2k5/8/K7 w - - 0 1");
+  EXPECT_EQ(tbProbeSearch(0, *bare), 2);
+  testBoard start;
+  EXPECT_EQ(tbProbeSearch(0, *start), -1);
+  testBoard missing("7k/8/8/8/8/8/4q3/KQQ5 w - - 0 1");  // no KQQvKQ table here
+  EXPECT_EQ(tbProbeSearch(0, *missing), -1);
+  EXPECT_EQ(probeRoot(*missing).move, 0u);
+  useTablebases("<empty>");
+  EXPECT_EQ(tbProbeSearch(0, *win), -1);
+  EXPECT_EQ(probeRoot(*win).move, 0u);
+}
+
+TEST(TbRoot, EngineAnswersTablebaseRootAtOnce) {
+  if (!syzygyDirPresent()) GTEST_SKIP() << "no tablebase files in " DRAVLIN_SYZYGY_DIR;
+  const std::string out = runEngineWith(
+      "setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR
+      "\nposition fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1\ngo wtime 10000 btime 10000\n");
+  EXPECT_TRUE(std::regex_search(out, std::regex("\nFound [0-9]+ tablebases\\.\n")));
+  EXPECT_NE(out.find("info string Syzygy tablebases used from directory : " DRAVLIN_SYZYGY_DIR "\n"),
+            std::string::npos);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(
+      out, m, std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv (\\w+)\n"
+                         "bestmove (\\w+)\n")))
+      << out;
+  EXPECT_EQ(m[2], m[3]);
+
+  // Several search threads probing inside the tree.
+  const std::string searched = runEngineWith(
+      "setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR
+      "\nsetoption name Threads value 3\nposition fen 8/8/3k4/8/2r5/8/1R1QK3/7R b - - 0 1\ngo depth 9\n");
+  EXPECT_TRUE(std::regex_search(searched, std::regex("\nbestmove \\w+")));
+}
+
+}  // namespace
