@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+#include "movegen/perft.h"
+#include "testutil.h"
+
+namespace {
+
+struct perftCase {
+  const char* fen;
+  u32 depth;
+  u64 nodes;
+};
+
+// Published reference counts; the depths keep the whole table to a few
+// seconds under the sanitizers (the long runs belong to bench/perft.sh).
+const perftCase referenceCases[] = {
+    {START_FEN, 1, 20},
+    {START_FEN, 2, 400},
+    {START_FEN, 3, 8902},
+    {START_FEN, 5, 4865609},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 1, 48},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 2, 2039},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 4, 4085603},
+    {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 5, 674624},
+    {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 4, 422333},
+    {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", 4, 422333},
+    {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
+    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 3, 89890},
+    {"n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - - 0 1", 4, 182838},
+};
+
+}  // namespace
+
+TEST(Perft, ReferencePositions) {
+  for (const perftCase& c : referenceCases) {
+    testBoard tb(c.fen);
+    EXPECT_EQ(perft(0, c.depth, *tb), c.nodes) << c.fen << " depth " << c.depth;
+  }
+}
+
+TEST(Perft, DepthZeroAndPositionsWithoutMoves) {
+  testBoard start;
+  EXPECT_EQ(perft(0, 0, *start), 1u);
+  // Mated (fool's mate) and stalemated: nothing at any depth.
+  for (const char* fen : {"rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3", "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1"}) {
+    testBoard tb(fen);
+    EXPECT_EQ(perft(0, 1, *tb), 0u) << fen;
+    EXPECT_EQ(perft(0, 2, *tb), 0u) << fen;
+    EXPECT_EQ(perft(0, 0, *tb), 1u) << fen;
+  }
+  // Kingless set-ups are counted without touching memory they do not own.
+  testBoard rookOnly("8/8/8/8/8/8/8/R7 w - - 0 1");
+  EXPECT_EQ(perft(0, 1, *rookOnly), 14u);
+  EXPECT_EQ(perft(0, 3, *rookOnly), 0u);
+}
+
+TEST(Perft, TimedRunPrintsDiagramAndTwoLines) {
+  ensureTables();
+  board saved;
+  std::memcpy(&saved, &currentBoard, sizeof(board));
+  setFromFen(START_FEN, currentBoard);
+  board before;
+  std::memcpy(&before, &currentBoard, sizeof(board));
+
+  testing::internal::CaptureStdout();
+  perftTimed(3, "current");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.substr(0, out.find("| r | n")), "+---+---+---+---+---+---+---+---+\n");
+  EXPECT_TRUE(std::regex_search(out, std::regex("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
+                                                "Nodes per sec: \\S+\n$")))
+      << out;
+  // perft works on a copy: the current position is untouched.
+  EXPECT_EQ(std::memcmp(&before, &currentBoard, sizeof(board)), 0);
+
+  // A FEN text instead of "current" is set up on the copy.
+  testing::internal::CaptureStdout();
+  perftTimed(1, "8/8/8/8/8/8/8/R3K2k w Q - 0 1");
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Perft results for depth: 1  "), std::string::npos);
+  EXPECT_EQ(std::memcmp(&before, &currentBoard, sizeof(board)), 0);
+  std::memcpy(&currentBoard, &saved, sizeof(board));
+}
