@@ -98,6 +98,17 @@ TEST(TbRoot, EnPassantRootMove) {
   EXPECT_NE(r.printed.find(" pv e5d6\n"), std::string::npos);
 }
 
+TEST(TbRoot, DoubleStepRootMove) {
+  REQUIRE_SYZYGY();
+  // Only the double step wins; it must come back as a move the engine can play.
+  testBoard b("8/8/8/8/8/8/P1k5/K7 w - - 0 1");
+  const rootAnswer r = probeRoot(*b);
+  EXPECT_EQ(moveFrom(r.move), 8);
+  EXPECT_EQ(moveTo(r.move), 24);
+  EXPECT_EQ(moveKindOf(r.move), DOUBLE_PUSH);
+  EXPECT_EQ(r.printed, infoLine(MATE_BAND - 1, r.move, WHITE));
+}
+
 TEST(TbRoot, SearchProbe) {
   REQUIRE_SYZYGY();
   testBoard win("8/8/8/8/8/2k5/8/KQ6 w - - 99 80");
