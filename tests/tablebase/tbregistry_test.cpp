@@ -77,18 +77,6 @@ TEST(TbRegistry, IndexTables) {
   EXPECT_EQ(t.triangleIndex[62], 0);        // g8 reflects to b1
 }
 
-TEST(TbRegistry, MaterialKeysAndNames) {
-  ensureTables();
-  const tbPosition kvk = tbFromFen("8/8/8/8/8/2k5/8/K7 w - - 0 1");
-  EXPECT_EQ(materialKey(kvk, false), 0u);
-  const tbPosition p = tbFromFen("8/8/8/8/8/2k5/1r6/KQ6 w - - 0 1");
-  EXPECT_EQ(tableName(p, false), "KQvKR");
-  EXPECT_EQ(tableName(p, true), "KRvKQ");
-  const tbPosition q = tbFromFen("8/8/8/8/8/2K5/1R6/kq6 w - - 0 1");
-  EXPECT_EQ(materialKey(p, false), materialKey(q, true));
-  EXPECT_NE(materialKey(p, false), materialKey(p, true));
-}
-
 TEST(TbRegistry, DiscoveryAndSlots) {
   if (!syzygyDirPresent()) GTEST_SKIP() << "no tablebase files in " DRAVLIN_SYZYGY_DIR;
   tempDir one;
