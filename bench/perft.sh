@@ -15,8 +15,6 @@ positions=(
   "kiwipete|5|position fen r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1"
 )
 
-now_ns() { date +%s%N; }
-
 # Our engine times its own perft and prints "Perft results for depth: D  N  Nodes per sec: R".
 engine_run() {
   local setup=$1 depth=$2
@@ -24,38 +22,39 @@ engine_run() {
     awk '/^Perft results for depth:/ { print $6, $10 }'
 }
 
-# Stockfish prints only the node count; its wall time less that of a
-# depth-1 run (start-up, network loading) is the time of the perft itself.
-stockfish_wall() {
-  local setup=$1 depth=$2 start end out
-  start=$(now_ns)
-  out=$(printf 'setoption name Threads value 1\n%s\ngo perft %s\nquit\n' "$setup" "$depth" | "$stockfish" 2>/dev/null |
-    awk '/^Nodes searched:/ { print $3 }')
-  end=$(now_ns)
-  echo "$out $((end - start))"
+# Stockfish prints only the node count. A depth-1 perft runs first; the time
+# between its "Nodes searched" line and that of the real run, both stamped as
+# they arrive, is the time of the perft itself (start-up and network loading
+# stay outside).
+stockfish_run() {
+  local setup=$1 depth=$2
+  printf 'setoption name Threads value 1\n%s\ngo perft 1\ngo perft %s\nquit\n' "$setup" "$depth" |
+    "$stockfish" 2>/dev/null |
+    while IFS= read -r line; do
+      case $line in "Nodes searched:"*) printf '%s %s\n' "${EPOCHREALTIME/[.,]/}" "${line#Nodes searched: }" ;; esac
+    done |
+    awk 'NR == 1 { t1 = $1 } NR == 2 { printf "%s %d\n", $2, ($1 - t1) * 1000 }'
 }
 
-total_ratio_num=0
+have_stockfish=0
+[ -x "$stockfish" ] && have_stockfish=1
+
+# Runs of the two programs alternate, so that a load that comes and goes on
+# the machine touches both alike; the best run of each counts.
 for entry in "${positions[@]}"; do
   IFS='|' read -r name depth setup <<<"$entry"
-
-  best_nps=0 nodes=0
+  best_nps=0 nodes=0 best_ns=0 sf_nodes=0
   for _ in $(seq "$runs"); do
-    read -r n nps < <(engine_run "$setup" "$depth")
-    nodes=$n
+    read -r nodes nps < <(engine_run "$setup" "$depth")
     best_nps=$(awk -v a="$best_nps" -v b="$nps" 'BEGIN { print (b > a) ? b : a }')
+    if [ "$have_stockfish" -eq 1 ]; then
+      read -r sf_nodes t < <(stockfish_run "$setup" "$depth")
+      if [ "$best_ns" -eq 0 ] || [ "$t" -lt "$best_ns" ]; then best_ns=$t; fi
+    fi
   done
   printf '%-9s perft %s  dravlin:   %12s nodes  %8.1f Mnps\n' "$name" "$depth" "$nodes" \
     "$(awk -v r="$best_nps" 'BEGIN { print r / 1e6 }')"
-
-  if [ -x "$stockfish" ]; then
-    best_ns=0 sf_nodes=0
-    for _ in $(seq "$runs"); do
-      read -r _ base < <(stockfish_wall "$setup" 1)
-      read -r sf_nodes full < <(stockfish_wall "$setup" "$depth")
-      t=$((full - base))
-      if [ "$best_ns" -eq 0 ] || [ "$t" -lt "$best_ns" ]; then best_ns=$t; fi
-    done
+  if [ "$have_stockfish" -eq 1 ]; then
     sf_nps=$(awk -v n="$sf_nodes" -v t="$best_ns" 'BEGIN { print (t > 0) ? n / (t / 1e9) : 0 }')
     printf '%-9s perft %s  stockfish: %12s nodes  %8.1f Mnps\n' "$name" "$depth" "$sf_nodes" \
       "$(awk -v r="$sf_nps" 'BEGIN { print r / 1e6 }')"

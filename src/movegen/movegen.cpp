@@ -413,6 +413,131 @@ inline void generateAll(u8 ply, chessMove* out, board& b) {
   if (!b.plies[ply].inCheck) generateQuiets(ply, b.plies[ply].listEnd, b);
 }
 
+// The count of the full pseudo-legal list that passes legalMove, written
+// out move by move. Exact for any set-up, kingless ones included.
+unsigned countByList(u8 ply, chessMove* out, board& b) {
+  generateAll(ply, out, b);
+  const plyState& p = b.plies[ply];
+  if (p.inCheck) return unsigned(p.listEnd - out);
+  const int us = b.sideToMove;
+  const int ksq = kingSquare(b, us);
+  const u64 occ = occupancy(b);
+  const u64 movable = p.movable;
+  unsigned n = 0;
+  for (const chessMove* m = out; m != p.listEnd; ++m) n += legalMove(*m, b, us, ksq, occ, movable);
+  return n;
+}
+
+// Moves of one pinned piece that keep every enemy slider off the king (a
+// slider standing on the target is taken). Each promotion counts four.
+template <int US>
+unsigned countPinnedMoves(const board& b, int from, int ksq, u64 occ) {
+  using S = side<US>;
+  const int code = b.pieceOn[from];
+  const u64 notOurs = ~b.pieceBB[US];
+  u64 targets = 0, promotions = 0;
+  if (code == S::PAWN_CODE) {
+    const u64 pawn = bit(from);
+    const u64 single = S::up(pawn) & ~occ;
+    targets = ((S::cap9(pawn) | S::cap7(pawn)) & b.pieceBB[S::THEM]) | single |
+              (S::up(single & S::DOUBLE_RANK) & ~occ);
+    promotions = targets & S::LAST_RANK;
+    targets &= ~S::LAST_RANK;
+  } else if (code == S::BISHOP_CODE) {
+    targets = bishopAttacks(from, occ) & notOurs;
+  } else if (code == S::ROOK_CODE) {
+    targets = rookAttacks(from, occ) & notOurs;
+  } else if (code == S::QUEEN_CODE) {
+    targets = queenAttacks(from, occ) & notOurs;
+  }  // a pinned knight has no move at all
+  unsigned n = 0;
+  const u64 without = occ ^ bit(from);
+  while (targets) {
+    int to = popLsb(targets);
+    n += !sliderAttacks(b, ksq, S::THEM, without | bit(to), bit(to));
+  }
+  while (promotions) {
+    int to = popLsb(promotions);
+    n += 4 * !sliderAttacks(b, ksq, S::THEM, without | bit(to), bit(to));
+  }
+  return n;
+}
+
+// Perft's last ply: the same count as the list filtered by legalMove, taken
+// from the target sets by population counts instead of writing each move.
+// Pieces off the pin lines always have legal moves; pinned pieces, king
+// steps, castling and en passant are tested one by one as the filter would.
+template <int US>
+unsigned countFast(u8 ply, chessMove* out, board& b) {
+  using S = side<US>;
+  constexpr int THEM = S::THEM;
+  plyState& p = b.plies[ply];
+  const u64 kings = b.pieceBB[S::KING_CODE];
+  if (!kings || (kings & (kings - 1))) return countByList(ply, out, b);
+  const int ksq = lsb(kings);
+  const u64 occ = occupancy(b);
+  p.inCheck = attackedBy(b, ksq, THEM, occ) ? 1 : 0;
+  if (p.inCheck) {
+    captures<US>(ply, out, b);
+    return unsigned(p.listEnd - out);
+  }
+  const u64 ours = b.pieceBB[US];
+  const u64 pinned = ours & pinnedPieces<US>(b, ksq, occ);
+  p.movable = ~pinned;
+  const u64 notOurs = ~ours;
+  const u64 empty = ~occ;
+  const u64 theirs = b.pieceBB[THEM];
+
+  const u64 pawns = b.pieceBB[S::PAWN_CODE] & ~pinned;
+  const u64 c9 = S::cap9(pawns) & theirs, c7 = S::cap7(pawns) & theirs;
+  const u64 single = S::up(pawns) & empty;
+  const u64 twice = S::up(single & S::DOUBLE_RANK) & empty;
+  unsigned n = popCount(c9 & ~S::LAST_RANK) + popCount(c7 & ~S::LAST_RANK) + popCount(single & ~S::LAST_RANK) +
+               popCount(twice) +
+               4 * (popCount(c9 & S::LAST_RANK) + popCount(c7 & S::LAST_RANK) + popCount(single & S::LAST_RANK));
+
+  u64 pieces = b.pieceBB[S::KNIGHT_CODE] & ~pinned;
+  while (pieces) n += popCount(knightAttacks[popLsb(pieces)] & notOurs);
+  pieces = b.pieceBB[S::BISHOP_CODE] & ~pinned;
+  while (pieces) n += popCount(bishopAttacks(popLsb(pieces), occ) & notOurs);
+  pieces = b.pieceBB[S::ROOK_CODE] & ~pinned;
+  while (pieces) n += popCount(rookAttacks(popLsb(pieces), occ) & notOurs);
+  pieces = b.pieceBB[S::QUEEN_CODE] & ~pinned;
+  while (pieces) n += popCount(queenAttacks(popLsb(pieces), occ) & notOurs);
+
+  pieces = pinned;
+  while (pieces) n += countPinnedMoves<US>(b, popLsb(pieces), ksq, occ);
+
+  if (p.epSquare) {
+    const int ep = p.epSquare;
+    u64 from = epNeighbours[ep] & b.pieceBB[S::PAWN_CODE];
+    if (from && !b.pieceOn[ep + S::UP]) {
+      const u64 cleared = occ ^ bit(ep) ^ bit(ep + S::UP);
+      while (from) n += !sliderAttacks(b, ksq, THEM, cleared ^ bit(popLsb(from)), 0);
+    }
+  }
+
+  const u64 occNoKing = occ ^ bit(ksq);
+  u64 steps = kingAttacks[ksq] & notOurs;
+  while (steps) {
+    int to = popLsb(steps);
+    n += !attackedBy(b, to, THEM, occNoKing | bit(to));
+  }
+
+  const int rights = p.castleRights;
+  if (rights & (5 << US)) {
+    constexpr int base = US == WHITE ? 0 : 56;
+    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
+    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
+    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) && !attackedBy(b, base + 5, THEM, occ))
+      n += !attackedBy(b, base + 6, THEM, occNoKing | bit(base + 6));
+    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
+        !attackedBy(b, base + 3, THEM, occ))
+      n += !attackedBy(b, base + 2, THEM, occNoKing | bit(base + 2));
+  }
+  return n;
+}
+
 }  // namespace
 
 void generateCaptures(u8 ply, chessMove* out, board& b) {
@@ -477,14 +602,5 @@ void generateLegal(u8 ply, chessMove* out, board& b) {
 }
 
 unsigned countLegal(u8 ply, chessMove* out, board& b) {
-  generateAll(ply, out, b);
-  const plyState& p = b.plies[ply];
-  if (p.inCheck) return unsigned(p.listEnd - out);
-  const int us = b.sideToMove;
-  const int ksq = kingSquare(b, us);
-  const u64 occ = occupancy(b);
-  const u64 movable = p.movable;
-  unsigned n = 0;
-  for (const chessMove* m = out; m != p.listEnd; ++m) n += legalMove(*m, b, us, ksq, occ, movable);
-  return n;
+  return b.sideToMove == WHITE ? countFast<WHITE>(ply, out, b) : countFast<BLACK>(ply, out, b);
 }

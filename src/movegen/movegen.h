@@ -14,5 +14,7 @@ void generateRecaptures(u8 ply, chessMove* out, board& b);
 bool isLegal(chessMove m, const board& b, u8 ply);
 // Exactly the legal moves of the ply; also sets the ply's inCheck.
 void generateLegal(u8 ply, chessMove* out, board& b);
-// Number of legal moves (perft's last ply); leaves the pseudo-legal list in place.
+// Number of legal moves (perft's last ply); sets the ply's inCheck and movable.
+// Counted from the target sets without writing moves, except in check, where
+// the evasion list is written as generateCaptures writes it.
 unsigned countLegal(u8 ply, chessMove* out, board& b);

@@ -111,8 +111,9 @@ TEST(MakeMove, WholeTreesRestoreTheBoardAndKeepKeysAndSums) {
     EXPECT_EQ(checkingPerft(*tb, 0, c.depth, *scratch), c.nodes) << c.fen;
   }
   // Set-ups the rules never reach stay consistent too: the side not to move
-  // in check (its king can be taken), and no kings at all.
-  for (const char* fen : {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "8/1p6/8/8/8/8/6P1/R6r w - - 0 1"}) {
+  // in check (its king can be taken), no kings at all, two kings of a colour.
+  for (const char* fen :
+       {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "8/1p6/8/8/8/8/6P1/R6r w - - 0 1", "4k3/8/8/8/8/2b5/8/K3K2R w K - 0 1"}) {
     testBoard tb(fen);
     checkingPerft(*tb, 0, 3, *scratch);
   }
