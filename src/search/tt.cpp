@@ -27,9 +27,6 @@ u64 tableBytes = 0;
 hashBucket* mapTable(u64 bytes) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
-#ifdef MADV_HUGEPAGE
-  madvise(p, bytes, MADV_HUGEPAGE);  // fewer TLB misses; a refusal is harmless
-#endif
   return static_cast<hashBucket*>(p);
 }
 
@@ -65,6 +62,7 @@ u32 searchCount = 0;
 
 void hashResize(i32 megabytes) {
   if (megabytes > MAX_MEGABYTES) megabytes = MAX_MEGABYTES;
+  if (megabytes < 1) megabytes = 1;
   u64 wanted = 1;
   while (wanted < u64(megabytes)) wanted <<= 1;
 
