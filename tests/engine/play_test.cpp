@@ -13,6 +13,11 @@ const std::regex BESTMOVE(R"(bestmove [a-h][1-8][a-h][1-8][nbrq]?( ponder [a-h][
 struct Play : ::testing::Test {
   engineProcess e;
   void SetUp() override { ASSERT_TRUE(e.skipBanner()); }
+  // A clean exit also shows that no sanitizer stopped the engine.
+  void TearDown() override {
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  }
 
   // Sends `command`; the lines up to "bestmove", which must be well formed.
   std::vector<std::string> answer(const std::string& command, int timeoutMs = 20000) {
