@@ -394,7 +394,7 @@ void recaptures(u8 ply, chessMove* out, board& b) {
 
 // Legality of a pseudo-legal move of a side not in check.
 inline bool legalMove(chessMove m, const board& b, int us, int ksq, u64 occ, u64 movable) {
-  const int from = moveFrom(m), to = moveTo(m) & 63;
+  const int from = moveFrom(m) & 63, to = moveTo(m) & 63;
   const int them = us ^ 1;
   if (b.pieceOn[from] == WHITE_KING + us) return !attackedBy(b, to, them, (occ ^ bit(from)) | bit(to));
   if (moveKindOf(m) == EN_PASSANT) {
