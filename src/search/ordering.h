@@ -30,6 +30,13 @@ inline void bumpCounter(u64& counter) {
   std::atomic_ref<u64>(counter).store(counter + 1, std::memory_order_relaxed);
 }
 
+// The lists of all plies share one buffer of MOVE_BUFFER_SIZE slots that
+// starts at ply 0's list. A node needs room for its longest list (218 moves
+// and three remembered ones); one that lacks it is treated as a leaf.
+inline bool moveListRoom(const board& b, int ply) {
+  return b.plies[ply].listStart - b.plies[0].listStart <= MOVE_BUFFER_SIZE - 256;
+}
+
 // Row of a move-pair table selected by the move made `back` plies before
 // `ply`, or nullptr when there is no such move (root, null move).
 inline i16* historyRow(const board& b, int ply, int back, i16* table) {

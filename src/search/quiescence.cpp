@@ -37,7 +37,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   int alpha = std::max<int>(alphaIn, ply - MATE_SCORE);
   int beta = std::min<int>(betaIn, MATE_SCORE + 1 - ply);
   if (alpha >= beta) return i16(alpha);
-  if (ply >= MAX_PLY) return evaluate(b);
+  if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
 
   plyState& ps = b.plies[ply];
   const hashEntry entry = hashProbe(b.hashKey);

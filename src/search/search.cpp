@@ -76,7 +76,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     alpha = std::max(alpha, ply - MATE_SCORE);
     beta = std::min(beta, MATE_SCORE + 1 - ply);
     if (alpha >= beta) return i16(alpha);
-    if (ply >= MAX_PLY) return evaluate(b);
+    if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
   }
   const int alphaOrig = alpha;
 
@@ -214,8 +214,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
 
   // A. Singular test: is the hash move clearly better than every rival?
   bool singular = false;
-  if (hashValid && ply != 0 && depth >= 7 && entryDepth(tte) >= depth - 3 && entryBound(tte) != BOUND_UPPER &&
-      std::abs(ttScore) < MATE_BAND) {
+  if (hashValid && ply != 0 && depth >= 7 && entryDepth(tte) >= depth - 3 && entryBound(tte) != BOUND_NONE &&
+      entryBound(tte) != BOUND_UPPER && std::abs(ttScore) < MATE_BAND) {
     const int singularBeta = ttScore - 2 * depth;
     int last = -MATE_SCORE;
     int counted = 0;

@@ -218,3 +218,15 @@ TEST(Quiescence, CheckIsAnsweredUntilDeepDown) {
   EXPECT_EQ(quiescence(3, -14, -32000, 32000, b), 3 - 32000);
   EXPECT_EQ(b.qNodes, before + 1);
 }
+
+TEST(Search, ANodeWithoutRoomForItsListIsALeaf) {
+  searchSetup s("r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP1B1PPP/R2QKB1R w KQ - 0 8");
+  board& b = *s;
+  atPly(b, 6);
+  b.plies[6].listStart = b.plies[0].listStart + MOVE_BUFFER_SIZE - 100;
+  const u64 nodes = b.nodes, qNodes = b.qNodes;
+  EXPECT_EQ(alphaBeta(6, 5, -32000, 32000, b), evaluate(b));
+  EXPECT_EQ(quiescence(6, 0, -32000, 32000, b), evaluate(b));
+  EXPECT_EQ(b.nodes, nodes + 1);
+  EXPECT_EQ(b.qNodes, qNodes + 1);
+}
