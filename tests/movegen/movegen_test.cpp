@@ -193,20 +193,3 @@ TEST(MoveGen, RecaptureOrder) {
   EXPECT_LT(q.find("c4d5"), q.find("b4d5"));
   EXPECT_LT(q.find("h1d5"), q.find("e6d5"));
 }
-
-TEST(MoveGen, CountLegalMatchesLegalList) {
-  const char* fens[] = {
-      START_FEN,
-      "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-      "4k3/8/8/8/3Q4/3n4/8/r3K3 w - - 0 1",
-      "8/8/8/KPp4r/8/8/8/4k3 w - c6 0 1",
-      "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",  // mated
-      "8/8/8/8/8/8/8/R7 w - - 0 1",                                      // no kings
-  };
-  for (const char* fen : fens) {
-    testBoard tb(fen);
-    unsigned counted = countLegal(0, tb->plies[0].listStart, *tb);
-    generateLegal(0, tb->plies[0].listStart, *tb);
-    EXPECT_EQ(counted, unsigned(tb->plies[0].listEnd - tb->plies[0].listStart)) << fen;
-  }
-}

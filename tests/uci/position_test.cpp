@@ -54,9 +54,6 @@ TEST_F(PositionCommand, EnPassantCastlingAndCheckFlag) {
   position("fen r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1 moves e1g1");
   EXPECT_EQ(currentBoard.pieceOn[sq("f1")], WHITE_ROOK);
   EXPECT_EQ(currentBoard.plies[0].castleRights, CASTLE_BK | CASTLE_BQ);
-  position("fen r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1 moves e1f1");
-  EXPECT_EQ(currentBoard.pieceOn[sq("f1")], WHITE_KING);
-  EXPECT_EQ(currentBoard.pieceOn[sq("h1")], WHITE_ROOK);
 
   // The check flag of the root follows the last move.
   position("startpos moves e2e4 e7e5 d1h5 b8c6 h5f7");
