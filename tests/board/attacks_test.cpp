@@ -57,7 +57,9 @@ TEST(AttackTables, MagicsAreSparseAndPacked) {
     EXPECT_EQ(rookMagics[s].shift, u64(64 - popCount(rookMagics[s].mask)));
     rookWords += size_t(1) << popCount(rookMagics[s].mask);
     bishopWords += size_t(1) << popCount(bishopMagics[s].mask);
-    if (s > 0) EXPECT_EQ(rookMagics[s].attacks, rookMagics[s - 1].attacks + (1 << popCount(rookMagics[s - 1].mask)));
+    if (s > 0) {
+      EXPECT_EQ(rookMagics[s].attacks, rookMagics[s - 1].attacks + (1 << popCount(rookMagics[s - 1].mask)));
+    }
   }
   EXPECT_EQ(rookWords, 102400u);
   EXPECT_EQ(bishopWords, 5248u);
@@ -122,7 +124,9 @@ TEST(AttackTables, BetweenLineThroughAndPassedMasks) {
   for (int a = 0; a < 64; ++a)
     for (int b = 0; b < 64; ++b) {
       ASSERT_EQ(between[a][b] & ~lineThrough[a][b], 0u);
-      if (lineThrough[a][b]) ASSERT_TRUE(lineThrough[a][b] & bit(a) && lineThrough[a][b] & bit(b));
+      if (lineThrough[a][b]) {
+        ASSERT_TRUE(lineThrough[a][b] & bit(a) && lineThrough[a][b] & bit(b));
+      }
     }
   EXPECT_EQ(passedMask[WHITE][sq("e4")],
             squares({"d5", "e5", "f5", "d6", "e6", "f6", "d7", "e7", "f7", "d8", "e8", "f8"}));
@@ -155,10 +159,11 @@ TEST(ZobristKeys, FixedDistinctAndInTheirSlots) {
   std::set<u64> all;
   for (int c = 0; c < 14; ++c)
     for (int s = 0; s < 64; ++s) {
-      if (c < 2)
+      if (c < 2) {
         EXPECT_EQ(pieceKeys[c][s], 0u);
-      else
+      } else {
         all.insert(pieceKeys[c][s]);
+      }
     }
   for (u64 k : castleKeys) all.insert(k);
   for (u64 k : epKeys) all.insert(k);
