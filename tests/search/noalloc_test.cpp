@@ -50,6 +50,20 @@ void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
 }
 void* operator new(std::size_t n, std::align_val_t a) { return allocateAligned(n, a); }
 void* operator new[](std::size_t n, std::align_val_t a) { return allocateAligned(n, a); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  try {
+    return allocateAligned(n, a);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  try {
+    return allocateAligned(n, a);
+  } catch (...) {
+    return nullptr;
+  }
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
@@ -60,6 +74,8 @@ void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 
 TEST(SearchMemory, NoHeapAllocationWhileSearching) {
   // A middlegame with captures, checks and quiet play.
