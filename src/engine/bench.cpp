@@ -2,6 +2,7 @@
 // a fresh table of fixed size. The node total is the search's signature: any
 // change to what the search does shows up in it.
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
