@@ -5,6 +5,8 @@ BUILD      ?= build
 SANBUILD   ?= build-san
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# `make test SYZYGY=/path/to/tables` points the tablebase tests at other files.
+TEST_OPTS  := $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
 
 .PHONY: run build test check-tools check-test-tools bench-perft bench clean
 
@@ -16,10 +18,10 @@ build: check-tools
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin
 
 test: check-tools check-test-tools
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=ON
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=ON $(TEST_OPTS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVLIN_SANITIZE=ON -DDRAVLIN_NATIVE=OFF -DDRAVLIN_TESTS=ON
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVLIN_SANITIZE=ON -DDRAVLIN_NATIVE=OFF -DDRAVLIN_TESTS=ON $(TEST_OPTS)
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 DRAVLIN_SANITIZED=1 ctest --output-on-failure -j $(JOBS)
 
