@@ -136,14 +136,7 @@ bool setFromFen(const std::string& input, board& b) {
 bool kingAttacked(const board& b, int side) {
   u64 kings = b.pieceBB[WHITE_KING + side];
   if (!kings) return false;
-  int k = lsb(kings);
-  int o = side ^ 1;
-  u64 occ = occupancy(b);
-  u64 diag = b.pieceBB[WHITE_BISHOP + o] | b.pieceBB[WHITE_QUEEN + o];
-  u64 orth = b.pieceBB[WHITE_ROOK + o] | b.pieceBB[WHITE_QUEEN + o];
-  return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & orth) ||
-         (pawnAttackers[o][k] & b.pieceBB[WHITE_PAWN + o]) || (knightAttacks[k] & b.pieceBB[WHITE_KNIGHT + o]) ||
-         (kingAttacks[k] & b.pieceBB[WHITE_KING + o]);
+  return squareAttacked(b, lsb(kings), side ^ 1, occupancy(b));
 }
 
 std::string boardDiagram(const board& b) {

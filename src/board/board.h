@@ -6,6 +6,7 @@
 #include <string>
 #include <type_traits>
 
+#include "board/attacks.h"
 #include "board/types.h"
 
 constexpr int MAX_PLY = 127;
@@ -81,6 +82,15 @@ bool setFromFen(const std::string& text, board& b);
 
 // 17-line diagram, as printed by "showboard" and the perft commands.
 std::string boardDiagram(const board& b);
+
+// Does colour `by` attack `sq` with occupancy `occ`? The step attackers are
+// tested first: they are the cheap ones.
+inline bool squareAttacked(const board& b, int sq, int by, u64 occ) {
+  return (pawnAttackers[by][sq] & b.pieceBB[WHITE_PAWN + by]) || (knightAttacks[sq] & b.pieceBB[WHITE_KNIGHT + by]) ||
+         (kingAttacks[sq] & b.pieceBB[WHITE_KING + by]) ||
+         (bishopAttacks(sq, occ) & (b.pieceBB[WHITE_BISHOP + by] | b.pieceBB[WHITE_QUEEN + by])) ||
+         (rookAttacks(sq, occ) & (b.pieceBB[WHITE_ROOK + by] | b.pieceBB[WHITE_QUEEN + by]));
+}
 
 // Is the king of `side` attacked on this board?
 bool kingAttacked(const board& b, int side);

@@ -26,84 +26,12 @@ namespace {
 
 constexpr std::memory_order relaxed = std::memory_order_relaxed;
 
-bool squareAttacked(const board& b, int sq, int by) {
-  u64 occ = occupancy(b);
-  u64 diag = b.pieceBB[WHITE_BISHOP + by] | b.pieceBB[WHITE_QUEEN + by];
-  u64 orth = b.pieceBB[WHITE_ROOK + by] | b.pieceBB[WHITE_QUEEN + by];
-  return (bishopAttacks(sq, occ) & diag) || (rookAttacks(sq, occ) & orth) ||
-         (pawnAttackers[by][sq] & b.pieceBB[WHITE_PAWN + by]) || (knightAttacks[sq] & b.pieceBB[WHITE_KNIGHT + by]) ||
-         (kingAttacks[sq] & b.pieceBB[WHITE_KING + by]);
-}
-
-bool pawnMoveFits(const board& b, u8 ply, int us, int from, int to, int kind) {
-  const int forward = us == WHITE ? 8 : -8;
-  const int fromRank = from >> 3, toRank = to >> 3;
-  const int lastRank = us == WHITE ? 7 : 0;
-  const int fileDiff = (to & 7) - (from & 7);
-  const u64 occ = occupancy(b);
-  if (kind == DOUBLE_PUSH) {
-    if (fromRank != (us == WHITE ? 1 : 6) || to != from + 2 * forward) return false;
-    return !(occ & bit(from + forward)) && !(occ & bit(to));
-  }
-  if (kind == EN_PASSANT) {
-    const int ep = b.plies[ply].epSquare;
-    if (ep == 0 || to != ep || !(epNeighbours[ep] & bit(from))) return false;
-    if (b.pieceOn[to] != WHITE_PAWN + (us ^ 1)) return false;
-    return !(occ & bit(to + forward));
-  }
-  if (fromRank == 0 || fromRank == 7) return false;
-  // Promotion kinds exactly on the last rank, so make never leaves a pawn there.
-  if (isPromotion(kind) != (toRank == lastRank)) return false;
-  if (toRank - fromRank != forward / 8) return false;
-  if (fileDiff == 0) return !(occ & bit(to));
-  if (fileDiff != 1 && fileDiff != -1) return false;
-  return (occ & bit(to)) != 0;
-}
-
-bool castleFits(const board& b, u8 ply, int us, int from, int to, int kind) {
-  const int home = us == WHITE ? 4 : 60;
-  const u8 rook = u8(WHITE_ROOK + us);
-  if (from != home) return false;
-  const u64 occ = occupancy(b);
-  const int them = us ^ 1;
-  if (kingAttacked(b, us)) return false;
-  if (kind == CASTLE_SHORT) {
-    if (to != home + 2 || !(b.plies[ply].castleRights & (us == WHITE ? CASTLE_WK : CASTLE_BK))) return false;
-    if (occ & (bit(home + 1) | bit(home + 2))) return false;
-    if (b.pieceOn[home + 3] != rook) return false;
-    return !squareAttacked(b, home + 1, them);
-  }
-  if (to != home - 2 || !(b.plies[ply].castleRights & (us == WHITE ? CASTLE_WQ : CASTLE_BQ))) return false;
-  if (occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) return false;
-  if (b.pieceOn[home - 4] != rook) return false;
-  return !squareAttacked(b, home - 1, them);
-}
-
 }  // namespace
 
-bool pvMoveFits(chessMove m, const board& b, u8 ply) {
-  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
-  const int piece = int(m >> 24);
-  if (from >= 64 || to >= 64 || from == to) return false;
-  if (piece < WHITE_PAWN || piece > BLACK_KING || b.pieceOn[from] != piece) return false;
-  const int us = b.sideToMove;
-  if (colourOf(piece) != us) return false;
-  const int target = b.pieceOn[to];
-  if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
-  const bool knownKind = kind == MOVE_NORMAL || isPromotion(kind) || (kind >= EN_PASSANT && kind <= CASTLE_LONG);
-  if (!knownKind || ((kind & 1) && kind < EN_PASSANT)) return false;
-  const int type = typeOf(piece);
-  if (type == PAWN) return kind < CASTLE_SHORT && pawnMoveFits(b, ply, us, from, to, kind);
-  if (type == KING && (kind == CASTLE_SHORT || kind == CASTLE_LONG)) return castleFits(b, ply, us, from, to, kind);
-  if (kind != MOVE_NORMAL) return false;
-  const u64 occ = occupancy(b);
-  switch (type) {
-    case KNIGHT: return (knightAttacks[from] & bit(to)) != 0;
-    case BISHOP: return (bishopAttacks(from, occ) & bit(to)) != 0;
-    case ROOK: return (rookAttacks(from, occ) & bit(to)) != 0;
-    case QUEEN: return (queenAttacks(from, occ) & bit(to)) != 0;
-    default: return (kingAttacks[from] & bit(to)) != 0;
-  }
+bool pvMoveFits(chessMove m, board& b, u8 ply) {
+  // The records of a walked variation carry no check flag of their own.
+  b.plies[ply].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
+  return isPseudoLegal(m, b, ply);
 }
 
 void extractPv(board& b, int maxLength) {

@@ -18,7 +18,7 @@ void extractPv(board& b, int maxLength);
 
 // Can `m` (moving piece's code in the top byte) be played in the position at
 // `ply`? Only moves that pass are made while walking the variation.
-bool pvMoveFits(chessMove m, const board& b, u8 ply);
+bool pvMoveFits(chessMove m, board& b, u8 ply);
 
 // Aspiration window of one thread, widened after each failed search.
 struct aspirationWindow {

@@ -44,14 +44,6 @@ struct side {
   static constexpr int KING_CODE = WHITE_KING + US;
 };
 
-// Does colour `them` attack `sq` with occupancy `occ`?
-inline bool attackedBy(const board& b, int sq, int them, u64 occ) {
-  return (pawnAttackers[them][sq] & b.pieceBB[WHITE_PAWN + them]) ||
-         (knightAttacks[sq] & b.pieceBB[WHITE_KNIGHT + them]) || (kingAttacks[sq] & b.pieceBB[WHITE_KING + them]) ||
-         (bishopAttacks(sq, occ) & (b.pieceBB[WHITE_BISHOP + them] | b.pieceBB[WHITE_QUEEN + them])) ||
-         (rookAttacks(sq, occ) & (b.pieceBB[WHITE_ROOK + them] | b.pieceBB[WHITE_QUEEN + them]));
-}
-
 // Only sliders can be uncovered by moving a piece off a line to the king.
 inline bool sliderAttacks(const board& b, int sq, int them, u64 occ, u64 ignore) {
   u64 queens = b.pieceBB[WHITE_QUEEN + them];
@@ -212,7 +204,7 @@ chessMove* evasions(u8 ply, chessMove* out, board& b) {
   u64 steps = kingAttacks[ksq] & ~ours;
   while (steps) {
     int to = popLsb(steps);
-    if (attackedBy(b, to, THEM, occNoKing)) continue;
+    if (squareAttacked(b, to, THEM, occNoKing)) continue;
     int victim = b.pieceOn[to];
     int score = !victim ? 202 : ((victim - (checkers == bit(to) ? 35 : 36)) & 0xFF);
     *out++ = encode(ksq, to, MOVE_NORMAL, score);
@@ -309,10 +301,10 @@ void quiets(u8 ply, chessMove* out, board& b) {
     constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
     constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
     if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) &&
-        !attackedBy(b, base + 5, S::THEM, occ))
+        !squareAttacked(b, base + 5, S::THEM, occ))
       *out++ = encode(base + 4, base + 6, CASTLE_SHORT, 0);
     if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !attackedBy(b, base + 3, S::THEM, occ))
+        !squareAttacked(b, base + 3, S::THEM, occ))
       *out++ = encode(base + 4, base + 2, CASTLE_LONG, 0);
   }
 
@@ -396,7 +388,7 @@ void recaptures(u8 ply, chessMove* out, board& b) {
 inline bool legalMove(chessMove m, const board& b, int us, int ksq, u64 occ, u64 movable) {
   const int from = moveFrom(m) & 63, to = moveTo(m) & 63;
   const int them = us ^ 1;
-  if (b.pieceOn[from] == WHITE_KING + us) return !attackedBy(b, to, them, (occ ^ bit(from)) | bit(to));
+  if (b.pieceOn[from] == WHITE_KING + us) return !squareAttacked(b, to, them, (occ ^ bit(from)) | bit(to));
   if (moveKindOf(m) == EN_PASSANT) {
     int landing = us == WHITE ? to + 8 : to - 8;
     return !sliderAttacks(b, ksq, them, occ ^ bit(from) ^ bit(to) ^ bit(landing & 63), 0);
@@ -476,7 +468,7 @@ unsigned countFast(u8 ply, chessMove* out, board& b) {
   if (!kings || (kings & (kings - 1))) return countByList(ply, out, b);
   const int ksq = lsb(kings);
   const u64 occ = occupancy(b);
-  p.inCheck = attackedBy(b, ksq, THEM, occ) ? 1 : 0;
+  p.inCheck = squareAttacked(b, ksq, THEM, occ) ? 1 : 0;
   if (p.inCheck) {
     captures<US>(ply, out, b);
     return unsigned(p.listEnd - out);
@@ -521,7 +513,7 @@ unsigned countFast(u8 ply, chessMove* out, board& b) {
   u64 steps = kingAttacks[ksq] & notOurs;
   while (steps) {
     int to = popLsb(steps);
-    n += !attackedBy(b, to, THEM, occNoKing | bit(to));
+    n += !squareAttacked(b, to, THEM, occNoKing | bit(to));
   }
 
   const int rights = p.castleRights;
@@ -529,11 +521,11 @@ unsigned countFast(u8 ply, chessMove* out, board& b) {
     constexpr int base = US == WHITE ? 0 : 56;
     constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
     constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
-    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) && !attackedBy(b, base + 5, THEM, occ))
-      n += !attackedBy(b, base + 6, THEM, occNoKing | bit(base + 6));
+    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) && !squareAttacked(b, base + 5, THEM, occ))
+      n += !squareAttacked(b, base + 6, THEM, occNoKing | bit(base + 6));
     if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !attackedBy(b, base + 3, THEM, occ))
-      n += !attackedBy(b, base + 2, THEM, occNoKing | bit(base + 2));
+        !squareAttacked(b, base + 3, THEM, occ))
+      n += !squareAttacked(b, base + 2, THEM, occNoKing | bit(base + 2));
   }
   return n;
 }

@@ -20,14 +20,6 @@ u64 attackersOf(const board& b, int sq, u64 occ) {
          (kingAttacks[sq] & (p[WHITE_KING] | p[BLACK_KING]));
 }
 
-bool attackedBy(const board& b, int sq, int side, u64 occ) {
-  const u64* p = b.pieceBB;
-  return (bishopAttacks(sq, occ) & (p[WHITE_BISHOP + side] | p[WHITE_QUEEN + side])) ||
-         (rookAttacks(sq, occ) & (p[WHITE_ROOK + side] | p[WHITE_QUEEN + side])) ||
-         (pawnAttackers[side][sq] & p[WHITE_PAWN + side]) || (knightAttacks[sq] & p[WHITE_KNIGHT + side]) ||
-         (kingAttacks[sq] & p[WHITE_KING + side]);
-}
-
 // The capture sequence on `to` once the first capture is made: `side`
 // recaptures next with its least valuable attacker; `balance` is the first
 // capturer's gain should it lose the piece it captured with. True when the
@@ -86,12 +78,12 @@ bool castlePlausible(const board& b, u8 ply, int from, int to, int kind, int us)
     if (to != home + 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WK : CASTLE_BK))) return false;
     if (occ & (bit(home + 1) | bit(home + 2))) return false;
     if (b.pieceOn[home + 3] != rook) return false;
-    return !attackedBy(b, home + 1, us ^ 1, occ);
+    return !squareAttacked(b, home + 1, us ^ 1, occ);
   }
   if (to != home - 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WQ : CASTLE_BQ))) return false;
   if (occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) return false;
   if (b.pieceOn[home - 4] != rook) return false;
-  return !attackedBy(b, home - 1, us ^ 1, occ);
+  return !squareAttacked(b, home - 1, us ^ 1, occ);
 }
 
 bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
