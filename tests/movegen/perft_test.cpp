@@ -32,6 +32,8 @@ const perftCase referenceCases[] = {
     {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 4, 2103487},
     {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 4, 3894594},
     {"n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - - 0 1", 5, 3605103},
+    // bxc6 e.p. would take the checker off the bishop's diagonal to the king.
+    {"8/b7/8/1Pp5/3K4/8/8/7k w - c6 0 1", 1, 7},
 };
 
 }  // namespace
