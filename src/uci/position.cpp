@@ -4,9 +4,11 @@
 #include "board/attacks.h"
 #include "board/board.h"
 #include "movegen/makemove.h"
+#include "movegen/movegen.h"
 #include "movegen/movetext.h"
 #include "uci/commands.h"
 #include "uci/limits.h"
+#include "uci/output.h"
 
 namespace {
 
@@ -22,13 +24,24 @@ void slideKeyHistory(board& b) {
   b.keyCount = KEYS_KEPT;
 }
 
+// Is the text a legal move of the position? The legal list goes into the
+// command thread's move buffer at ply 0, which nothing else uses meanwhile.
+bool legalMoveOf(const std::string& text, board& b, chessMove& out) {
+  if (!parseMoveText(text, b, out)) return false;
+  chessMove* const first = b.plies[0].listStart;
+  generateLegal(0, first, b);
+  for (const chessMove* m = first; m != b.plies[0].listEnd; ++m)
+    if (sameMove(*m, out)) return true;
+  return false;
+}
+
 }  // namespace
 
 // position startpos [moves ...] | position fen <fields> [moves ...]
-// Move texts are trusted, but one that cannot name a move on the board (too
-// short, off the board, an unknown promotion letter, no piece of the side to
-// move on its from-square, or a capture of an own piece or a king) ends the
-// move list: it and the moves after it are not played.
+// A move text that is not a legal move of the position reached so far ends
+// the move list: it and the moves after it are not played, and an info line
+// says so, since the GUI's position now differs from ours. Move texts are
+// counted from 1.
 void positionCommand(std::istringstream& words) {
   std::string word;
   words >> word;
@@ -48,7 +61,11 @@ void positionCommand(std::istringstream& words) {
   int played = 0;
   while (words >> word) {
     chessMove m;
-    if (!parseMoveText(word, b, m)) break;
+    if (!legalMoveOf(word, b, m)) {
+      outLine("info string illegal move " + word + " at index " + std::to_string(played + 1) +
+              " ignored, and the moves after it");
+      break;
+    }
     if (b.keyCount >= KEY_SLIDE_MARK) slideKeyHistory(b);
     makeMove(b, 0, m);
     b.plies[0].castleRights = b.plies[1].castleRights;

@@ -88,6 +88,25 @@ TEST_F(PositionCommand, BadInputLeavesASoundBoard) {
   EXPECT_EQ(gamePlyCount, 1);
 }
 
+TEST_F(PositionCommand, AMoveThatIsNotLegalEndsTheListAndIsReported) {
+  auto played = [](const std::string& line) {
+    testing::internal::CaptureStdout();
+    position(line);
+    return testing::internal::GetCapturedStdout();
+  };
+  // A knight cannot reach f4; a pseudo-legal move that ignores a check.
+  EXPECT_EQ(played("startpos moves g1f4 e7e5"), "info string illegal move g1f4 at index 1 ignored, and the moves after it\n");
+  EXPECT_EQ(currentBoard.pieceOn[sq("g1")], WHITE_KNIGHT);
+  EXPECT_EQ(currentBoard.pieceOn[sq("f4")], 0);
+  EXPECT_EQ(currentBoard.sideToMove, WHITE);
+  EXPECT_EQ(played("startpos moves e2e4 d7d5 f1b5 a7a6 b5a4"),
+            "info string illegal move a7a6 at index 4 ignored, and the moves after it\n");
+  EXPECT_EQ(currentBoard.pieceOn[sq("a7")], BLACK_PAWN);
+  EXPECT_EQ(currentBoard.plies[0].inCheck, 1);
+  EXPECT_EQ(gamePlyCount, 3);
+  EXPECT_EQ(played("startpos moves e2e4 d7d5 f1b5 c7c6"), "");
+}
+
 TEST_F(PositionCommand, ThousandsOfMovesKeepTheKeyHistoryInBounds) {
   std::string line = "startpos moves";
   for (int i = 0; i < 2000; ++i) line += " g1f3 g8f6 f3g1 f6g8";
