@@ -77,6 +77,14 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     beta = std::min(beta, MATE_SCORE + 1 - ply);
     if (alpha >= beta) return i16(alpha);
     if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
+    // Fifty moves without a capture or pawn move: drawn unless mated, and
+    // settled here, before a table entry, a pruning or a cut-off could
+    // claim another score.
+    if (b.halfMoves >= 100) {
+      if (!ps.inCheck) return 0;
+      generateCaptures(ply, ps.listStart, b);  // in check: exactly the legal evasions
+      return ps.listEnd != ps.listStart ? 0 : i16(ply - MATE_SCORE);
+    }
   }
   const int alphaOrig = alpha;
 
@@ -241,6 +249,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   // B. Main loop.
   b.plies[ply + 1].killer1 = b.plies[ply + 1].killer2 = 0;
   int movesSearched = 0;
+  bool prunedLegal = false;  // a legal move was skipped by a pruning rule
   int lateIndex = 0;
   bool pruneRest = false;
   int best = -MATE_SCORE;
@@ -255,10 +264,12 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     const int idx = (mover - 2) * 64 + to;
     const bool negativeHistories = bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
 
-    // 1. Bad captures that lose too much.
-    if (ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) continue;
-    // 2. Quiet moves with a bad record everywhere.
-    if (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories) continue;
+    // 1. Bad captures that lose too much. 2. Quiet moves with a bad record everywhere.
+    if ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) ||
+        (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories)) {
+      prunedLegal = prunedLegal || stage == STAGE_HASH || inCheck || isLegal(m, b, ply);
+      continue;
+    }
     // 3-4. Legality; the hash move and evasions are known to be legal.
     if (stage != STAGE_HASH && !inCheck && !isLegal(m, b, ply)) continue;
 
@@ -277,6 +288,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
                        lateIndex >= lateMoveCount[depth + 8 * improving]))) {
       unmakeMove(b, ply, m);
       pruneRest = true;
+      prunedLegal = true;
       continue;
     }
 
@@ -346,8 +358,12 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     }
   }
 
-  // 13. Moves exhausted.
-  if (movesSearched == 0) return inCheck ? i16(ply - MATE_SCORE) : 0;
+  // 13. Moves exhausted. When legal moves were only pruned, the node is
+  // neither mated nor stalemated: it fails low and stores nothing.
+  if (movesSearched == 0) {
+    if (prunedLegal) return i16(alphaOrig);
+    return inCheck ? i16(ply - MATE_SCORE) : 0;
+  }
   if (b.halfMoves >= 100) return 0;
   if (best <= alphaOrig)
     store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);

@@ -112,6 +112,37 @@ TEST(Search, FiftyMoveRuleYieldsToMate) {
   }
 }
 
+TEST(Search, FiftyMoveDrawHoldsWhenAMoveCutsOff) {
+  // Rxd3 wins the queen, but the game is drawn before it is played.
+  searchSetup s("4k3/8/8/8/8/3q4/8/3RK3 w - - 100 80");
+  board& b = *s;
+  atPly(b, 2);
+  EXPECT_EQ(alphaBeta(2, 2, -50, 50, b), 0);
+  EXPECT_EQ(alphaBeta(2, 2, 10, 11, b), 0);
+  // Checkmated all the same.
+  searchSetup mated("R5k1/5ppp/8/8/8/8/8/6K1 b - - 100 80");
+  atPly(*mated, 2);
+  EXPECT_EQ(alphaBeta(2, 2, -50, 50, *mated), 2 - 32000);
+}
+
+TEST(Search, ANodeWhoseMovesAreAllPrunedFailsLow) {
+  // Every quiet move has a bad record in all three histories, so history
+  // pruning skips them all at depth 3; neither side can capture anything.
+  for (const char* fen : {"4k3/8/8/8/8/8/8/R3K3 w - - 0 1",      // not in check
+                          "4k3/8/8/8/8/8/8/R3K2r w - - 0 1"}) {  // in check, only king steps
+    searchSetup s(fen);
+    board& b = *s;
+    atPly(b, 2);
+    b.plies[0].currentMove = makeChessMove(sq("e7"), sq("e8")) | (u32(BLACK_KING) << 24);
+    b.plies[1].currentMove = makeChessMove(sq("e2"), sq("e1")) | (u32(WHITE_KING) << 24);
+    std::fill(s.pair1.get(), s.pair1.get() + PAIR_TABLE, i16(-100));
+    std::fill(s.pair2.get(), s.pair2.get() + PAIR_TABLE, i16(-100));
+    for (auto& row : b.history) std::fill(std::begin(row), std::end(row), i16(-100));
+    EXPECT_EQ(alphaBeta(2, 3, -50, 50, b), -50) << fen;
+    EXPECT_EQ(entryBound(hashProbe(b.hashKey)), BOUND_NONE) << fen;
+  }
+}
+
 TEST(Search, MateDistanceWindow) {
   searchSetup s("R5k1/5ppp/8/8/8/8/8/6K1 b - - 0 1");  // Black is mated
   board& b = *s;
