@@ -138,13 +138,12 @@ int historySum(const board& b, chessMove m, const i16* row2, const i16* row1) {
   return sum;
 }
 
-// A remembered quiet move for the killer and counter stages. One that
-// captures here is already among the captures and is not offered twice.
+// A remembered move for the killer and counter stages. One that captures
+// here is offered as well, although the capture stages hand it out too: it
+// only costs a second search of the same move.
 bool usableRemembered(const board& b, u8 ply, chessMove m) {
   const plyState& ps = b.plies[ply];
-  if (m == 0 || sameMove(m, ps.hashMove)) return false;
-  if (!isPseudoLegal(m, b, ply)) return false;
-  return b.pieceOn[moveTo(m)] == 0;
+  return m != 0 && !sameMove(m, ps.hashMove) && isPseudoLegal(m, b, ply);
 }
 
 chessMove appendRemembered(plyState& ps, chessMove m) {
