@@ -150,3 +150,18 @@ TEST(Bench, NodeCountIsTheSameOnEveryRun) {
   EXPECT_EQ(counts[0], counts[1]);
   EXPECT_NE(counts[0], "0");
 }
+
+// The search's signature: any change to what the search does moves it. A
+// change that means to move it updates this number and the README with it.
+TEST(Bench, NodeCountAtTheDefaultDepth) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "too slow under the sanitizers; the Release build checks it";
+#endif
+  engineProcess e({"bench"});
+  auto lines = e.drain(60000);
+  EXPECT_EQ(e.waitExit(10000), 0);
+  ASSERT_FALSE(lines.empty());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) nodes \d+ nps)"))) << lines.back();
+  EXPECT_EQ(m[1], "6007231");
+}
