@@ -548,7 +548,8 @@ bool loadWdlTable(tbTable& t, const std::string& name) {
   size_t size = 0;
   const u8* view = mapTableFile(name, ".rtbw", size);
   if (!view) {
-    std::fprintf(stderr, "Could not find %s.rtbw\n", name.c_str());
+    // (a file that is there but could not be mapped has been reported already)
+    if (!tableFileExists(name, ".rtbw")) std::fprintf(stderr, "Could not find %s.rtbw\n", name.c_str());
     return false;
   }
   t.view = view;

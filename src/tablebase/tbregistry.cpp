@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "tablebase/tbprobe.h"
@@ -34,15 +35,20 @@ constexpr u64 KEY_MULTIPLIER[2][6] = {
     {0, 0xa24f0f571bb202e7ull, 0xbaeb854cd3259441ull, 0xd5a4c95928f2fbe3ull, 0xfd7866b439b94495ull,
      0xd6e4e47d24962951ull}};
 
-// Returns an open descriptor of the first regular file found, or -1.
+// Returns an open descriptor of the first regular file found, or -1. A FIFO,
+// device or directory under a table's name is no table and is not even
+// opened (opening a FIFO without a writer would wait forever); the open does
+// not block and the descriptor is checked again, in case the name changed
+// meanwhile.
 int openTableFile(const std::string& name, const char* suffix) {
   for (const std::string& dir : searchDirs) {
     std::string path = dir + "/" + name + suffix;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
     struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
-    ::close(fd);  // a directory or device under a table's name is no table
+    ::close(fd);
   }
   return -1;
 }
@@ -131,14 +137,27 @@ bool tableFileExists(const std::string& name, const char* suffix) {
   return true;
 }
 
+namespace {
+
+// A file that is there but cannot be mapped (address space exhausted under a
+// memory limit, a file system without mmap): the table counts as missing and
+// the game goes on; the user learns why the tables answer less.
+const u8* cannotMap(const std::string& name, const char* suffix, int err) {
+  outLine("info string cannot map " + name + suffix + " (" + std::strerror(err) + "), table not used");
+  return nullptr;
+}
+
+}  // namespace
+
 const u8* mapTableFile(const std::string& name, const char* suffix, size_t& mapSize) {
   mapSize = 0;
   int fd = openTableFile(name, suffix);
   if (fd < 0) return nullptr;
   struct stat st;
   if (::fstat(fd, &st) != 0) {
+    const int err = errno;
     ::close(fd);
-    fatal("CreateFileMapping() failed.\n");
+    return cannotMap(name, suffix, err);
   }
   if (st.st_size <= 0) {
     // Nothing to map; the loader reports the table as corrupted.
@@ -147,15 +166,9 @@ const u8* mapTableFile(const std::string& name, const char* suffix, size_t& mapS
     return &empty;
   }
   void* view = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-  if (view == MAP_FAILED) {
-    int err = errno;
-    ::close(fd);
-    std::fprintf(stderr, "MapViewOfFile() failed, name = %s%s, error = %lu.\n", name.c_str(), suffix,
-                 static_cast<unsigned long>(err));
-    std::fflush(stderr);
-    std::exit(1);
-  }
+  const int err = errno;
   ::close(fd);  // the mapping stays valid without the descriptor
+  if (view == MAP_FAILED) return cannotMap(name, suffix, err);
   mapSize = size_t(st.st_size);
   return static_cast<const u8*>(view);
 }
@@ -247,10 +260,11 @@ void initTablebases(const std::string& paths) {
     return;
   }
 
+  // Directories are separated by ';' or, as usual on Linux, by ':'.
   searchDirs.clear();
   size_t start = 0;
   for (;;) {
-    size_t cut = paths.find(';', start);
+    size_t cut = paths.find_first_of(";:", start);
     searchDirs.push_back(paths.substr(start, cut == std::string::npos ? std::string::npos : cut - start));
     if (cut == std::string::npos) break;
     start = cut + 1;

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "../engine/enginedriver.h"
 #include "tablebase/tbtables.h"
 #include "tbtestutil.h"
 
@@ -133,6 +136,8 @@ TEST(TbRegistry, DiscoveryAndSlots) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Corrupted table.\n");
   initCapturingStdout(one.str() + ";" + bad.str());
   EXPECT_EQ(wdlOf(tbFromFen(KQK_WHITE)), 2);
+  // ':' separates directories too, as usual on Linux.
+  EXPECT_EQ(initCapturingStdout("/no/such/dir:" + one.str()), "Found 1 tablebases.\n");
 
   // Paths that lead nowhere.
   tempDir dirs;
@@ -140,6 +145,56 @@ TEST(TbRegistry, DiscoveryAndSlots) {
   EXPECT_EQ(initCapturingStdout(dirs.str()), "Found 0 tablebases.\n");
   EXPECT_EQ(initCapturingStdout(";;/no/such/dir;" + std::string(10000, 'x')), "Found 0 tablebases.\n");
   EXPECT_EQ(tbLargest, 0);
+}
+
+// A regular file that cannot be mapped (a text file of sysfs), or "" when
+// this system offers none.
+std::string unmappableFile() {
+  for (const char* path : {"/sys/kernel/uevent_seqnum", "/sys/kernel/profiling"}) {
+    struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) continue;
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) continue;
+    void* view = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (view == MAP_FAILED) return path;
+    ::munmap(view, size_t(st.st_size));
+  }
+  return "";
+}
+
+// Table names on FIFOs must not hang the engine, and a table whose file
+// cannot be mapped is missing, not a reason to stop in the middle of a game.
+TEST(TbRegistry, FifosAndUnmappableFilesLeaveTheEnginePlaying) {
+  tempDir fifos;
+  ASSERT_EQ(::mkfifo((fifos.path / "KRvK.rtbw").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((fifos.path / "KQvK.rtbz").c_str(), 0600), 0);
+  if (syzygyDirPresent()) fifos.copy("KQvK.rtbw");  // so that the root probe opens the DTZ name
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  e.send("setoption name SyzygyPath value " + fifos.str());
+  e.send("position fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
+  e.send("go depth 4");
+  auto lines = e.readUntil("bestmove", scaledMs(20000));
+  ASSERT_TRUE(lines);
+  EXPECT_EQ((*lines)[0], syzygyDirPresent() ? "Found 1 tablebases." : "Found 0 tablebases.");
+
+  const std::string target = unmappableFile();
+  if (!target.empty()) {
+    tempDir unmappable;
+    fs::create_symlink(target, unmappable.path / "KQvK.rtbw");
+    e.send("setoption name SyzygyPath value " + unmappable.str());
+    e.send("go depth 4");
+    lines = e.readUntil("bestmove", scaledMs(20000));
+    ASSERT_TRUE(lines);
+    EXPECT_EQ((*lines)[0], "Found 1 tablebases.");
+    EXPECT_EQ(std::count_if(lines->begin(), lines->end(),
+                            [](const std::string& l) { return l.rfind("info string cannot map KQvK.rtbw", 0) == 0; }),
+              1);
+  }
+  e.send("quit");
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  if (target.empty()) GTEST_SKIP() << "no unmappable regular file on this system";
 }
 
 // Every kind of broken WDL or DTZ file makes the probes fail cleanly.
