@@ -6,6 +6,7 @@
 #include "board/board.h"
 
 inline constexpr const char MATED_ROOT_LINE[] = "info score mate 0";
+inline constexpr const char STALEMATE_ROOT_LINE[] = "info score cp 0";
 
 struct searchTotals {
   u64 nodes = 0;

@@ -129,26 +129,34 @@ void rootSearch(worker& w) {
   b.rootDepth = 0;
   b.rootScore = NO_EVAL;
 
-  if (isBoss && b.plies[0].inCheck && rootMoves == 0) {
-    stopFlag.store(1, relaxed);
-    outLine(MATED_ROOT_LINE);
+  w.finishedDepth = 0;
+
+  // A root without moves, or one the tablebases answer, needs no search and
+  // no helper. stopFlag stays clear: under "ponder" or "infinite" the boss
+  // still holds its answer until "ponderhit" or "stop".
+  if (rootMoves == 0) {
+    if (!isBoss) return;
+    outLine(b.plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
     b.plies[0].bestMove = 0;
     b.pvLast = 0;
     elapsedMs.store(1, relaxed);
+    if (chief) chief->answeredAtOnce = chief->scoreShown = true;
     return;
   }
   if (isBoss && tbLargest > 0 && b.plies[0].castleRights == 0 && popCount(occupancy(b)) <= tbLargest) {
     const chessMove m = tbProbeRoot(b);
     if (m) {
-      stopFlag.store(1, relaxed);
       b.plies[0].bestMove = m;
       b.pvLast = 0;
       elapsedMs.store(1, relaxed);
       b.rootDepthComplete = 1;
       b.rootDepth = 127;
+      if (chief) chief->answeredAtOnce = chief->scoreShown = true;
       return;
     }
   }
+  if (isBoss)
+    for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
 
   const int iterLimit = rootMoves == 1 ? 3 : limits.depthLimit;
   const int poolSize = int(threadPool.size());
@@ -198,6 +206,7 @@ void rootSearch(worker& w) {
       if (isBoss && d > 9) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
       b.rootDepthComplete = 1;
       b.rootDepth = u16(d);
+      w.finishedDepth = d;
     }
 
     int instability = b.bestMoveChanges;
@@ -212,9 +221,11 @@ void rootSearch(worker& w) {
           chief->savedPonder = b.plies[1].bestMove;
         }
         outLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
+        if (chief) chief->scoreShown = true;
       }
       if (!stopFlag.load(relaxed) && mateWithinDepth(prevScore, d)) {
         outLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
+        if (chief) chief->scoreShown = true;
         if (!infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
       }
     }
@@ -231,9 +242,7 @@ void rootSearch(worker& w) {
         if (double(elapsed) * elapsedScale > double(softTime.load(relaxed)) * timeFactor)
           searchFinished.store(1, relaxed);
         keepGoing = pondering.load(relaxed) ? true : !searchFinished.load(relaxed);
-      } else if (d >= iterLimit && !pondering.load(relaxed)) {
-        // While pondering the line goes on; the first iteration after
-        // "ponderhit" ends it.
+      } else if (d >= iterLimit) {
         keepGoing = false;
       }
       if (infiniteMode.load(relaxed)) keepGoing = true;
@@ -241,5 +250,7 @@ void rootSearch(worker& w) {
   } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
 
   refreshElapsed();
-  if (!keepGoing) stopFlag.store(1, relaxed);
+  // A limit reached while pondering ends only this thread's iterations: the
+  // answer waits for "ponderhit", which then releases it at once.
+  if (!keepGoing && !pondering.load(relaxed)) stopFlag.store(1, relaxed);
 }

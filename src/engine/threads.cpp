@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "board/attacks.h"
 #include "engine/report.h"
@@ -100,8 +102,8 @@ bool replyFits(board& b, chessMove best, chessMove& reply) {
 
 void boss::search() {
   savedBest = savedPonder = 0;
-  for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
-  rootSearch(*this);
+  answeredAtOnce = scoreShown = false;
+  rootSearch(*this);  // starts the other threads unless the root needs no search
   searchFinished.store(1, relaxed);
   if (!stopFlag.load(relaxed)) {
     while ((pondering.load(relaxed) || infiniteMode.load(relaxed)) && !stopFlag.load(relaxed))
@@ -111,7 +113,7 @@ void boss::search() {
   for (std::size_t i = 1; i < threadPool.size(); ++i) waitIdle(*threadPool[i]);
 
   worker* chosen = this;
-  if (threadPool.size() != 1 && limits.depthLimit == 0) {
+  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce) {
     int best = 2 * brd.rootDepth + brd.rootDepthComplete;
     for (worker* t : threadPool) {
       const board& tb = t->brd;
@@ -129,6 +131,17 @@ void boss::search() {
   if (chosen != this) {
     extractPv(cb, cb.rootDepth);
     outLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb)));
+  } else if (!scoreShown && limits.depthLimit == 0 && finishedDepth > 0) {
+    // Clients of timed searches expect a score before the move, and the
+    // per-iteration lines start deep. The table's variation is shown only
+    // when it begins with the move about to be played.
+    const chessMove searched = cb.plies[0].bestMove;
+    extractPv(cb, finishedDepth);
+    if (!sameMove(cb.plies[0].bestMove, searched)) {
+      cb.plies[0].bestMove = searched;
+      cb.pvLast = 0;
+    }
+    outLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb)));
   }
   chessMove bestMove = cb.plies[0].bestMove;
   // Stopped before the first root move was searched: any legal move beats
@@ -161,8 +174,16 @@ void resizePool(int n) {
   }
   n = std::clamp(n, 0, 256);
   if (n > 0) {
-    threadPool.push_back(new boss());
-    while (int(threadPool.size()) < n) threadPool.push_back(new worker(u32(threadPool.size())));
+    // The system may refuse a thread or its memory (an address-space limit,
+    // for one); the engine then plays on with the threads it has.
+    try {
+      threadPool.reserve(std::size_t(n));
+      if (threadPool.empty()) threadPool.push_back(new boss());
+      while (int(threadPool.size()) < n) threadPool.push_back(new worker(u32(threadPool.size())));
+    } catch (const std::exception&) {
+      outLine("info string Only " + std::to_string(threadPool.size()) + " of " + std::to_string(n) +
+              " search threads could be started");
+    }
   }
   clearPairHistories();
 }
@@ -189,6 +210,7 @@ void trimKeyHistory(board& b) {
 }
 
 void startSearch(const board& position) {
+  if (threadPool.empty()) return;  // not even the boss could be started
   waitIdle(*threadPool[0]);
   stopFlag.store(0, relaxed);
   searchFinished.store(0, relaxed);

@@ -32,6 +32,7 @@ class worker {
   u32 threadIndex;
   std::atomic<i32> currentDepth{0};
   chessMove firstRootMove = 0;  // answer of last resort when stopped at once
+  i32 finishedDepth = 0;        // deepest finished iteration of this search
   u8 quit = 0;  // guarded by mutex
   u8 busy = 1;  // guarded by mutex
   std::thread thread;
@@ -50,6 +51,8 @@ class boss : public worker {
 
   chessMove savedBest = 0;
   chessMove savedPonder = 0;
+  bool answeredAtOnce = false;  // no search: mated, stalemated or tablebase root
+  bool scoreShown = false;      // an "info" line with a score went out
 };
 
 extern std::vector<worker*> threadPool;

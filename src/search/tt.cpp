@@ -47,7 +47,6 @@ void useTable(hashBucket* table, u64 megabytes) {
   searchCount = 0;
 }
 
-u64 currentMegabytes() { return (hashMask + 1) / BUCKETS_PER_MB; }
 
 void zeroBuckets(u64 first, u64 count) {
   if (count) std::memset(static_cast<void*>(hashTable + first), 0, count * sizeof(hashBucket));
@@ -60,7 +59,9 @@ u64 hashMask = BUCKETS_PER_MB - 1;
 u8 hashGeneration = 0;
 u32 searchCount = 0;
 
-void hashResize(i32 megabytes) {
+i32 hashSizeMegabytes() { return i32((hashMask + 1) / BUCKETS_PER_MB); }
+
+bool hashResize(i32 megabytes) {
   if (megabytes > MAX_MEGABYTES) megabytes = MAX_MEGABYTES;
   if (megabytes < 1) megabytes = 1;
   u64 wanted = 1;
@@ -70,25 +71,26 @@ void hashResize(i32 megabytes) {
   // engine with the table it had.
   if (hashBucket* t = mapTable(wanted * BUCKETS_PER_MB * sizeof(hashBucket))) {
     useTable(t, wanted);
-    return;
+    return true;
   }
   if (tableMapped) {
     hashClear();
     outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, keeping " +
-            std::to_string(currentMegabytes()) + " MB");
-    return;
+            std::to_string(hashSizeMegabytes()) + " MB");
+    return false;
   }
   for (u64 mb = wanted / 2; mb >= 1; mb /= 2) {
     if (hashBucket* t = mapTable(mb * BUCKETS_PER_MB * sizeof(hashBucket))) {
       useTable(t, mb);
       outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using " +
               std::to_string(mb) + " MB");
-      return;
+      return false;
     }
   }
   unmapTable();
   hashClear();
   outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using 1 MB");
+  return false;
 }
 
 void hashClear() {

@@ -22,7 +22,10 @@ extern u64 hashMask;
 extern u8 hashGeneration;
 extern u32 searchCount;
 
-void hashResize(i32 megabytes);
+// False when the size was refused; the table then keeps (or falls back to)
+// the size that hashSizeMegabytes() reports.
+bool hashResize(i32 megabytes);
+i32 hashSizeMegabytes();
 void hashClear();
 void hashRelease();
 void newSearchGeneration();

@@ -93,10 +93,12 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "isready") {
     outLine("readyok");
   } else if (cmd == "rtest") {
+    stopSearchAndWait();  // it resizes the table under the search threads
     perftFileCheck();
   } else if (cmd == "perft") {
     perftCommand(words);
   } else if (cmd == "texel") {
+    stopSearchAndWait();  // it rebuilds the attack tables and the table
     texelCommand();
   } else if (cmd == "showboard") {
     outText(boardDiagram(currentBoard));

@@ -85,8 +85,11 @@ void allotTime() {
     hardTime.store(limits.moveTime, relaxed);
     softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
   } else {
-    softTime.store(clampMs(double(soft)), relaxed);
-    hardTime.store(clampMs(double(std::max(std::min(hard, avail), soft + 1))), relaxed);
+    // The hard stop never reaches into the overhead, even when a large
+    // increment makes the soft budget bigger than the clock; soft stays below it.
+    const i64 hardMs = std::min(std::max(std::min(hard, avail), soft + 1), avail);
+    softTime.store(clampMs(double(std::min(soft, hardMs - 1))), relaxed);
+    hardTime.store(clampMs(double(hardMs)), relaxed);
   }
 }
 
@@ -151,5 +154,5 @@ void ucinewgameCommand() {
   gamePlyCount = 0;
   newGame = 1;
   std::fill(std::begin(currentBoard.keyHistory), std::end(currentBoard.keyHistory), u64(0));
-  outLine("readyok");
+  // No "readyok" here: clients pair every one with an "isready" of their own.
 }

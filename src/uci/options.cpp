@@ -73,13 +73,14 @@ void setoptionCommand(std::istringstream& words) {
     if (!readOptionNumber(value, number)) return;
     hashMegabytes = std::clamp<i32>(number, 1, 262144);
     stopSearchAndWait();  // the search must not run on a freed table
-    hashResize(hashMegabytes);
+    if (!hashResize(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
     outLine("info string Size of Hashtable set to : " + std::to_string(hashMegabytes));
   } else if (name == "Threads") {
     if (!readOptionNumber(value, number)) return;
     stopSearchAndWait();
     threadCount = std::clamp<i32>(number, 1, 256);
     resizePool(threadCount);
+    threadCount = std::max<i32>(1, i32(threadPool.size()));  // some may have been refused
     outLine("info string Number of threads set to : " + std::to_string(threadCount));
   } else if (name == "MoveOverhead") {
     if (!readOptionNumber(value, number)) return;

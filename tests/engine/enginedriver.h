@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,8 @@ inline int scaledMs(int ms) { return std::getenv("DRAVLIN_SANITIZED") ? ms * 5 :
 
 class engineProcess {
  public:
-  explicit engineProcess(std::vector<std::string> args = {}) {
+  // A non-zero `addressSpace` limits the engine's virtual memory (bytes).
+  explicit engineProcess(std::vector<std::string> args = {}, rlim_t addressSpace = 0) {
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
     signal(SIGPIPE, SIG_IGN);
@@ -30,6 +32,10 @@ class engineProcess {
       const int devNull = open("/dev/null", O_WRONLY);
       dup2(devNull, 2);
       for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1], devNull}) close(fd);
+      if (addressSpace) {
+        const rlimit limit{addressSpace, addressSpace};
+        setrlimit(RLIMIT_AS, &limit);
+      }
       std::string program = DRAVLIN_BINARY;
       std::vector<char*> argv{program.data()};
       for (auto& a : args) argv.push_back(a.data());

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
+#include <utility>
 
 #include "enginedriver.h"
 
@@ -87,6 +90,84 @@ TEST_F(Play, PonderingHoldsTheAnswerUntilPonderhitOrStop) {
   answer("ponderhit", 2000);
   e.send("go ponder wtime 60000 btime 60000");
   answer("stop", 2000);
+}
+
+TEST_F(Play, TimedSearchesShowAScoreBeforeTheirMove) {
+  // Match runners check for a score; the per-iteration lines start only at depth 10.
+  const std::regex scored(
+      R"(info score cp -?\d+ depth \d+ seldepth \d+ nodes \d+ nps \d+ time \d+ tbhits \d+ pv( [a-h][1-8][a-h][1-8][nbrq]?)+ )");
+  e.send("ucinewgame");
+  const std::pair<const char*, const char*> searches[] = {
+      {"position fen 3r2k1/p5n1/1pq1p2p/2p3p1/2P1P1n1/1P1P2pP/PN1Q2K1/5R2 w - - 0 27", "go wtime 100"},
+      {"position startpos moves e2e4", "go btime 100"},
+      {"position startpos moves e2e4", "go wtime 100 winc 100 btime 100 binc 100"}};
+  for (const auto& [position, go] : searches) {
+    e.send(position);
+    const auto lines = answer(go);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 1, [&](const std::string& l) {
+      return std::regex_match(l, scored);
+    })) << go;
+  }
+}
+
+TEST_F(Play, AnswersWithoutSearchStillWaitForPonderhitOrStop) {
+  using lines = std::vector<std::string>;
+  e.send("setoption name Threads value 3");  // helpers must not search a root without moves
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  const char* stalemate = "position fen k7/2Q5/1K6/8/8/8/8/8 b - - 0 1";
+  const char* mated = "position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3";
+  e.send(stalemate);
+  EXPECT_EQ(answer("go wtime 1000 btime 1000"), (lines{"info score cp 0", "bestmove a1a1"}));
+  e.send(mated);
+  EXPECT_EQ(answer("go wtime 1000 btime 1000"), (lines{"info score mate 0", "bestmove a1a1"}));
+
+  // The score comes at once, the move only on "ponderhit" or "stop", and then at once.
+  e.send("go ponder wtime 1000 btime 1000");
+  EXPECT_EQ(e.readLine(scaledMs(2000)), "info score mate 0");
+  expectNoBestmoveFor(300);
+  EXPECT_EQ(answer("ponderhit", 200), lines{"bestmove a1a1"});
+  e.send(stalemate);
+  e.send("go infinite");
+  EXPECT_EQ(e.readLine(scaledMs(2000)), "info score cp 0");
+  expectNoBestmoveFor(300);
+  EXPECT_EQ(answer("stop", 200), lines{"bestmove a1a1"});
+
+  // A ponder search that has reached its depth limit, or the depth of a
+  // single legal move, just waits.
+  for (const char* position : {"position startpos", "position fen 1r5k/8/8/8/8/8/8/K6r w - - 0 1"}) {
+    e.send(position);
+    e.send("go ponder depth 6 wtime 60000 btime 60000");
+    expectNoBestmoveFor(1000);
+    answer("ponderhit", 200);
+  }
+
+  struct stat table;
+  if (stat(DRAVLIN_SYZYGY_DIR "/KQvK.rtbz", &table) != 0) GTEST_SKIP() << "no KQvK table in " DRAVLIN_SYZYGY_DIR;
+  e.send("setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR);
+  ASSERT_TRUE(e.readUntil("info string Syzygy", scaledMs(10000)));
+  e.send("position fen 8/8/8/4k3/8/8/8/1Q2K3 w - - 0 1");
+  e.send("go ponder wtime 10000 btime 10000");
+  const auto tbLine = e.readLine(scaledMs(2000));
+  EXPECT_TRUE(tbLine && std::regex_match(*tbLine, std::regex("info score cp 318.. depth 127 .*"))) << *tbLine;
+  expectNoBestmoveFor(500);
+  answer("ponderhit", 200);
+}
+
+TEST_F(Play, DeveloperCommandsEndARunningSearchFirst) {
+  // Both rebuild tables that the search threads read.
+  e.send("setoption name Threads value 2");
+  e.send("go infinite");
+  e.send("texel");
+  e.send("go infinite");
+  e.send("rtest");
+  e.send("isready");
+  const auto lines = e.readUntil("readyok", scaledMs(60000));
+  ASSERT_TRUE(lines);
+  std::vector<std::string> order;
+  for (const auto& l : *lines)
+    if (startsWith(l, "bestmove") || startsWith(l, "There seems") || startsWith(l, "Results of the perft"))
+      order.push_back(l.substr(0, l.find(' ')));
+  EXPECT_EQ(order, (std::vector<std::string>{"bestmove", "There", "bestmove", "Results"}));
 }
 
 TEST_F(Play, ThreadCountChangesBetweenSearches) {

@@ -30,6 +30,11 @@ TEST(CommandLoop, HelpAndUnknownWords) {
             BANNER + "Unknown command\nUnknown command\nUnknown command\nUnknown command\nreadyok\n");
 }
 
+TEST(CommandLoop, ReadyokAnswersIsreadyOnly) {
+  // Clients pair every "readyok" with an "isready" of their own.
+  EXPECT_EQ(runEngineWith("ucinewgame\nisready\n"), BANNER + "readyok\n");
+}
+
 TEST(CommandLoop, EndOfInputIsQuit) {
   EXPECT_EQ(runEngineWith("isready"), BANNER + "readyok\n");
   EXPECT_EQ(runEngineWith(""), BANNER);

@@ -91,6 +91,15 @@ TEST_F(AllotTime, StageThreadsPonderAndShortClocks) {
   EXPECT_FLOAT_EQ(elapsedScale, 5.0f);
 }
 
+TEST_F(AllotTime, LargeIncrementsNeverBudgetBeyondTheClock) {
+  newGame = 0;
+  gamePlyCount = 58;  // move 30: soft 8764 from the increments, on a 2 s clock
+  clocks(2000, 10000);
+  expectBudgets(1899, 1900);
+  clocks(150, 10000);
+  expectBudgets(49, 50);
+}
+
 TEST_F(AllotTime, HostileClocksGivePositiveFiniteBudgets) {
   auto sane = [] {
     allotTime();

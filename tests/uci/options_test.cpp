@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "../engine/enginedriver.h"
 
 namespace {
@@ -71,4 +73,24 @@ TEST(Options, SyzygyPathKeepsBlanksInItsValue) {
   auto lines = answersTo(e, {"setoption name SyzygyPath value /no such   dir"});
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "info string Syzygy tablebases used from directory : /no such dir");
+}
+
+TEST(Options, RefusedThreadsAndHashAreConfirmedAsGranted) {
+  // The sanitizers reserve more address space than the limit allows.
+  if (std::getenv("DRAVLIN_SANITIZED")) GTEST_SKIP() << "needs an address-space limit";
+  engineProcess e({}, rlim_t(1) << 30);
+  ASSERT_TRUE(e.skipBanner());
+  const auto threads = answersTo(e, {"setoption name Threads value 256"});
+  std::smatch m;
+  ASSERT_EQ(threads.size(), 2u);
+  ASSERT_TRUE(std::regex_match(threads[0], m, std::regex("info string Only (\\d+) of 256 search threads could be started")))
+      << threads[0];
+  EXPECT_EQ(threads[1], "info string Number of threads set to : " + m[1].str());
+  EXPECT_EQ(answersTo(e, {"setoption name Hash value 4096"}),
+            (std::vector<std::string>{"info string Hash table of 4096 MB could not be allocated, keeping 256 MB",
+                                      "info string Size of Hashtable set to : 256"}));
+  e.send("go movetime 200");
+  EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
+  e.send("quit");
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
 }
