@@ -50,14 +50,16 @@ bool timeIsUp() {
 // not while pondering or in infinite analysis. Near the limit the next poll
 // comes after half this thread's share of what is left, scaled by its ratio
 // so far of polled nodes to all nodes (quiescence nodes do not count down to
-// the poll): the total passes the limit by little even when the ratio drifts.
+// the poll), and never after more nodes than it has searched, so that ratio
+// is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(board& b) {
   const u64 limit = limits.nodes;
   if (limit == 0 || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
   const u64 total = poolNodes();
   if (total >= limit) return true;
-  const double share =
-      double(limit - total) / (2 * std::max(1, threadCount)) * double(b.nodes) / double(b.nodes + b.qNodes);
+  const double share = std::min(
+      double(limit - total) / (2 * std::max(1, threadCount)) * double(b.nodes) / double(b.nodes + b.qNodes),
+      double(b.nodes));
   if (share < b.nodesToClockCheck) b.nodesToClockCheck = i32(share);
   return false;
 }
