@@ -1,14 +1,24 @@
 # The two everyday commands: `make run` and `make test`. Nothing here installs
 # anything; a missing tool is named together with its Debian package.
+# A plain `make` builds the portable binary in build/.
 
 BUILD      ?= build
 SANBUILD   ?= build-san
+TSANBUILD  ?= build-tsan
+NATIVEBUILD ?= build-native
+PGOBUILD   ?= build-pgo
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 # `make test SYZYGY=/path/to/tables` points the tablebase tests at other files.
 TEST_OPTS  := $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
+# The fastest builds: this machine's CPU, link-time optimisation.
+FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=native -DDRAVLIN_LTO=ON
+# Tests that run several threads at once, for the ThreadSanitizer stage.
+TSAN_TESTS := Play|PlayShutdown|GoLimits|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench
 
-.PHONY: run build test check-tools check-test-tools bench-perft bench clean
+.DEFAULT_GOAL := build
+.PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean
 
 run: build
 	./$(BUILD)/dravlin
@@ -17,13 +27,39 @@ build: check-tools
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin
 
+native: check-tools
+	cmake -S . -B $(NATIVEBUILD) $(CMAKE_GEN) $(FAST_OPTS) -DDRAVLIN_PGO=
+	cmake --build $(NATIVEBUILD) -j $(JOBS) --target dravlin
+
+# Instrumented build, a training run of `bench`, then the same build directory
+# again with the profile (g++ finds a profile by the object file's path).
+pgo: check-tools
+	cmake -S . -B $(PGOBUILD) $(CMAKE_GEN) $(FAST_OPTS) -DDRAVLIN_PGO=generate
+	rm -rf $(PGOBUILD)/profile
+	cmake --build $(PGOBUILD) -j $(JOBS) --target dravlin
+	./$(PGOBUILD)/dravlin bench >/dev/null
+	cmake -S . -B $(PGOBUILD) -DDRAVLIN_PGO=use
+	cmake --build $(PGOBUILD) -j $(JOBS) --target dravlin
+
+# `make install BUILD=build-pgo` installs the profile-guided binary instead.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
 test: check-tools check-test-tools
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=ON $(TEST_OPTS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVLIN_SANITIZE=ON -DDRAVLIN_NATIVE=OFF -DDRAVLIN_TESTS=ON $(TEST_OPTS)
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVLIN_SANITIZE=ON -DDRAVLIN_TESTS=ON $(TEST_OPTS)
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 DRAVLIN_SANITIZED=1 ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVLIN_TSAN=ON -DDRAVLIN_TESTS=ON $(TEST_OPTS)
+	cmake --build $(TSANBUILD) -j $(JOBS)
+	@# The engine runs as a child of the end-to-end tests, its stderr discarded:
+	@# every report goes to a file, and any file fails the stage.
+	rm -f $(TSANBUILD)/race.*
+	cd $(TSANBUILD) && TSAN_OPTIONS="log_path=$(abspath $(TSANBUILD))/race" DRAVLIN_SANITIZED=1 \
+	  ctest --output-on-failure -j $(JOBS) -R '^($(TSAN_TESTS))'
+	@if ls $(TSANBUILD)/race.* >/dev/null 2>&1; then cat $(TSANBUILD)/race.*; echo "ThreadSanitizer reported the above"; exit 1; fi
 
 check-tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "cmake is missing: apt-get install cmake"; exit 1; }
@@ -41,4 +77,4 @@ bench: build
 	./$(BUILD)/dravlin bench
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(NATIVEBUILD) $(PGOBUILD)

@@ -16,12 +16,16 @@ searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits) {
   return t;
 }
 
+u64 poolNodes() {
+  u64 nodes = 0;
+  for (const worker* w : threadPool) nodes += relaxedLoad(w->brd.nodes) + relaxedLoad(w->brd.qNodes);
+  return nodes;
+}
+
 searchTotals poolTotals() {
-  u64 nodes = 0, tbHits = 0;
-  for (const worker* w : threadPool) {
-    nodes += relaxedLoad(w->brd.nodes) + relaxedLoad(w->brd.qNodes);
-    tbHits += relaxedLoad(w->brd.tbHits);
-  }
+  const u64 nodes = poolNodes();
+  u64 tbHits = 0;
+  for (const worker* w : threadPool) tbHits += relaxedLoad(w->brd.tbHits);
   totalTbHits.store(tbHits, std::memory_order_relaxed);
   i64 elapsed = elapsedMs.load(std::memory_order_relaxed);
   if (elapsed <= 0) {

@@ -18,6 +18,8 @@ struct searchTotals {
 // Sums the counters of every pool thread (approximate while they run); the
 // time is elapsedMs, raised to 1 ms (and stored back) when it is 0.
 searchTotals poolTotals();
+// Nodes of every pool thread so far, quiescence nodes included.
+u64 poolNodes();
 searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits);
 
 // Moves of plies[0..pvLast].bestMove, each followed by one blank.

@@ -108,6 +108,11 @@ bool mateWithinDepth(int score, int depth) {
   return (score >= MATE_BAND && MATE_SCORE - score <= depth) || (score <= -MATE_BAND && score + MATE_SCORE <= depth);
 }
 
+// "go mate N": a proven mate in N moves or fewer for the side to move.
+bool mateLimitReached(int score) {
+  return limits.mate > 0 && score >= MATE_BAND && mateMoves(score) <= limits.mate;
+}
+
 i16 toWindow(int v) { return i16(std::clamp(v, -32767, 32767)); }
 
 }  // namespace
@@ -119,7 +124,9 @@ void rootSearch(worker& w) {
   const int row = int(w.threadIndex % 16);
   const i64 minTime = std::max<i64>(100, softTime.load(relaxed) / 16);
 
-  b.nodesToClockCheck = clockCheckInterval;
+  // A node limit is polled from the first node on, so a small one is not
+  // passed by a whole interval.
+  b.nodesToClockCheck = limits.nodes ? 0 : clockCheckInterval;
   b.plies[0].killer1 = b.plies[0].killer2 = 0;
   searchFinished.store(0, relaxed);
   generateLegal(0, b.plies[0].listStart, b);
@@ -223,7 +230,7 @@ void rootSearch(worker& w) {
         outLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
         if (chief) chief->scoreShown = true;
       }
-      if (!stopFlag.load(relaxed) && mateWithinDepth(prevScore, d)) {
+      if (!stopFlag.load(relaxed) && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore))) {
         outLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
         if (chief) chief->scoreShown = true;
         if (!infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
@@ -247,6 +254,9 @@ void rootSearch(worker& w) {
       }
       if (infiniteMode.load(relaxed)) keepGoing = true;
     }
+    // Another thread's proof ends the search too; the boss ended above.
+    if (!isBoss && mateLimitReached(prevScore) && !infiniteMode.load(relaxed) && !pondering.load(relaxed))
+      keepGoing = false;
   } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
 
   refreshElapsed();

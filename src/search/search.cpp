@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "board/attacks.h"
+#include "engine/report.h"
 #include "eval/eval.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
@@ -45,6 +46,24 @@ bool timeIsUp() {
   return nowMs() - searchStartMs.load(relaxed) >= hardTime.load(relaxed);
 }
 
+// "go nodes": the nodes of all threads, polled like the clock and likewise
+// not while pondering or in infinite analysis. Near the limit the next poll
+// comes after half this thread's share of what is left, scaled by its ratio
+// so far of polled nodes to all nodes (quiescence nodes do not count down to
+// the poll), and never after more nodes than it has searched, so that ratio
+// is known: the total passes the limit by little even when the ratio drifts.
+bool nodeLimitReached(board& b) {
+  const u64 limit = limits.nodes;
+  if (limit == 0 || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
+  const u64 total = poolNodes();
+  if (total >= limit) return true;
+  const double share = std::min(
+      double(limit - total) / (2 * std::max(1, threadCount)) * double(b.nodes) / double(b.nodes + b.qNodes),
+      double(b.nodes));
+  if (share < b.nodesToClockCheck) b.nodesToClockCheck = i32(share);
+  return false;
+}
+
 i16 searchChild(u8 ply, int depth, int alpha, int beta, board& b) {
   return depth > 0 ? alphaBeta(ply, depth, i16(alpha), i16(beta), b) : quiescence(ply, 0, i16(alpha), i16(beta), b);
 }
@@ -59,7 +78,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (ply > b.selDepth) b.selDepth = ply;
   if (--b.nodesToClockCheck < 0) {
     b.nodesToClockCheck = clockCheckInterval;
-    if (timeIsUp()) {
+    if (timeIsUp() || nodeLimitReached(b)) {
       stopFlag.store(1, relaxed);
       return 0;
     }

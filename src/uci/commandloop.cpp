@@ -11,6 +11,7 @@
 #include "movegen/perftfile.h"
 #include "search/tt.h"
 #include "tuner/texel.h"
+#include "uci/about.h"
 #include "uci/commands.h"
 #include "uci/limits.h"
 #include "uci/options.h"
@@ -20,8 +21,6 @@ int perftDepth = 6;
 
 namespace {
 
-constexpr const char* ENGINE_NAME = "Dravlin 2.210";
-constexpr const char* ENGINE_FLAVOUR = " NOP";
 constexpr const char* AUTHOR = "Quellmark";
 
 // Reads the perft depth; a missing or unreadable word keeps the previous one.
@@ -52,7 +51,7 @@ void helpCommand() {
 }  // namespace
 
 void engineStartup() {
-  outLine(std::string(ENGINE_NAME) + ENGINE_FLAVOUR);
+  outLine(ENGINE_TITLE);
   outLine(std::string("by ") + AUTHOR);
   outLine("");
   outLine("enter 'help' to see the commands");
@@ -114,6 +113,8 @@ bool dispatchCommand(const std::string& line) {
 }
 
 int runEngine(int argc, char** argv) {
+  // Answered like any command-line tool: no banner, no engine start-up.
+  if (argc > 1 && aboutArgument(argv[1])) return 0;
   engineStartup();
   if (argc > 1) {
     std::string line;

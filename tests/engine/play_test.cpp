@@ -205,6 +205,36 @@ TEST_F(Play, HostileInputKeepsTheEngineAnswering) {
   answer("go depth 6");
 }
 
+TEST_F(Play, NodeLimitCountsEveryThread) {
+  e.send("setoption name Threads value 2");
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  // The default clocks alone would search for about 15 s.
+  auto lines = answer("go nodes 300000", 8000);
+  ASSERT_GE(lines.size(), 2u);
+  std::smatch m;
+  const std::string& last = lines[lines.size() - 2];
+  ASSERT_TRUE(std::regex_search(last, m, std::regex(R"( nodes (\d+) )"))) << last;
+  // Past the count by at most one poll interval of each thread.
+  EXPECT_GE(std::stoull(m[1]), 300000u);
+  EXPECT_LE(std::stoull(m[1]), 300000u + 2 * 4096);
+  // A reached limit still holds the answer of a ponder search.
+  e.send("go ponder nodes 1000");
+  expectNoBestmoveFor(300);
+  answer("ponderhit", 2000);
+}
+
+TEST_F(Play, MateLimitEndsAtTheFirstProof) {
+  // Mate in 6: proven before the depth covers its 11 plies.
+  e.send("position fen 8/8/8/3k4/8/8/8/KQR5 w - - 0 1");
+  auto lines = answer("go mate 6");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(startsWith(lines[0], "info score mate 6 depth ")) << lines[0];
+  // A longer mate than asked for leaves the search to its other limits.
+  lines = answer("go mate 5");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(startsWith(lines[0], "info score cp ")) << lines[0];
+}
+
 TEST(PlayShutdown, QuitOrEndOfInputDuringAnEndlessSearchReportsAndExits) {
   for (bool byQuit : {true, false}) {
     engineProcess e;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
+#include "engine/enginedriver.h"
 #include "testutil.h"
 
 namespace {
@@ -33,6 +36,23 @@ TEST(CommandLoop, HelpAndUnknownWords) {
 TEST(CommandLoop, ReadyokAnswersIsreadyOnly) {
   // Clients pair every "readyok" with an "isready" of their own.
   EXPECT_EQ(runEngineWith("ucinewgame\nisready\n"), BANNER + "readyok\n");
+}
+
+TEST(CommandLoop, HelpAndVersionArgumentsPrintAndExit) {
+  for (const std::string arg : {"--help", "-h", "--version"}) {
+    engineProcess e({arg});
+    const auto lines = e.drain(scaledMs(5000));
+    EXPECT_EQ(e.waitExit(scaledMs(5000)), 0) << arg;
+    ASSERT_FALSE(lines.empty()) << arg;
+    if (arg == "--version") {
+      EXPECT_EQ(lines.size(), 1u);
+      EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Dravlin 2\.210 NOP \(commit \S+, (g|clang)\+\+ .+\))")))
+          << lines[0];
+    } else {
+      EXPECT_EQ(lines[0].rfind("Usage: dravlin", 0), 0u) << lines[0];
+      for (const auto& l : lines) EXPECT_EQ(l.find("Unknown command"), std::string::npos) << l;
+    }
+  }
 }
 
 TEST(CommandLoop, EndOfInputIsQuit) {
