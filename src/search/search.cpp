@@ -4,14 +4,14 @@
 #include <cstdlib>
 
 #include "board/attacks.h"
+#include "board/clock.h"
 #include "eval/eval.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
+#include "search/limits.h"
 #include "search/ordering.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
-#include "uci/limits.h"
-#include "uci/options.h"
 
 namespace {
 

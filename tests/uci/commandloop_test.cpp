@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "testutil.h"
 
 namespace {
@@ -28,6 +30,14 @@ TEST(CommandLoop, HelpAndUnknownWords) {
   EXPECT_EQ(runEngineWith("", "help"), BANNER + help);
   EXPECT_EQ(runEngineWith("\n   \nevil\nEvil\nQUIT\nisready\nquit\nisready\n"),
             BANNER + "Unknown command\nUnknown command\nUnknown command\nUnknown command\nreadyok\n");
+}
+
+TEST(CommandLoop, PerftPrintsDiagramAndTwoLines) {
+  const std::string out = runEngineWith("", "perft 3");
+  EXPECT_EQ(out.substr(0, BANNER.size() + startDiagram().size()), BANNER + startDiagram());
+  EXPECT_TRUE(std::regex_search(out, std::regex("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
+                                                "Nodes per sec: \\S+\n$")))
+      << out;
 }
 
 TEST(CommandLoop, ReadyokAnswersIsreadyOnly) {

@@ -1,7 +1,8 @@
 #pragma once
-// Search limits of the current "go", the time budgets derived from them and
-// the one-byte flags through which the command thread steers a running search.
-// Flags are relaxed atomics: plain byte moves on x86-64, but no data race.
+// What bounds a search: the limits of the current "go", the time budgets
+// derived from them, and the one-byte flags through which the command thread
+// steers a running search and which every search thread polls. Flags are
+// relaxed atomics: plain byte moves on x86-64, but no data race.
 
 #include <atomic>
 
@@ -29,12 +30,7 @@ extern std::atomic<i64> searchStartMs;
 extern std::atomic<i32> softTime;
 extern std::atomic<i32> hardTime;
 extern float elapsedScale;
-extern float incFactor;
-extern i32 clockCheckInterval;
-extern i32 gamePlyCount;
-extern u8 newGame;
 
-// Monotonic clock in whole milliseconds.
-i64 nowMs();
-// High-resolution counter in nanoseconds (perft timing).
-i64 nowNs();
+// Nodes between two looks at the clock.
+constexpr i32 CLOCK_CHECK_NODES = 4096;
+extern i32 clockCheckInterval;
