@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
-
 #include <utility>
 
 #include "board/attacks.h"
