@@ -9,13 +9,17 @@
 
 #include "board/attacks.h"
 #include "board/board.h"
+#include "movegen/setup.h"
+#include "uci/output.h"
 
-// Start-up tables, built once per test process.
+// Start-up tables, built once per test process, and the engine's writers
+// behind the lower layers' sinks, as at start-up.
 inline void ensureTables() {
   static std::once_flag once;
   std::call_once(once, [] {
     initAttackTables();
     initKeys();
+    installOutputSinks();
   });
 }
 

@@ -1,39 +1,17 @@
 #include "board/board.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "board/attacks.h"
-#include "eval/eval.h"
+#include "board/decimal.h"
 
 board currentBoard;
 chessMove commandMoveBuffer[MOVE_BUFFER_SIZE];
 
-namespace {
-
-// Decimal reading with leading blanks and a sign; trailing characters are
-// ignored. Text that does not start with a number yields `fallback`; values
-// beyond the 32-bit range saturate.
-long long readNumber(const std::string& text, long long fallback) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i >= text.size() || text[i] < '0' || text[i] > '9') return fallback;
-  long long v = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > 0x7FFFFFFFLL) v = 0x80000000LL;  // saturate, keep reading digits harmlessly
-  }
-  if (negative) v = -v;
-  if (v > 0x7FFFFFFFLL) v = 0x7FFFFFFFLL;
-  if (v < -0x80000000LL) v = -0x80000000LL;
-  return v;
-}
-
-}  // namespace
-
-bool setFromFen(const std::string& input, board& b) {
+bool readFen(const std::string& input, board& b) {
   std::string text = input;
   if (text.empty() || text.back() != ' ') text += ' ';
   std::vector<std::string> fields;
@@ -115,11 +93,8 @@ bool setFromFen(const std::string& input, board& b) {
     if ((t >> 3) == wantedRank && pieceOn[pawnSq] == pieceCode(PAWN, us ^ 1)) b.plies[0].epSquare = u8(pawnSq);
   }
 
-  long long half = readNumber(fields[4], 0);
-  if (half < 0) half = 0;
-  if (half > 1000) half = 1000;
-  b.halfMoves = i16(half);
-  long long full = readNumber(fields[5], 1);
+  b.halfMoves = i16(readDecimalClamped(fields[4], 0, 1000, 0));
+  long long full = readDecimalClamped(fields[5], INT32_MIN, INT32_MAX, 1);
   long long kc = 2 * (full - 1) + us;
   if (kc < 0) kc = 0;
   if (kc > 512) kc = 512;
@@ -129,7 +104,6 @@ bool setFromFen(const std::string& input, board& b) {
   b.keyHistory[b.keyCount] = b.hashKey;
   b.keyCount++;
   b.plies[0].inCheck = kingAttacked(b, us) ? 1 : 0;
-  evalFromScratch(b);
   return true;
 }
 
@@ -163,4 +137,11 @@ void resetThreadBoard(board& b) {
   for (auto& p : b.plies) {
     p.inCheck = 0;
   }
+}
+
+void trimKeyHistory(board& b, int adding) {
+  const int count = std::min<int>(b.keyCount, KEY_HISTORY_SIZE);
+  if (count + adding <= KEY_SLIDE_MARK) return;
+  std::memmove(b.keyHistory, b.keyHistory + (count - KEYS_KEPT), KEYS_KEPT * sizeof(u64));
+  b.keyCount = KEYS_KEPT;
 }

@@ -76,9 +76,11 @@ static_assert(std::is_standard_layout_v<board>);
 extern board currentBoard;
 extern chessMove commandMoveBuffer[MOVE_BUFFER_SIZE];
 
-// Fills `b` from FEN text; tolerant of missing trailing fields. Returns false
-// (and leaves `b` unchanged) when the text lacks a usable placement and side.
-bool setFromFen(const std::string& text, board& b);
+// Fills `b` from FEN text, all but the evaluation sums (setFromFen in
+// movegen/setup.h adds those); tolerant of missing trailing fields. Returns
+// false (and leaves `b` unchanged) when the text lacks a usable placement and
+// side.
+bool readFen(const std::string& text, board& b);
 
 // 17-line diagram, as printed by "showboard" and the perft commands.
 std::string boardDiagram(const board& b);
@@ -105,3 +107,13 @@ inline u64 occupancy(const board& b) { return b.pieceBB[0] | b.pieceBB[1]; }
 
 // The fields a freshly built search or tuning thread starts from.
 void resetThreadBoard(board& b);
+
+// A game record kept near the key history's end would leave no room for the
+// keys still to come (the rest of a "position" move list, a search's 128
+// plies). Before `adding` more keys would take the history past
+// KEY_SLIDE_MARK, it slides down to its newest KEYS_KEPT keys: repetition
+// detection looks back only halfMoves plies, and the half-move clock is far
+// below 512 in any game that matters.
+constexpr int KEY_SLIDE_MARK = KEY_HISTORY_SIZE - 130;
+constexpr int KEYS_KEPT = 512;
+void trimKeyHistory(board& b, int adding = 0);

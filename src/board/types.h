@@ -65,6 +65,13 @@ constexpr chessMove withScore(chessMove m, int score) { return (m & MOVE_MASK) |
 constexpr bool sameMove(chessMove a, chessMove b) { return ((a ^ b) & MOVE_MASK) == 0; }
 constexpr bool isPromotion(int kind) { return kind >= PROMOTE_KNIGHT && kind <= PROMOTE_QUEEN; }
 
+// ---- scores --------------------------------------------------------------
+// Side-to-move scores: a side mated at ply p scores p - MATE_SCORE; from
+// MATE_BAND on a score is a mate (or a tablebase result just outside it).
+constexpr int MATE_SCORE = 32000;
+constexpr int MATE_BAND = 31872;
+constexpr i16 NO_EVAL = -32767;  // no static evaluation (in check)
+
 // ---- evaluation pairs ----------------------------------------------------
 // eg * 65536 + mg in a signed 32-bit word, added and subtracted with wrapping.
 using combEval = i32;

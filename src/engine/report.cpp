@@ -1,11 +1,20 @@
 #include "engine/report.h"
 
+#include <utility>
+
 #include "engine/threads.h"
 #include "movegen/movetext.h"
 
 namespace {
 u64 relaxedLoad(const u64& v) { return __atomic_load_n(&v, __ATOMIC_RELAXED); }
+textSink reportSink;
 }  // namespace
+
+void setReportSink(textSink sink) { reportSink = std::move(sink); }
+
+void reportLine(const std::string& line) {
+  if (reportSink) reportSink(line + "\n");
+}
 
 searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits) {
   searchTotals t;
@@ -47,7 +56,7 @@ std::string pvText(const board& b) {
 }
 
 int mateMoves(int score) {
-  const int plies = 32000 - (score < 0 ? -score : score);
+  const int plies = MATE_SCORE - (score < 0 ? -score : score);
   const int moves = (plies + 1) / 2;
   return score < 0 ? -moves : moves;
 }
@@ -62,6 +71,11 @@ std::string mateLine(int score, int depth, const searchTotals& t, const std::str
   return "info score mate " + std::to_string(mateMoves(score)) + " depth " + std::to_string(depth) + " nodes " +
          std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " + std::to_string(t.time) +
          " tbhits " + std::to_string(t.tbHits) + " pv " + pv;
+}
+
+std::string tablebaseRootLine(int score, chessMove m, int side) {
+  return "info score cp " + std::to_string(i16(score)) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
+         moveText(m, side);
 }
 
 std::string bestMoveLine(chessMove best, chessMove ponder, int side) {

@@ -1,9 +1,16 @@
 #pragma once
-// Text of the search's "info" and "bestmove" lines.
+// Text of the search's "info" and "bestmove" lines, and the sink they go to.
 
 #include <string>
 
 #include "board/board.h"
+#include "board/sink.h"
+
+// The search threads say their lines through this sink, which the protocol
+// layer installs at start-up; until then they are dropped.
+void setReportSink(textSink sink);
+// Hands `line` and its "\n" to the sink.
+void reportLine(const std::string& line);
 
 inline constexpr const char MATED_ROOT_LINE[] = "info score mate 0";
 inline constexpr const char STALEMATE_ROOT_LINE[] = "info score cp 0";
@@ -29,5 +36,7 @@ int mateMoves(int score);
 
 std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv);
 std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv);
+// The line of a root the tablebases answer, played at once.
+std::string tablebaseRootLine(int score, chessMove m, int side);
 // "bestmove ..." with " ponder ..." when `ponder` is not the empty move.
 std::string bestMoveLine(chessMove best, chessMove ponder, int side);

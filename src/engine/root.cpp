@@ -3,15 +3,16 @@
 #include <algorithm>
 
 #include "board/attacks.h"
+#include "board/clock.h"
 #include "engine/report.h"
 #include "engine/threads.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
+#include "search/limits.h"
 #include "search/search.h"
+#include "search/tbroot.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
-#include "uci/limits.h"
-#include "uci/output.h"
 
 const i16 aspirationDeltas[16][5] = {
     {15, 35, 40, 80, 160},  {15, 20, 40, 80, 160}, {11, 19, 31, 49, 76},   {15, 35, 40, 80, 160},
@@ -71,13 +72,13 @@ bool widenWindow(aspirationWindow& w, int row, int score) {
     ++w.failLows;
     w.failHighReduction = 0;
     w.beta = (w.alpha + w.beta) / 2;
-    w.alpha = w.failLows <= 4 ? score - aspirationDeltas[row][w.failLows] : -32000;
+    w.alpha = w.failLows <= 4 ? score - aspirationDeltas[row][w.failLows] : -MATE_SCORE;
     return true;
   }
   if (score >= w.beta) {
     ++w.failHighs;
     ++w.failHighReduction;
-    w.beta = w.failHighs <= 4 ? score + aspirationDeltas[row][w.failHighs] : 32000;
+    w.beta = w.failHighs <= 4 ? score + aspirationDeltas[row][w.failHighs] : MATE_SCORE;
     return true;
   }
   return false;
@@ -143,7 +144,7 @@ void rootSearch(worker& w) {
   // still holds its answer until "ponderhit" or "stop".
   if (rootMoves == 0) {
     if (!isBoss) return;
-    outLine(b.plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
+    reportLine(b.plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
     b.plies[0].bestMove = 0;
     b.pvLast = 0;
     elapsedMs.store(1, relaxed);
@@ -151,8 +152,10 @@ void rootSearch(worker& w) {
     return;
   }
   if (isBoss && tbLargest > 0 && b.plies[0].castleRights == 0 && popCount(occupancy(b)) <= tbLargest) {
-    const chessMove m = tbProbeRoot(b);
+    int score = 0;
+    const chessMove m = tbProbeRoot(b, score);
     if (m) {
+      reportLine(tablebaseRootLine(score, m, b.sideToMove));
       b.plies[0].bestMove = m;
       b.pvLast = 0;
       elapsedMs.store(1, relaxed);
@@ -227,11 +230,11 @@ void rootSearch(worker& w) {
           chief->savedBest = b.plies[0].bestMove;
           chief->savedPonder = b.plies[1].bestMove;
         }
-        outLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
+        reportLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
         if (chief) chief->scoreShown = true;
       }
       if (!stopFlag.load(relaxed) && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore))) {
-        outLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
+        reportLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
         if (chief) chief->scoreShown = true;
         if (!infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
       }

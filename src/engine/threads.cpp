@@ -10,10 +10,9 @@
 #include "engine/report.h"
 #include "engine/root.h"
 #include "movegen/makemove.h"
+#include "search/limits.h"
 #include "search/search.h"
 #include "search/tt.h"
-#include "uci/limits.h"
-#include "uci/output.h"
 
 std::vector<worker*> threadPool;
 std::atomic<i32> deepestDepth{0};
@@ -130,7 +129,7 @@ void boss::search() {
   board& cb = chosen->brd;
   if (chosen != this) {
     extractPv(cb, cb.rootDepth);
-    outLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb)));
+    reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb)));
   } else if (!scoreShown && limits.depthLimit == 0 && finishedDepth > 0) {
     // Clients of timed searches expect a score before the move, and the
     // per-iteration lines start deep. The table's variation is shown only
@@ -141,7 +140,7 @@ void boss::search() {
       cb.plies[0].bestMove = searched;
       cb.pvLast = 0;
     }
-    outLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb)));
+    reportLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb)));
   }
   chessMove bestMove = cb.plies[0].bestMove;
   // Stopped before the first root move was searched: any legal move beats
@@ -154,7 +153,7 @@ void boss::search() {
   else if (sameMove(bestMove, savedBest))
     ponder = savedPonder;
   if (!replyFits(cb, bestMove, ponder)) ponder = 0;
-  outLine(bestMoveLine(bestMove, ponder, cb.sideToMove));
+  reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove));
 }
 
 void clearPairHistories() {
@@ -164,7 +163,7 @@ void clearPairHistories() {
   }
 }
 
-void resizePool(int n) {
+int resizePool(int n) {
   if (!threadPool.empty()) {
     waitIdle(*threadPool[0]);
     while (!threadPool.empty()) {
@@ -181,11 +180,13 @@ void resizePool(int n) {
       if (threadPool.empty()) threadPool.push_back(new boss());
       while (int(threadPool.size()) < n) threadPool.push_back(new worker(u32(threadPool.size())));
     } catch (const std::exception&) {
-      outLine("info string Only " + std::to_string(threadPool.size()) + " of " + std::to_string(n) +
-              " search threads could be started");
+      // the count returned tells the caller
     }
   }
   clearPairHistories();
+  searchPool.nodes = poolNodes;
+  searchPool.threads = std::max<int>(1, int(threadPool.size()));
+  return int(threadPool.size());
 }
 
 bool searchRunning() {
@@ -199,14 +200,6 @@ void stopSearchAndWait() {
   if (threadPool.empty()) return;
   if (searchRunning()) stopFlag.store(1, relaxed);
   waitIdle(*threadPool[0]);
-}
-
-void trimKeyHistory(board& b) {
-  constexpr int KEEP = 512;
-  const int count = std::min<int>(b.keyCount, KEY_HISTORY_SIZE);
-  if (count <= KEY_HISTORY_SIZE - 130) return;
-  std::memmove(b.keyHistory, b.keyHistory + (count - KEEP), KEEP * sizeof(u64));
-  b.keyCount = KEEP;
 }
 
 void startSearch(const board& position) {

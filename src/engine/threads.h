@@ -7,13 +7,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "board/board.h"
+#include "search/ordering.h"
 
-constexpr int HISTORY_PAIR_SIZE = 768 * 768;
+constexpr int HISTORY_PAIR_SIZE = HISTORY_ROW * HISTORY_ROW;
 
 class worker {
  public:
@@ -63,8 +63,9 @@ extern std::atomic<u64> totalTbHits;
 void start(worker& w);
 void waitIdle(worker& w);
 // Rebuilds the pool with n threads (0 only at shutdown); waits for a running
-// search to report first.
-void resizePool(int n);
+// search to report first. Returns the number of threads running, fewer than
+// n when the system refused some (a thread or its memory).
+int resizePool(int n);
 // Zeroes both move-pair tables of every thread.
 void clearPairHistories();
 // True while the boss has work.
@@ -75,9 +76,3 @@ bool searchRunning();
 void stopSearchAndWait();
 // Hands `position` to every thread and starts the boss (the pool must be idle).
 void startSearch(const board& position);
-// Game records close to the key history's end are shortened to their newest
-// 512 keys so that the search path always fits.
-void trimKeyHistory(board& b);
-
-// Fixed-depth search over built-in positions; prints "<nodes> nodes <nps> nps".
-void benchCommand(std::istringstream& words);

@@ -19,10 +19,6 @@ constexpr u64 RANK_8 = RANK_1 << 56;
 // Score byte of a tactical move, computed modulo 256.
 constexpr int captureScore(int victim, int offset) { return (victim * 8 - offset) & 0xFF; }
 
-constexpr chessMove encode(int from, int to, int kind, int score) {
-  return u32(from) | (u32(to) << 8) | (u32(kind) << 16) | (u32(score) << 24);
-}
-
 template <int US>
 struct side {
   static constexpr int THEM = US ^ 1;
@@ -80,10 +76,10 @@ inline void finishList(board& b, u8 ply, chessMove* out) {
 }
 
 inline chessMove* addPromotions(chessMove* out, int from, int to, int score) {
-  out[0] = encode(from, to, PROMOTE_QUEEN, score);
-  out[1] = encode(from, to, PROMOTE_ROOK, score);
-  out[2] = encode(from, to, PROMOTE_BISHOP, score);
-  out[3] = encode(from, to, PROMOTE_KNIGHT, score);
+  out[0] = makeChessMove(from, to, PROMOTE_QUEEN, score);
+  out[1] = makeChessMove(from, to, PROMOTE_ROOK, score);
+  out[2] = makeChessMove(from, to, PROMOTE_BISHOP, score);
+  out[3] = makeChessMove(from, to, PROMOTE_KNIGHT, score);
   return out + 4;
 }
 
@@ -102,12 +98,12 @@ inline chessMove* pawnCapturePass(chessMove* out, const board& b, u64 targets, i
     if (MODE == FULL_PROMOTIONS)
       out = addPromotions(out, to - step, to, score);
     else
-      *out++ = encode(to - step, to, PROMOTE_QUEEN, score);
+      *out++ = makeChessMove(to - step, to, PROMOTE_QUEEN, score);
   }
   while (rest) {
     int to = popLsb(rest);
     int score = fixedScore >= 0 ? fixedScore : captureScore(b.pieceOn[to], 2);
-    *out++ = encode(to - step, to, MOVE_NORMAL, score);
+    *out++ = makeChessMove(to - step, to, MOVE_NORMAL, score);
   }
   return out;
 }
@@ -126,7 +122,7 @@ template <int US>
 inline chessMove* enPassant(chessMove* out, const board& b, int epSq, u64 pawns, int score) {
   u64 from = epNeighbours[epSq] & pawns;
   if (!from || b.pieceOn[epSq + side<US>::UP]) return out;
-  while (from) *out++ = encode(popLsb(from), epSq, EN_PASSANT, score);
+  while (from) *out++ = makeChessMove(popLsb(from), epSq, EN_PASSANT, score);
   return out;
 }
 
@@ -150,7 +146,7 @@ inline chessMove* pieceCaptures(chessMove* out, const board& b, u64 pieces, u64 
     u64 t = pieceTargets<K>(from, occ) & targets;
     while (t) {
       int to = popLsb(t);
-      *out++ = encode(from, to, MOVE_NORMAL, captureScore(b.pieceOn[to], offset));
+      *out++ = makeChessMove(from, to, MOVE_NORMAL, captureScore(b.pieceOn[to], offset));
     }
   }
   return out;
@@ -161,7 +157,7 @@ inline chessMove* pieceQuiets(chessMove* out, u64 pieces, u64 occ, u64 empty) {
   while (pieces) {
     int from = popLsb(pieces);
     u64 t = pieceTargets<K>(from, occ) & empty;
-    while (t) *out++ = encode(from, popLsb(t), MOVE_NORMAL, 0);
+    while (t) *out++ = makeChessMove(from, popLsb(t), MOVE_NORMAL, 0);
   }
   return out;
 }
@@ -176,7 +172,7 @@ inline chessMove* pieceEvasions(chessMove* out, u64 pieces, u64 occ, u64 block, 
     u64 t = pieceTargets<K>(from, occ) & targets;
     while (t) {
       int to = popLsb(t);
-      *out++ = encode(from, to, MOVE_NORMAL, to == checker ? capScore : blockScore);
+      *out++ = makeChessMove(from, to, MOVE_NORMAL, to == checker ? capScore : blockScore);
     }
   }
   return out;
@@ -207,7 +203,7 @@ chessMove* evasions(u8 ply, chessMove* out, board& b) {
     if (squareAttacked(b, to, THEM, occNoKing)) continue;
     int victim = b.pieceOn[to];
     int score = !victim ? 202 : ((victim - (checkers == bit(to) ? 35 : 36)) & 0xFF);
-    *out++ = encode(ksq, to, MOVE_NORMAL, score);
+    *out++ = makeChessMove(ksq, to, MOVE_NORMAL, score);
   }
   // Double check (or an attack by the king alone): only the king can move.
   if (!checkers || (checkers & (checkers - 1))) return out;
@@ -242,12 +238,12 @@ chessMove* evasions(u8 ply, chessMove* out, board& b) {
   u64 steps1 = single & block & ~S::LAST_RANK;
   while (steps1) {
     int to = popLsb(steps1);
-    *out++ = encode(to - S::UP, to, MOVE_NORMAL, 210);
+    *out++ = makeChessMove(to - S::UP, to, MOVE_NORMAL, 210);
   }
   u64 steps2 = S::up(single & S::DOUBLE_RANK) & block;
   while (steps2) {
     int to = popLsb(steps2);
-    *out++ = encode(to - 2 * S::UP, to, DOUBLE_PUSH, 210);
+    *out++ = makeChessMove(to - 2 * S::UP, to, DOUBLE_PUSH, 210);
   }
 
   out = pieceEvasions<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, block, checker, 236, 206);
@@ -264,7 +260,7 @@ void captures(u8 ply, chessMove* out, board& b) {
   const u64 occ = occupancy(b);
   const u64 movable = storeMovable<US>(b, ply, kingSquare(b, US), occ);
   if (p.inCheck) {
-    p.stage = 99;
+    p.stage = STAGE_EVASIONS;
     finishList(b, ply, evasions<US>(ply, out, b));
     return;
   }
@@ -297,12 +293,12 @@ void quiets(u8 ply, chessMove* out, board& b) {
   u64 steps1 = single & ~S::LAST_RANK;
   while (steps1) {
     int to = popLsb(steps1);
-    *out++ = encode(to - S::UP, to, MOVE_NORMAL, 0);
+    *out++ = makeChessMove(to - S::UP, to, MOVE_NORMAL, 0);
   }
   u64 steps2 = S::up(single & S::DOUBLE_RANK) & empty;
   while (steps2) {
     int to = popLsb(steps2);
-    *out++ = encode(to - 2 * S::UP, to, DOUBLE_PUSH, 0);
+    *out++ = makeChessMove(to - 2 * S::UP, to, DOUBLE_PUSH, 0);
   }
 
   // Castling: the right implies king and rook at home; the king's square is
@@ -314,10 +310,10 @@ void quiets(u8 ply, chessMove* out, board& b) {
     constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
     if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) &&
         !squareAttacked(b, base + 5, S::THEM, occ))
-      *out++ = encode(base + 4, base + 6, CASTLE_SHORT, 0);
+      *out++ = makeChessMove(base + 4, base + 6, CASTLE_SHORT, 0);
     if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
         !squareAttacked(b, base + 3, S::THEM, occ))
-      *out++ = encode(base + 4, base + 2, CASTLE_LONG, 0);
+      *out++ = makeChessMove(base + 4, base + 2, CASTLE_LONG, 0);
   }
 
   out = pieceQuiets<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, empty);
@@ -350,7 +346,7 @@ void quiesceCaptures(u8 ply, chessMove* out, board& b) {
   u64 promos = S::up(pawns) & ~occ & S::LAST_RANK;
   while (promos) {
     int to = popLsb(promos);
-    *out++ = encode(to - S::UP, to, PROMOTE_QUEEN, 1);
+    *out++ = makeChessMove(to - S::UP, to, PROMOTE_QUEEN, 1);
   }
   finishList(b, ply, out);
 }
@@ -389,7 +385,7 @@ void recaptures(u8 ply, chessMove* out, board& b) {
                             {kingAttacks[t] & b.pieceBB[S::KING_CODE], 12}};
     for (const group& g : groups) {
       u64 pieces = g.pieces;
-      while (pieces) *out++ = encode(popLsb(pieces), t, MOVE_NORMAL, captureScore(victim, g.offset));
+      while (pieces) *out++ = makeChessMove(popLsb(pieces), t, MOVE_NORMAL, captureScore(victim, g.offset));
     }
   }
   if (p.epSquare == t && t != 0) out = enPassant<US>(out, b, t, pawns, 14);
@@ -556,10 +552,6 @@ void generateQuiets(u8 ply, chessMove* out, board& b) {
     quiets<WHITE>(ply, out, b);
   else
     quiets<BLACK>(ply, out, b);
-}
-
-void generateEvasions(u8 ply, chessMove* out, board& b) {
-  finishList(b, ply, b.sideToMove == WHITE ? evasions<WHITE>(ply, out, b) : evasions<BLACK>(ply, out, b));
 }
 
 void generateQuiesceCaptures(u8 ply, chessMove* out, board& b) {

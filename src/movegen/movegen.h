@@ -5,9 +5,23 @@
 
 #include "board/board.h"
 
+// Stages of the search's move picker, as held in plyState::stage while a
+// move of that stage is out. generateCaptures sets STAGE_EVASIONS when the
+// side to move is in check and it has written the evasions instead.
+enum : u8 {
+  STAGE_HASH_READY = 0,  // a valid hash move waits to be returned
+  STAGE_HASH = 1,        // the hash move is out (or there is none); captures next
+  STAGE_CAPTURES = 2,
+  STAGE_KILLER1 = 4,
+  STAGE_KILLER2 = 5,
+  STAGE_COUNTER = 6,
+  STAGE_BAD_CAPTURES = 7,
+  STAGE_QUIETS = 9,
+  STAGE_EVASIONS = 99
+};
+
 void generateCaptures(u8 ply, chessMove* out, board& b);
 void generateQuiets(u8 ply, chessMove* out, board& b);
-void generateEvasions(u8 ply, chessMove* out, board& b);
 void generateQuiesceCaptures(u8 ply, chessMove* out, board& b);
 void generateRecaptures(u8 ply, chessMove* out, board& b);
 // Legality of a move from a pseudo-legal list of a ply not in check.

@@ -1,13 +1,11 @@
 #include "movegen/perft.h"
 
 #include <memory>
-#include <sstream>
 
 #include "board/board.h"
+#include "board/clock.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
-#include "uci/limits.h"
-#include "uci/output.h"
 
 namespace {
 
@@ -36,23 +34,11 @@ u64 perft(u8 ply, u32 depth, board& b) {
   return nodes;
 }
 
-void perftTimed(u32 depth, const std::string& position) {
-  // A copy, so the current position is never touched; it keeps the command
-  // thread's move buffer.
-  auto local = std::make_unique<board>(currentBoard);
-  if (position != "current") setFromFen(position, *local);
-  outText(boardDiagram(*local));
-
+perftTiming perftTimed(u32 depth, const board& position) {
+  auto local = std::make_unique<board>(position);
+  perftTiming t;
   const i64 start = nowNs();
-  const u64 nodes = perft(0, depth, *local);
-  const i64 elapsed = nowNs() - start;
-  const double seconds = double(elapsed) / 1e9;
-
-  std::ostringstream line1;
-  line1 << elapsed << " ns and " << seconds << " in seconds";
-  outLine(line1.str());
-  std::ostringstream line2;
-  line2 << "Perft results for depth: " << depth << "  " << nodes << "  Nodes per sec: " << double(nodes) / seconds
-        << "\n";
-  outText(line2.str());
+  t.nodes = perft(0, depth, *local);
+  t.elapsedNs = nowNs() - start;
+  return t;
 }

@@ -4,14 +4,10 @@
 #include <memory>
 
 #include "board/board.h"
+#include "board/clock.h"
+#include "board/decimal.h"
 #include "movegen/perft.h"
-#include "search/tt.h"
-#include "uci/limits.h"
-#include "uci/output.h"
-
-#ifndef DRAVLIN_PERFT_FILE
-#define DRAVLIN_PERFT_FILE "data/perft.txt"
-#endif
+#include "movegen/setup.h"
 
 namespace {
 
@@ -28,29 +24,24 @@ std::string trimmed(const std::string& s) {
 
 // Whole-field unsigned decimal; false for anything else, including overflow.
 bool readUnsigned(const std::string& field, u64& value) {
-  std::string s = trimmed(field);
-  if (s.empty()) return false;
-  u64 v = 0;
-  for (char ch : s) {
-    if (ch < '0' || ch > '9') return false;
-    u64 digit = u64(ch - '0');
-    if (v > (~u64(0) - digit) / 10) return false;
-    v = v * 10 + digit;
-  }
-  value = v;
+  const std::string s = trimmed(field);
+  if (s.empty() || s[0] < '0' || s[0] > '9') return false;  // no sign, no blank inside
+  const decimalText d = readDecimal(s);
+  if (d.tooLong || d.end != s.size()) return false;
+  value = d.magnitude;
   return true;
 }
 
-void reportSkipped(const std::string& line, const char* why) {
-  outText("skipped (" + std::string(why) + "): " + line + "\n");
+void reportSkipped(const textSink& print, const std::string& line, const char* why) {
+  print("skipped (" + std::string(why) + "): " + line + "\n");
 }
 
 }  // namespace
 
-bool perftFileCheck(const std::string& path) {
+bool perftFileCheck(const std::string& path, const textSink& print, const std::function<void()>& afterEachCheck) {
   std::ifstream file(path);
   if (!file) {
-    outText("There seems to be a problem with the perftFile. check of the move generator not executed\n");
+    print("There seems to be a problem with the perftFile. check of the move generator not executed\n");
     return false;
   }
 
@@ -68,7 +59,7 @@ bool perftFileCheck(const std::string& path) {
     size_t first = line.find(';');
     size_t second = first == std::string::npos ? std::string::npos : line.find(';', first + 1);
     if (second == std::string::npos) {
-      reportSkipped(line, "needs FEN;depth;count");
+      reportSkipped(print, line, "needs FEN;depth;count");
       allOk = false;
       continue;
     }
@@ -78,12 +69,12 @@ bool perftFileCheck(const std::string& path) {
 
     u64 depth = 0, expected = 0;
     if (!readUnsigned(depthText, depth) || depth < 1 || depth > MAX_FILE_DEPTH) {
-      reportSkipped(line, "depth must be a number from 1 to 64");
+      reportSkipped(print, line, "depth must be a number from 1 to 64");
       allOk = false;
       continue;
     }
     if (!readUnsigned(countText, expected)) {
-      reportSkipped(line, "count is not a number");
+      reportSkipped(print, line, "count is not a number");
       allOk = false;
       continue;
     }
@@ -91,7 +82,7 @@ bool perftFileCheck(const std::string& path) {
     *checkBoard = board{};
     checkBoard->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *checkBoard)) {
-      reportSkipped(line, "unreadable FEN");
+      reportSkipped(print, line, "unreadable FEN");
       allOk = false;
       continue;
     }
@@ -101,15 +92,13 @@ bool perftFileCheck(const std::string& path) {
     i64 elapsed = nowNs() - start;
 
     bool ok = nodes == expected;
-    outText(std::string(ok ? "1" : "0") + "; " + fen + "; " + std::to_string(depth) + "; " +
-            std::to_string(expected) + "; " + std::to_string(nodes) + "; " + std::to_string(elapsed) + "\n");
+    print(std::string(ok ? "1" : "0") + "; " + fen + "; " + std::to_string(depth) + "; " +
+          std::to_string(expected) + "; " + std::to_string(nodes) + "; " + std::to_string(elapsed) + "\n");
     allOk = allOk && ok;
 
-    hashResize(128);
+    afterEachCheck();
   }
 
-  outText(std::string("Results of the perft checks is OK: ") + (allOk ? "1" : "0") + "\n");
+  print(std::string("Results of the perft checks is OK: ") + (allOk ? "1" : "0") + "\n");
   return allOk;
 }
-
-bool perftFileCheck() { return perftFileCheck(DRAVLIN_PERFT_FILE); }

@@ -1,12 +1,13 @@
 #pragma once
-// Perft check against the reference file ("rtest").
+// Perft check against a reference file ("rtest").
 
+#include <functional>
 #include <string>
 
-// Checks every line of the file at `path` up to an "extended" or "full"
-// marker; prints one result line per position and a summary. True only when
-// every line was checked and matched.
-bool perftFileCheck(const std::string& path);
+#include "board/sink.h"
 
-// The same on the reference file whose path is fixed at build time.
-bool perftFileCheck();
+// Checks every line of the file at `path` up to an "extended" or "full"
+// marker; hands one result line per position and a summary to `print` as it
+// goes, and calls `afterEachCheck` after each position it counted. True only
+// when every line was checked and matched.
+bool perftFileCheck(const std::string& path, const textSink& print, const std::function<void()>& afterEachCheck);

@@ -6,19 +6,7 @@
 #include <atomic>
 
 #include "board/board.h"
-
-// Picker stages, as held in plyState::stage while a move of that stage is out.
-enum : u8 {
-  STAGE_HASH_READY = 0,  // a valid hash move waits to be returned
-  STAGE_HASH = 1,        // the hash move is out (or there is none); captures next
-  STAGE_CAPTURES = 2,
-  STAGE_KILLER1 = 4,
-  STAGE_KILLER2 = 5,
-  STAGE_COUNTER = 6,
-  STAGE_BAD_CAPTURES = 7,
-  STAGE_QUIETS = 9,
-  STAGE_EVASIONS = 99
-};
+#include "movegen/movegen.h"
 
 constexpr int BAD_CAPTURE_MARK = 255;
 constexpr int HISTORY_ROW = 768;  // 12 pieces x 64 squares
@@ -46,9 +34,6 @@ inline i16* historyRow(const board& b, int ply, int back, i16* table) {
   if (prev == 0 || code < 2 || code > 13) return nullptr;
   return table + ((code - 2) * 64 + moveTo(prev)) * HISTORY_ROW;
 }
-
-// Index of a move inside a history row, keyed by the piece on its origin.
-inline int historyIndex(const board& b, chessMove m) { return (b.pieceOn[moveFrom(m)] - 2) * 64 + moveTo(m); }
 
 // Prepares the ply for nextMove; `hashValid` says the hash move passed
 // isPseudoLegal and the legality test.

@@ -8,21 +8,6 @@
 #include "search/search.h"
 #include "search/tt.h"
 
-namespace {
-
-// Does the side that has just moved attack the enemy king's square, as the
-// board now stands?
-bool attacksSquare(const board& b, int king, int mover) {
-  const u64 occ = occupancy(b);
-  const u64* p = b.pieceBB;
-  return (bishopAttacks(king, occ) & (p[WHITE_BISHOP + mover] | p[WHITE_QUEEN + mover])) ||
-         (rookAttacks(king, occ) & (p[WHITE_ROOK + mover] | p[WHITE_QUEEN + mover])) ||
-         (pawnAttackers[mover][king] & p[WHITE_PAWN + mover]) || (knightAttacks[king] & p[WHITE_KNIGHT + mover]) ||
-         (kingAttacks[king] & p[WHITE_KING + mover]);
-}
-
-}  // namespace
-
 // No pawns, and each side holds at most one minor piece.
 bool insufficientMaterial(const board& b) {
   if (b.pieceBB[WHITE_PAWN] | b.pieceBB[BLACK_PAWN]) return false;
@@ -104,7 +89,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     makeMove(b, ply, m);
     hashPrefetch(b.hashKey);
     ps.currentMove = m & MOVE_MASK;
-    b.plies[ply + 1].inCheck = attacksSquare(b, enemyKing, us) ? 1 : 0;
+    b.plies[ply + 1].inCheck = squareAttacked(b, enemyKing, us, occupancy(b)) ? 1 : 0;
 
     int score;
     if (played++ == 0) {

@@ -4,15 +4,14 @@
 #include <cstdlib>
 
 #include "board/attacks.h"
-#include "engine/report.h"
+#include "board/clock.h"
 #include "eval/eval.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
+#include "search/limits.h"
 #include "search/ordering.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
-#include "uci/limits.h"
-#include "uci/options.h"
 
 namespace {
 
@@ -54,11 +53,11 @@ bool timeIsUp() {
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(board& b) {
   const u64 limit = limits.nodes;
-  if (limit == 0 || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
-  const u64 total = poolNodes();
+  if (limit == 0 || !searchPool.nodes || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
+  const u64 total = searchPool.nodes();
   if (total >= limit) return true;
   const double share = std::min(
-      double(limit - total) / (2 * std::max(1, threadCount)) * double(b.nodes) / double(b.nodes + b.qNodes),
+      double(limit - total) / (2 * std::max(1, searchPool.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
       double(b.nodes));
   if (share < b.nodesToClockCheck) b.nodesToClockCheck = i32(share);
   return false;

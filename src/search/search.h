@@ -3,10 +3,6 @@
 
 #include "board/board.h"
 
-constexpr int MATE_SCORE = 32000;
-constexpr int MATE_BAND = 31872;
-constexpr i16 NO_EVAL = -32767;
-
 i16 alphaBeta(u8 ply, i32 depth, i16 alpha, i16 beta, board& b);
 i16 quiescence(u8 ply, i32 depth, i16 alpha, i16 beta, board& b);
 bool seeNonNegative(const board& b, chessMove m);

@@ -8,9 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "uci/options.h"
-#include "uci/output.h"
-
 namespace {
 
 constexpr u64 BUCKETS_PER_MB = 16384;  // 16384 buckets of 64 bytes = 1 MiB
@@ -61,7 +58,7 @@ u32 searchCount = 0;
 
 i32 hashSizeMegabytes() { return i32((hashMask + 1) / BUCKETS_PER_MB); }
 
-bool hashResize(i32 megabytes) {
+hashResizeResult hashResize(i32 megabytes, int threads) {
   if (megabytes > MAX_MEGABYTES) megabytes = MAX_MEGABYTES;
   if (megabytes < 1) megabytes = 1;
   u64 wanted = 1;
@@ -71,31 +68,27 @@ bool hashResize(i32 megabytes) {
   // engine with the table it had.
   if (hashBucket* t = mapTable(wanted * BUCKETS_PER_MB * sizeof(hashBucket))) {
     useTable(t, wanted);
-    return true;
+    return {};
   }
+  const std::string refused = "info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, ";
   if (tableMapped) {
-    hashClear();
-    outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, keeping " +
-            std::to_string(hashSizeMegabytes()) + " MB");
-    return false;
+    hashClear(threads);
+    return {false, refused + "keeping " + std::to_string(hashSizeMegabytes()) + " MB"};
   }
   for (u64 mb = wanted / 2; mb >= 1; mb /= 2) {
     if (hashBucket* t = mapTable(mb * BUCKETS_PER_MB * sizeof(hashBucket))) {
       useTable(t, mb);
-      outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using " +
-              std::to_string(mb) + " MB");
-      return false;
+      return {false, refused + "using " + std::to_string(mb) + " MB"};
     }
   }
   unmapTable();
-  hashClear();
-  outLine("info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, using 1 MB");
-  return false;
+  hashClear(threads);
+  return {false, refused + "using 1 MB"};
 }
 
-void hashClear() {
+void hashClear(int threads) {
   const u64 buckets = hashMask + 1;
-  const u64 parts = u64(threadCount > 1 ? threadCount : 1);
+  const u64 parts = u64(threads > 1 ? threads : 1);
   const u64 share = buckets / parts;
   std::vector<std::thread> clearers;
   clearers.reserve(parts);

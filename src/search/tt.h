@@ -4,6 +4,7 @@
 // words are relaxed atomics (plain moves on x86-64).
 
 #include <atomic>
+#include <string>
 
 #include "board/types.h"
 
@@ -22,11 +23,18 @@ extern u64 hashMask;
 extern u8 hashGeneration;
 extern u32 searchCount;
 
-// False when the size was refused; the table then keeps (or falls back to)
-// the size that hashSizeMegabytes() reports.
-bool hashResize(i32 megabytes);
+// What a resize got. When the size was refused the table keeps (or falls
+// back to) the size that hashSizeMegabytes() reports, and `refusal` is the
+// "info string" line that says so, for the caller to print.
+struct hashResizeResult {
+  bool granted = true;
+  std::string refusal;
+};
+// A table that has to be cleared is cleared on `threads` threads.
+hashResizeResult hashResize(i32 megabytes, int threads);
 i32 hashSizeMegabytes();
-void hashClear();
+// Zeroes the table on `threads` threads (at least one).
+void hashClear(int threads);
 void hashRelease();
 void newSearchGeneration();
 hashEntry hashProbe(u64 key);
@@ -40,13 +48,13 @@ inline u8 entryGeneration(hashEntry e) { return u8(e >> 58); }
 
 // Mate-band scores are held relative to the node that stores them.
 inline i16 scoreToTable(int score, int ply) {
-  if (score >= 31872) return i16(score + ply);
-  if (score <= -31872) return i16(score - ply);
+  if (score >= MATE_BAND) return i16(score + ply);
+  if (score <= -MATE_BAND) return i16(score - ply);
   return i16(score);
 }
 inline i16 scoreFromTable(int score, int ply) {
-  if (score >= 31872) return i16(score - ply);
-  if (score <= -31872) return i16(score + ply);
+  if (score >= MATE_BAND) return i16(score - ply);
+  if (score <= -MATE_BAND) return i16(score + ply);
   return i16(score);
 }
 

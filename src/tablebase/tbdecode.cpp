@@ -549,13 +549,13 @@ bool loadWdlTable(tbTable& t, const std::string& name) {
   const u8* view = mapTableFile(name, ".rtbw", size);
   if (!view) {
     // (a file that is there but could not be mapped has been reported already)
-    if (!tableFileExists(name, ".rtbw")) std::fprintf(stderr, "Could not find %s.rtbw\n", name.c_str());
+    if (!tableFileExists(name, ".rtbw")) tbError("Could not find " + name + ".rtbw\n");
     return false;
   }
   t.view = view;
   t.mapSize = size;
   if (!parseTable(t, true)) {
-    std::fputs("Corrupted table.\n", stderr);
+    tbError("Corrupted table.\n");
     releaseTable(t);
     return false;
   }
@@ -565,7 +565,7 @@ bool loadWdlTable(tbTable& t, const std::string& name) {
 bool loadDtzTable(tbTable& t) {
   if (!t.view) return false;
   if (!parseTable(t, false)) {
-    std::fputs("Corrupted table.\n", stderr);
+    tbError("Corrupted table.\n");
     return false;
   }
   return true;

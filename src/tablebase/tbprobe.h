@@ -1,19 +1,28 @@
 #pragma once
 // Entry points of the endgame tablebases used by the engine.
 
+#include <optional>
 #include <string>
 
 #include "board/board.h"
+#include "board/sink.h"
 #include "tablebase/tbposition.h"
 
 // Largest piece count of the loaded tables; 0 when none are loaded.
 extern int tbLargest;
+// Below the largest piece count the search probes at any depth; at it, only
+// from this remaining depth on ("SyzygyProbeDepth").
+extern int syzygyProbeDepth;
 
-void initTablebases(const std::string& paths);
+// Registers the tables found in `paths` (directories separated by ':' or
+// ';'); the number of tables found, or nothing when no directory was named.
+std::optional<int> initTablebases(const std::string& paths);
+// Where the reader's own messages go, mostly raised while a search probes: a
+// table that cannot be mapped (`notice`, a line for the GUI) and a missing or
+// corrupted table (`error`, text for standard error). Dropped until set.
+void setTbMessageSinks(textSink notice, textSink error);
 // WDL of the position at `ply`: 0 loss .. 4 win for the side to move, -1 unknown.
 int tbProbeSearch(u8 ply, board& b);
-// Tablebase move of the root (top byte = moving piece), or 0.
-chessMove tbProbeRoot(board& b);
 
 // ---- the probes behind them (also used by tests and the benchmark) ----------
 // WDL -2 loss, -1 blessed loss, 0 draw, 1 cursed win, 2 win, for the side to

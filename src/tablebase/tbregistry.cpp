@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "tablebase/tbprobe.h"
 #include "tablebase/tbtables.h"
-#include "uci/output.h"
 
 int tbLargest = 0;
+int syzygyProbeDepth = 0;
 
 tbHashSlot materialHash[TB_HASH_BUCKETS][HSHMAX];
 tbTable wdlPieceTables[TBMAX_PIECE];
@@ -27,6 +28,7 @@ int pieceTableCount = 0, pawnTableCount = 0;
 namespace {
 
 std::vector<std::string> searchDirs;
+textSink noticeSink, errorSink;
 
 // Multipliers by [colour][type], type 1 pawn .. 5 queen.
 constexpr u64 KEY_MULTIPLIER[2][6] = {
@@ -143,7 +145,7 @@ namespace {
 // memory limit, a file system without mmap): the table counts as missing and
 // the game goes on; the user learns why the tables answer less.
 const u8* cannotMap(const std::string& name, const char* suffix, int err) {
-  outLine("info string cannot map " + name + suffix + " (" + std::strerror(err) + "), table not used");
+  tbNotice("info string cannot map " + name + suffix + " (" + std::strerror(err) + "), table not used\n");
   return nullptr;
 }
 
@@ -175,7 +177,20 @@ const u8* mapTableFile(const std::string& name, const char* suffix, size_t& mapS
 
 void unmapTableFile(const u8* view, size_t mapSize) {
   if (!view || mapSize == 0) return;
-  if (::munmap(const_cast<u8*>(view), mapSize) != 0) std::fprintf(stderr, "unmap failed, error code %d", errno);
+  if (::munmap(const_cast<u8*>(view), mapSize) != 0) tbError("unmap failed, error code " + std::to_string(errno));
+}
+
+void setTbMessageSinks(textSink notice, textSink error) {
+  noticeSink = std::move(notice);
+  errorSink = std::move(error);
+}
+
+void tbNotice(const std::string& line) {
+  if (noticeSink) noticeSink(line);
+}
+
+void tbError(const std::string& text) {
+  if (errorSink) errorSink(text);
 }
 
 void releaseTable(tbTable& t) {
@@ -244,7 +259,7 @@ void addTable(const std::string& name) {
   if (mirroredKey != key) hashInsert(mirroredKey, t);
 }
 
-void initTablebases(const std::string& paths) {
+std::optional<int> initTablebases(const std::string& paths) {
   static bool initialised = false;
   if (initialised) {
     searchDirs.clear();
@@ -257,7 +272,7 @@ void initTablebases(const std::string& paths) {
   if (paths.empty() || paths == "<empty>") {
     searchDirs.clear();
     clearRegistry();
-    return;
+    return std::nullopt;
   }
 
   // Directories are separated by ';' or, as usual on Linux, by ':'.
@@ -299,7 +314,5 @@ void initTablebases(const std::string& paths) {
       for (int k = j; k < 5; ++k)
         for (int l = k; l < 5; ++l) addTable(K(s(i) + s(j) + s(k) + s(l), ""));
 
-  char text[64];
-  std::snprintf(text, sizeof text, "Found %d tablebases.\n", pieceTableCount + pawnTableCount);
-  outText(text);
+  return pieceTableCount + pawnTableCount;
 }

@@ -136,6 +136,11 @@ bool tableFileExists(const std::string& name, const char* suffix);
 // Releases a record's mapping and decoders (keeps its registry fields).
 void releaseTable(tbTable& t);
 
+// Hands a message to the sinks of setTbMessageSinks: a line for the GUI, or
+// text for standard error.
+void tbNotice(const std::string& line);
+void tbError(const std::string& text);
+
 // ---- decoding -------------------------------------------------------------------
 // Fill `t` from its mapped file. False for a missing or corrupted file; the
 // caller then treats the table as absent.

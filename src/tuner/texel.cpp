@@ -5,12 +5,11 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "board/attacks.h"
 #include "eval/eval.h"
-#include "search/tt.h"
-#include "uci/options.h"
-#include "uci/output.h"
+#include "movegen/setup.h"
 
 std::vector<tuningEntry> tuningData;
 std::vector<std::unique_ptr<texelWorker>> tuningPool;
@@ -20,6 +19,13 @@ namespace {
 
 constexpr const char* TUNING_FILE = "lichess-good.epd";
 
+textSink tunerSink;
+
+void sayText(const std::string& text) {
+  if (tunerSink) tunerSink(text);
+}
+void sayLine(const std::string& line) { sayText(line + "\n"); }
+
 std::string formatDouble(double v) {
   std::ostringstream s;
   s << v;
@@ -27,6 +33,8 @@ std::string formatDouble(double v) {
 }
 
 }  // namespace
+
+void setTunerSink(textSink sink) { tunerSink = std::move(sink); }
 
 double winProbability(int whiteScore) {
   return 1.0 / (1.0 + std::pow(10.0, -TEXEL_K * whiteScore / TEXEL_DIVISOR));
@@ -53,7 +61,7 @@ texelWorker::~texelWorker() {
 }
 
 void texelWorker::loop() {
-  outLine("Lets go");
+  sayLine("Lets go");
   for (;;) {
     std::unique_lock<std::mutex> lock(mutex);
     busy = 0;
@@ -129,7 +137,7 @@ double meanError() {
 int loadTuningData(const std::string& path) {
   std::ifstream file(path);
   if (!file) {
-    outText("There seems to be a problem with the tuning file. tuning not executed\n");
+    sayText("There seems to be a problem with the tuning file. tuning not executed\n");
     return 9;
   }
   auto scratch = std::make_unique<board>();
@@ -170,9 +178,9 @@ int loadTuningData(const std::string& path) {
     }
     tuningData.push_back(std::move(entry));
   }
-  if (skipped) outLine("Skipped " + std::to_string(skipped) + " unusable lines of the tuning file");
+  if (skipped) sayLine("Skipped " + std::to_string(skipped) + " unusable lines of the tuning file");
   if (tuningData.empty()) {
-    outText("There are no usable positions in the tuning file. tuning not executed\n");
+    sayText("There are no usable positions in the tuning file. tuning not executed\n");
     return 9;
   }
   return 0;
@@ -183,12 +191,12 @@ int loadTuningData() { return loadTuningData(TUNING_FILE); }
 // ---- descent driver ---------------------------------------------------------
 
 void printParams(const std::vector<tuningParam>& params) {
-  for (const tuningParam& p : params) outLine(p.name + " = " + std::to_string(*p.value) + ";");
+  for (const tuningParam& p : params) sayLine(p.name + " = " + std::to_string(*p.value) + ";");
 }
 
 void minimiseError(std::vector<tuningParam>& params, const std::function<double()>& error) {
   double best = error();
-  outLine("Starting error " + formatDouble(best));
+  sayLine("Starting error " + formatDouble(best));
   int pass = 0;
   bool improved;
   do {
@@ -211,11 +219,11 @@ void minimiseError(std::vector<tuningParam>& params, const std::function<double(
         *p.value = original;
     }
     ++pass;
-    outLine("");
-    outLine(" Improving: " + std::to_string(pass));
+    sayLine("");
+    sayLine(" Improving: " + std::to_string(pass));
   } while (improved);
   double e = error();
-  outLine("Ending error " + formatDouble(e) + " Minimum error " + formatDouble(best));
+  sayLine("Ending error " + formatDouble(e) + " Minimum error " + formatDouble(best));
 }
 
 void minimiseError() { minimiseError(tuningParams, meanError); }
@@ -223,10 +231,9 @@ void minimiseError() { minimiseError(tuningParams, meanError); }
 void texelCommand() {
   initAttackTables();
   initKeys();
-  hashResize(hashMegabytes);
   if (loadTuningData() != 0) return;
   startTuningThreads();
-  outLine("Starting texel tuning....");
+  sayLine("Starting texel tuning....");
   tuningParams.clear();
   printParams(tuningParams);
   minimiseError();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/sink.h"
 
 constexpr int TUNING_THREADS = 24;
 constexpr double TEXEL_K = 1.83;
@@ -86,5 +87,10 @@ void minimiseError();
 // The parameter list as source text; nothing for an empty list.
 void printParams(const std::vector<tuningParam>& params);
 
-// The whole "texel" command.
+// Where the tuner's report goes (its threads say "Lets go" too); the protocol
+// layer installs it at start-up, and until then nothing is said.
+void setTunerSink(textSink sink);
+
+// The "texel" command, once the caller has stopped the search and renewed the
+// table: rebuilds the attack tables and keys, loads the file and tunes.
 void texelCommand();

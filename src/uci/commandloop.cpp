@@ -1,21 +1,28 @@
 #include "uci/commandloop.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "board/attacks.h"
 #include "board/board.h"
+#include "board/decimal.h"
 #include "engine/threads.h"
 #include "movegen/perft.h"
 #include "movegen/perftfile.h"
+#include "movegen/setup.h"
+#include "search/limits.h"
 #include "search/tt.h"
 #include "tuner/texel.h"
 #include "uci/about.h"
 #include "uci/commands.h"
-#include "uci/limits.h"
 #include "uci/options.h"
 #include "uci/output.h"
+
+#ifndef DRAVLIN_PERFT_FILE
+#define DRAVLIN_PERFT_FILE "data/perft.txt"
+#endif
 
 int perftDepth = 6;
 
@@ -26,17 +33,20 @@ constexpr const char* AUTHOR = "Quellmark";
 // Reads the perft depth; a missing or unreadable word keeps the previous one.
 void perftCommand(std::istringstream& words) {
   std::string word;
-  if (words >> word) {
-    std::istringstream number(word);
-    long long depth;
-    if (number >> depth) {
-      // Deeper than the ply records reach would walk off the board's arrays.
-      if (depth < 0) depth = 0;
-      if (depth > 64) depth = 64;
-      perftDepth = int(depth);
-    }
-  }
-  perftTimed(u32(perftDepth), "current");
+  i64 depth;
+  // Deeper than the ply records reach would walk off the board's arrays.
+  if (words >> word && readDecimalIn(word, INT64_MIN, INT64_MAX, depth))
+    perftDepth = int(std::clamp<i64>(depth, 0, 64));
+  outText(boardDiagram(currentBoard));
+  const perftTiming t = perftTimed(u32(perftDepth), currentBoard);
+  const double seconds = double(t.elapsedNs) / 1e9;
+  std::ostringstream line1;
+  line1 << t.elapsedNs << " ns and " << seconds << " in seconds";
+  outLine(line1.str());
+  std::ostringstream line2;
+  line2 << "Perft results for depth: " << perftDepth << "  " << t.nodes << "  Nodes per sec: "
+        << double(t.nodes) / seconds << "\n";
+  outText(line2.str());
 }
 
 void helpCommand() {
@@ -50,16 +60,22 @@ void helpCommand() {
 
 }  // namespace
 
+void rtestCommand() {
+  stopSearchAndWait();  // it resizes the table under the search threads
+  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); });
+}
+
 void engineStartup() {
+  installOutputSinks();
   outLine(ENGINE_TITLE);
   outLine(std::string("by ") + AUTHOR);
   outLine("");
   outLine("enter 'help' to see the commands");
   initAttackTables();
   initKeys();
-  hashResize(hashMegabytes);
+  resizeHash(hashMegabytes);
   setFromFen(START_FEN, currentBoard);
-  resizePool(threadCount);
+  resizeThreads(threadCount);
   setupOutputBuffering();
 }
 
@@ -92,12 +108,12 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "isready") {
     outLine("readyok");
   } else if (cmd == "rtest") {
-    stopSearchAndWait();  // it resizes the table under the search threads
-    perftFileCheck();
+    rtestCommand();
   } else if (cmd == "perft") {
     perftCommand(words);
   } else if (cmd == "texel") {
     stopSearchAndWait();  // it rebuilds the attack tables and the table
+    resizeHash(hashMegabytes);
     texelCommand();
   } else if (cmd == "showboard") {
     outText(boardDiagram(currentBoard));

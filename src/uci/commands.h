@@ -10,3 +10,7 @@ void ponderhitCommand();
 void ucinewgameCommand();
 void uciCommand();
 void setoptionCommand(std::istringstream& words);
+// Perft check of the reference file whose path is fixed at build time.
+void rtestCommand();
+// Fixed-depth search over built-in positions; prints "<nodes> nodes <nps> nps".
+void benchCommand(std::istringstream& words);

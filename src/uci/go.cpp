@@ -5,12 +5,16 @@
 #include <string>
 
 #include "board/board.h"
+#include "board/clock.h"
 #include "engine/threads.h"
+#include "search/limits.h"
 #include "search/tt.h"
 #include "uci/commands.h"
-#include "uci/limits.h"
 #include "uci/options.h"
-#include "uci/output.h"
+
+i32 gamePlyCount = 0;
+u8 newGame = 1;
+float incFactor = 1.37f;
 
 namespace {
 
@@ -133,7 +137,7 @@ void goCommand(std::istringstream& words) {
   limits = next;
   infiniteMode.store(infinite, relaxed);
   pondering.store(ponder, relaxed);
-  clockCheckInterval = 4096;
+  clockCheckInterval = CLOCK_CHECK_NODES;
   allotTime();
   startSearch(currentBoard);
 }
@@ -149,7 +153,7 @@ void ponderhitCommand() {
 
 void ucinewgameCommand() {
   stopSearchAndWait();
-  hashClear();
+  hashClear(threadCount);
   clearPairHistories();
   gamePlyCount = 0;
   newGame = 1;

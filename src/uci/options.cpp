@@ -1,9 +1,10 @@
 #include "uci/options.h"
 
 #include <algorithm>
-#include <cctype>
+#include <climits>
 #include <string>
 
+#include "board/decimal.h"
 #include "engine/threads.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
@@ -15,31 +16,33 @@ i32 threadCount = 1;
 u8 ponderOption = 0;
 i32 moveOverhead = 100;
 std::string syzygyPath;
-i32 syzygyProbeDepth = 0;
 
 namespace {
 
-// Decimal integer after optional blanks and a sign; reading stops at the
-// first other character. False when there is no digit or the number does not
-// fit 32 bits: the option then keeps its value and nothing is confirmed.
+// A number that does not fit 32 bits, or no number at all, keeps the
+// option's value, and nothing is confirmed.
 bool readOptionNumber(const std::string& text, i32& out) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-  i64 value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > i64(INT32_MAX) + 1) return false;
-  }
-  if (negative) value = -value;
-  if (value < INT32_MIN || value > INT32_MAX) return false;
+  i64 value;
+  if (!readDecimalIn(text, INT32_MIN, INT32_MAX, value)) return false;
   out = i32(value);
   return true;
 }
 
 }  // namespace
+
+bool resizeHash(i32 megabytes) {
+  const hashResizeResult r = hashResize(megabytes, threadCount);
+  if (!r.granted) outLine(r.refusal);
+  return r.granted;
+}
+
+int resizeThreads(int n) {
+  const int running = resizePool(n);
+  if (running < n)
+    outLine("info string Only " + std::to_string(running) + " of " + std::to_string(n) +
+            " search threads could be started");
+  return running;
+}
 
 void uciCommand() {
   outLine("id name Dravlin 2.210 NOP");
@@ -73,14 +76,13 @@ void setoptionCommand(std::istringstream& words) {
     if (!readOptionNumber(value, number)) return;
     hashMegabytes = std::clamp<i32>(number, 1, 262144);
     stopSearchAndWait();  // the search must not run on a freed table
-    if (!hashResize(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
+    if (!resizeHash(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
     outLine("info string Size of Hashtable set to : " + std::to_string(hashMegabytes));
   } else if (name == "Threads") {
     if (!readOptionNumber(value, number)) return;
     stopSearchAndWait();
     threadCount = std::clamp<i32>(number, 1, 256);
-    resizePool(threadCount);
-    threadCount = std::max<i32>(1, i32(threadPool.size()));  // some may have been refused
+    threadCount = std::max<i32>(1, resizeThreads(threadCount));  // some may have been refused
     outLine("info string Number of threads set to : " + std::to_string(threadCount));
   } else if (name == "MoveOverhead") {
     if (!readOptionNumber(value, number)) return;
@@ -92,7 +94,7 @@ void setoptionCommand(std::istringstream& words) {
   } else if (name == "SyzygyPath") {
     stopSearchAndWait();  // probes must not meet tables being unmapped
     syzygyPath = value;
-    initTablebases(value);
+    if (const auto found = initTablebases(value)) outText("Found " + std::to_string(*found) + " tablebases.\n");
     outLine("info string Syzygy tablebases used from directory : " + value);
   } else if (name == "SyzygyProbeDepth") {
     if (!readOptionNumber(value, number)) return;

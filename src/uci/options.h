@@ -1,5 +1,5 @@
 #pragma once
-// UCI option values, process-wide.
+// UCI option values, process-wide, and the resizes that follow them.
 
 #include <string>
 
@@ -10,4 +10,9 @@ extern i32 threadCount;
 extern u8 ponderOption;
 extern i32 moveOverhead;
 extern std::string syzygyPath;
-extern i32 syzygyProbeDepth;
+
+// The table at a new size, printing the line that says what the system
+// refused; false when the size was refused.
+bool resizeHash(i32 megabytes);
+// The pool with n threads, printing a shortfall; the number of threads running.
+int resizeThreads(int n);

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <mutex>
 
+#include "engine/report.h"
+#include "tablebase/tbprobe.h"
+#include "tuner/texel.h"
+
 namespace {
 std::mutex outputMutex;
 char outputBuffer[4096];
@@ -21,8 +25,19 @@ void outText(const std::string& text) {
   std::fflush(stdout);
 }
 
+void errText(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void setupOutputBuffering() {
   std::lock_guard<std::mutex> lock(outputMutex);
   std::fflush(stdout);
   std::setvbuf(stdout, outputBuffer, _IOLBF, sizeof outputBuffer);
+}
+
+void installOutputSinks() {
+  setReportSink(outText);
+  setTbMessageSinks(outText, errText);
+  setTunerSink(outText);
 }

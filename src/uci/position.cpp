@@ -1,4 +1,3 @@
-#include <cstring>
 #include <string>
 
 #include "board/attacks.h"
@@ -6,23 +5,12 @@
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "movegen/movetext.h"
+#include "movegen/setup.h"
 #include "uci/commands.h"
-#include "uci/limits.h"
+#include "uci/go.h"
 #include "uci/output.h"
 
 namespace {
-
-// Set-up starts keyCount at most at 513 and a search adds up to 128 keys.
-// Before a move would take the history past this mark it slides down to its
-// newest 512 keys: repetition detection looks back only halfMoves plies, and
-// the half-move clock is far below 512 in any game that matters.
-constexpr int KEY_SLIDE_MARK = KEY_HISTORY_SIZE - 130;
-constexpr int KEYS_KEPT = 512;
-
-void slideKeyHistory(board& b) {
-  std::memmove(b.keyHistory, b.keyHistory + (b.keyCount - KEYS_KEPT), KEYS_KEPT * sizeof(u64));
-  b.keyCount = KEYS_KEPT;
-}
 
 // Is the text a legal move of the position? The legal list goes into the
 // command thread's move buffer at ply 0, which nothing else uses meanwhile.
@@ -66,7 +54,7 @@ void positionCommand(std::istringstream& words) {
               " ignored, and the moves after it");
       break;
     }
-    if (b.keyCount >= KEY_SLIDE_MARK) slideKeyHistory(b);
+    trimKeyHistory(b, 1);  // room for the key the move adds
     makeMove(b, 0, m);
     b.plies[0].castleRights = b.plies[1].castleRights;
     b.plies[0].epSquare = b.plies[1].epSquare;

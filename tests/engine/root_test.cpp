@@ -91,7 +91,7 @@ TEST(RootPv, MoveFitnessRejectsWhatCannotBePlayed) {
 
 TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   ensureTables();
-  hashResize(1);
+  hashResize(1, 1);
   testBoard b;
   const board before = *b;
   const chessMove line[] = {makeChessMove(12, 28, DOUBLE_PUSH) | (u32(WHITE_PAWN) << 24),
@@ -124,7 +124,7 @@ TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   extractPv(*b, 10);
   EXPECT_EQ(b->pvLast, 0);
   EXPECT_EQ(b->plies[0].bestMove, 77u);  // the search's move stays
-  hashClear();
+  hashClear(1);
 }
 
 TEST(RootPv, LongGamesKeepTheirNewestKeys) {

@@ -92,7 +92,7 @@ TEST(MoveGen, EvasionOrderAndScores) {
             "e1d1/0/202 e1f1/0/202 e1d2/0/202 e1f2/0/202 d4e5/0/250 c4e3/0/206 c4e5/0/236 g1e3/0/205 h4e4/0/204 "
             "a5e5/0/233");
   EXPECT_EQ(rook->plies[0].inCheck, 1);
-  EXPECT_EQ(rook->plies[0].stage, 99);
+  EXPECT_EQ(rook->plies[0].stage, STAGE_EVASIONS);
 
   // Bishop check: single step before the double step onto the line.
   testBoard bishop("4k3/8/8/b7/8/8/1PP5/4K3 w - - 0 1");

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 
 #include "movegen/perft.h"
 #include "testutil.h"
@@ -61,7 +60,7 @@ TEST(Perft, DepthZeroAndPositionsWithoutMoves) {
   EXPECT_EQ(perft(0, 3, *rookOnly), 0u);
 }
 
-TEST(Perft, TimedRunPrintsDiagramAndTwoLines) {
+TEST(Perft, TimedRunCountsOnACopy) {
   ensureTables();
   board saved;
   std::memcpy(&saved, &currentBoard, sizeof(board));
@@ -69,21 +68,10 @@ TEST(Perft, TimedRunPrintsDiagramAndTwoLines) {
   board before;
   std::memcpy(&before, &currentBoard, sizeof(board));
 
-  testing::internal::CaptureStdout();
-  perftTimed(3, "current");
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.substr(0, out.find("| r | n")), "+---+---+---+---+---+---+---+---+\n");
-  EXPECT_TRUE(std::regex_search(out, std::regex("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
-                                                "Nodes per sec: \\S+\n$")))
-      << out;
+  const perftTiming t = perftTimed(3, currentBoard);
+  EXPECT_EQ(t.nodes, 8902u);
+  EXPECT_GE(t.elapsedNs, 0);
   // perft works on a copy: the current position is untouched.
-  EXPECT_EQ(std::memcmp(&before, &currentBoard, sizeof(board)), 0);
-
-  // A FEN text instead of "current" is set up on the copy.
-  testing::internal::CaptureStdout();
-  perftTimed(1, "8/8/8/8/8/8/8/R3K2k w Q - 0 1");
-  out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Perft results for depth: 1  "), std::string::npos);
   EXPECT_EQ(std::memcmp(&before, &currentBoard, sizeof(board)), 0);
   std::memcpy(&currentBoard, &saved, sizeof(board));
 }

@@ -8,22 +8,31 @@
 #include "movegen/perftfile.h"
 #include "search/tt.h"
 #include "testutil.h"
+#include "uci/commands.h"
 
 namespace {
 
 const std::string START = START_FEN;
 const std::string SUMMARY = "Results of the perft checks is OK: ";
 
+int checksCounted = 0;
+
+// The check of the file at `path`; returns what it printed.
+std::string check(const std::string& path, bool& ok) {
+  ensureTables();
+  std::string out;
+  ok = perftFileCheck(path, [&out](const std::string& text) { out += text; }, [] { ++checksCounted; });
+  return out;
+}
+
 // Runs the check on a temporary file holding `text`; returns what it printed.
 std::string runCheck(const std::string& text, bool& ok) {
-  ensureTables();
   char path[] = "/tmp/dravlin-perftfile-XXXXXX";
   close(mkstemp(path));
   std::ofstream(path, std::ios::binary) << text;
-  testing::internal::CaptureStdout();
-  ok = perftFileCheck(path);
+  std::string out = check(path, ok);
   std::remove(path);
-  return testing::internal::GetCapturedStdout();
+  return out;
 }
 
 }  // namespace
@@ -37,10 +46,9 @@ TEST(PerftFile, MissingEmptyAndMarkedFiles) {
     EXPECT_EQ(runCheck(marker + "\n" + START + ";1;999\n", ok), SUMMARY + "1\n");
     EXPECT_TRUE(ok);
   }
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(perftFileCheck("/nonexistent/perft.txt"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(check("/nonexistent/perft.txt", ok),
             "There seems to be a problem with the perftFile. check of the move generator not executed\n");
+  EXPECT_FALSE(ok);
 }
 
 TEST(PerftFile, BadLinesAreReportedAndFailTheSummary) {
@@ -64,29 +72,31 @@ TEST(PerftFile, WrongCountFailsTheLineAndTheGameIsLeftAlone) {
   setFromFen("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", currentBoard);
   auto saved = std::make_unique<unsigned char[]>(sizeof(board));
   std::memcpy(saved.get(), &currentBoard, sizeof(board));
-  hashResize(1);
-  const u64 key = 0x123456789abcdef1ULL;
-  hashStore(key, makeChessMove(12, 28), 17, 5, BOUND_EXACT);
-  ASSERT_NE(hashProbe(key), 0u);
 
   bool ok = true;
+  const int counted = checksCounted;
   std::string out = runCheck(START + ";3;8902\n" + START + ";2;401\n", ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(out.rfind("1; " + START + "; 3; 8902; 8902; ", 0), 0u) << out;
   EXPECT_NE(out.find("\n0; " + START + "; 2; 401; 400; "), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.size() - SUMMARY.size() - 2), SUMMARY + "0\n");
   EXPECT_EQ(std::memcmp(saved.get(), &currentBoard, sizeof(board)), 0);
-  EXPECT_EQ(hashProbe(key), 0u);
-  EXPECT_EQ((hashMask + 1) * sizeof(hashBucket), u64(128) << 20);
+  EXPECT_EQ(checksCounted - counted, 2) << "the hook runs after each counted position";
   currentBoard = *original;
 }
 
-TEST(PerftFile, ProjectReferenceFilePasses) {
+TEST(PerftFile, RtestPassesTheProjectFileAndRenewsTheTable) {
   ensureTables();
+  hashResize(1, 1);
+  const u64 key = 0x123456789abcdef1ULL;
+  hashStore(key, makeChessMove(12, 28), 17, 5, BOUND_EXACT);
+  ASSERT_NE(hashProbe(key), 0u);
   testing::internal::CaptureStdout();
-  bool ok = perftFileCheck();
+  rtestCommand();
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(ok) << out;
+  EXPECT_EQ(out.substr(out.size() - SUMMARY.size() - 2), SUMMARY + "1\n") << out;
   EXPECT_EQ(("\n" + out).find("\n0;"), std::string::npos) << out;
   EXPECT_GE(std::count(out.begin(), out.end(), '\n'), 20);
+  EXPECT_EQ(hashProbe(key), 0u);
+  EXPECT_EQ((hashMask + 1) * sizeof(hashBucket), u64(128) << 20);
 }

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "board/board.h"
+#include "board/clock.h"
+#include "search/limits.h"
 #include "search/search.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 #include "testutil.h"
-#include "uci/limits.h"
 
 constexpr int PAIR_TABLE = 768 * 768;
 
@@ -21,13 +22,13 @@ struct searchSetup {
   std::unique_ptr<i16[]> pair1 = std::make_unique<i16[]>(PAIR_TABLE);
 
   explicit searchSetup(const std::string& fen = START_FEN) : tb(fen) {
-    if (hashMask != 4 * 16384 - 1) hashResize(4);
-    hashClear();
+    if (hashMask != 4 * 16384 - 1) hashResize(4, 1);
+    hashClear(1);
     newSearchGeneration();
     stopFlag.store(0);
     pondering.store(0);
     infiniteMode.store(1);
-    clockCheckInterval = 4096;
+    clockCheckInterval = CLOCK_CHECK_NODES;
     tbLargest = 0;
     board& b = *tb;
     b.contHistory2 = pair2.get();

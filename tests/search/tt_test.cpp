@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "search/tt.h"
-#include "uci/options.h"
 
 namespace {
 
@@ -10,11 +9,9 @@ u64 keyFor(u64 index, u16 check) { return (u64(check) << 48) | index; }
 
 struct Table : ::testing::Test {
   void SetUp() override {
-    threadCount = 1;
-    hashResize(1);
+    hashResize(1, 1);
     newSearchGeneration();  // generation 0
   }
-  void TearDown() override { threadCount = 1; }
   // Runs `n` searches' worth of generations.
   void age(int n) {
     for (int i = 0; i < n; ++i) newSearchGeneration();
@@ -26,7 +23,7 @@ struct Table : ::testing::Test {
 TEST_F(Table, SizesArePowersOfTwoInMegabytes) {
   const std::pair<int, u64> cases[] = {{-5, 16384}, {1, 16384}, {2, 32768}, {3, 65536}, {4, 65536}, {5, 131072}};
   for (auto [mb, buckets] : cases) {
-    hashResize(mb);
+    hashResize(mb, 1);
     EXPECT_EQ(hashMask + 1, buckets) << mb << " MB";
     // The whole table has memory behind it: the last bucket can be used.
     hashStore(keyFor(hashMask, 7), 0x1234, 10, 3, BOUND_EXACT);
@@ -98,13 +95,12 @@ TEST_F(Table, ProbeRefreshesTheGenerationOfAHit) {
 }
 
 TEST_F(Table, ClearEmptiesEveryPartAndRestartsGenerations) {
-  hashResize(1);
-  threadCount = 3;  // 16384 buckets do not split evenly into three
+  hashResize(1, 1);
   const u64 buckets = hashMask + 1;
   const u64 probes[] = {0, buckets / 3 - 1, buckets / 3, 2 * (buckets / 3), buckets - 2, buckets - 1};
   age(5);
   for (u64 index : probes) hashStore(keyFor(index, 9), 1, 0, 1, BOUND_EXACT);
-  hashClear();
+  hashClear(3);  // 16384 buckets do not split evenly into three
   for (u64 index : probes) EXPECT_EQ(hashProbe(keyFor(index, 9)), 0u) << index;
   newSearchGeneration();
   EXPECT_EQ(hashGeneration, 0);
@@ -113,14 +109,13 @@ TEST_F(Table, ClearEmptiesEveryPartAndRestartsGenerations) {
 }
 
 TEST_F(Table, RefusedAllocationKeepsAWorkingTable) {
-  hashResize(4);
+  hashResize(4, 1);
   const u64 before = hashMask;
   hashStore(keyFor(before, 3), 77, 0, 1, BOUND_EXACT);
-  ::testing::internal::CaptureStdout();
-  hashResize(262144);  // 256 GiB: more than this machine can map
-  const std::string said = ::testing::internal::GetCapturedStdout();
+  const hashResizeResult kept = hashResize(262144, 2);  // 256 GiB: more than this machine can map
   if (hashMask != before) GTEST_SKIP() << "the system granted 256 GiB";
-  EXPECT_EQ(said, "info string Hash table of 262144 MB could not be allocated, keeping 4 MB\n");
+  EXPECT_FALSE(kept.granted);
+  EXPECT_EQ(kept.refusal, "info string Hash table of 262144 MB could not be allocated, keeping 4 MB");
   // The kept table is cleared like a resized one and fully usable.
   EXPECT_EQ(hashProbe(keyFor(before, 3)), 0u);
   hashStore(keyFor(before, 3), 78, 0, 1, BOUND_EXACT);
@@ -128,11 +123,9 @@ TEST_F(Table, RefusedAllocationKeepsAWorkingTable) {
 
   // Without a table of its own the engine still ends up with one.
   hashRelease();
-  ::testing::internal::CaptureStdout();
-  hashResize(262144);
-  const std::string fallback = ::testing::internal::GetCapturedStdout();
+  const std::string fallback = hashResize(262144, 2).refusal;
   EXPECT_NE(fallback.find("could not be allocated, using "), std::string::npos) << fallback;
   hashStore(keyFor(hashMask, 4), 79, 0, 1, BOUND_EXACT);
   EXPECT_EQ(entryMove(hashProbe(keyFor(hashMask, 4))), 79u);
-  hashResize(1);
+  hashResize(1, 1);
 }

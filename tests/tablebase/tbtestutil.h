@@ -16,15 +16,15 @@ inline bool syzygyDirPresent() {
 }
 
 // (Re)loads the registry from `path` unless it is the one loaded already (or
-// always, with `force`); returns what the loading printed.
-inline std::string useTablebases(const std::string& path, bool force = false) {
+// always, with `force`); returns the number of tables found, -1 when no
+// directory was named (or nothing was loaded).
+inline int useTablebases(const std::string& path, bool force = false) {
   static std::string current = "\x01";
   ensureTables();
-  if (path == current && !force) return "";
-  testing::internal::CaptureStdout();  // "Found N tablebases."
-  initTablebases(path);
+  if (path == current && !force) return -1;
+  const std::optional<int> found = initTablebases(path);
   current = path;
-  return testing::internal::GetCapturedStdout();
+  return found.value_or(-1);
 }
 
 #define REQUIRE_SYZYGY()                                                                         \

@@ -33,6 +33,14 @@ TEST(CommandLoop, HelpAndUnknownWords) {
             BANNER + "Unknown command\nUnknown command\nUnknown command\nUnknown command\nreadyok\n");
 }
 
+TEST(CommandLoop, PerftPrintsDiagramAndTwoLines) {
+  const std::string out = runEngineWith("", "perft 3");
+  EXPECT_EQ(out.substr(0, BANNER.size() + startDiagram().size()), BANNER + startDiagram());
+  EXPECT_TRUE(std::regex_search(out, std::regex("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
+                                                "Nodes per sec: \\S+\n$")))
+      << out;
+}
+
 TEST(CommandLoop, ReadyokAnswersIsreadyOnly) {
   // Clients pair every "readyok" with an "isready" of their own.
   EXPECT_EQ(runEngineWith("ucinewgame\nisready\n"), BANNER + "readyok\n");

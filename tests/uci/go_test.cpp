@@ -3,8 +3,8 @@
 #include <climits>
 
 #include "testutil.h"
+#include "search/limits.h"
 #include "uci/go.h"
-#include "uci/limits.h"
 #include "uci/options.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "uci/commands.h"
-#include "uci/limits.h"
+#include "uci/go.h"
 #include "testutil.h"
 
 namespace {

@@ -7,10 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "board/clock.h"
+#include "board/decimal.h"
 #include "engine/threads.h"
+#include "movegen/setup.h"
+#include "search/limits.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
-#include "uci/limits.h"
+#include "uci/commands.h"
 #include "uci/options.h"
 #include "uci/output.h"
 
@@ -20,27 +24,20 @@ constexpr int BENCH_DEPTH = 12;
 constexpr int BENCH_HASH_MB = 16;
 
 const char* const BENCH_POSITIONS[] = {
-#include "engine/bench_positions.inc"
+#include "uci/bench_positions.inc"
 };
 
 }  // namespace
 
 void benchCommand(std::istringstream& words) {
-  int depth = BENCH_DEPTH;
+  i64 depth = BENCH_DEPTH;
   std::string word;
-  if (words >> word) {
-    try {
-      depth = std::stoi(word);
-    } catch (...) {
-      depth = BENCH_DEPTH;
-    }
-    if (depth < 1 || depth > 64) depth = BENCH_DEPTH;
-  }
+  if (words >> word && !readDecimalIn(word, 1, 64, depth)) depth = BENCH_DEPTH;
 
   stopSearchAndWait();
   const int savedThreads = int(threadPool.size());
-  resizePool(1);
-  hashResize(BENCH_HASH_MB);
+  resizeThreads(1);
+  resizeHash(BENCH_HASH_MB);
   // Loaded tablebases would change the count; the bench searches without them.
   const int savedTbLargest = tbLargest;
   tbLargest = 0;
@@ -52,17 +49,17 @@ void benchCommand(std::istringstream& words) {
     *position = board{};
     position->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *position)) continue;
-    hashClear();
+    hashClear(threadCount);
     clearPairHistories();
     limits = searchLimits{};
-    limits.depthLimit = depth;
+    limits.depthLimit = i32(depth);
     infiniteMode.store(0);
     pondering.store(0);
     // No clock may end a bench search: the count must not depend on speed.
     softTime.store(INT32_MAX);
     hardTime.store(INT32_MAX);
     elapsedScale = 1.0f;
-    clockCheckInterval = 4096;
+    clockCheckInterval = CLOCK_CHECK_NODES;
     searchStartMs.store(nowMs());
     startSearch(*position);
     waitIdle(*threadPool[0]);
@@ -72,7 +69,7 @@ void benchCommand(std::istringstream& words) {
   const i64 elapsed = std::max<i64>(1, nowMs() - startMs);
 
   tbLargest = savedTbLargest;
-  hashResize(hashMegabytes);
-  resizePool(savedThreads > 0 ? savedThreads : threadCount);
+  resizeHash(hashMegabytes);
+  resizeThreads(savedThreads > 0 ? savedThreads : threadCount);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000 / u64(elapsed)) + " nps");
 }

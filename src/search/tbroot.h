@@ -1,0 +1,10 @@
+#pragma once
+// The tablebases at the root, in the search's terms: the move that keeps the
+// best result, checked against the board, with the score it stands for.
+
+#include "board/board.h"
+
+// The root's tablebase move (top byte = moving piece), or 0 when the tables
+// give no usable answer. `score` receives a win or loss just outside the mate
+// band (MATE_BAND - DTZ), or 0 for a draw, the fifty-move rule counted.
+chessMove tbProbeRoot(board& b, int& score);
