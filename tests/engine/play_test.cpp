@@ -224,13 +224,14 @@ TEST_F(Play, NodeLimitCountsEveryThread) {
 }
 
 TEST_F(Play, MateLimitEndsAtTheFirstProof) {
-  // Mate in 6: proven before the depth covers its 11 plies.
-  e.send("position fen 8/8/8/3k4/8/8/8/KQR5 w - - 0 1");
-  auto lines = answer("go mate 6");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(startsWith(lines[0], "info score mate 6 depth ")) << lines[0];
+  // Mate in 8: proven at depth 12, before the depth covers its 15 plies.
+  e.send("position fen 8/8/8/4k3/8/8/8/KQR5 w - - 0 1");
+  auto lines = answer("go mate 8");
+  // The proof is the last line: no iteration follows it.
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate 8 depth 12 ")) << lines[lines.size() - 2];
   // A longer mate than asked for leaves the search to its other limits.
-  lines = answer("go mate 5");
+  lines = answer("go mate 7");
   ASSERT_GE(lines.size(), 3u);
   EXPECT_TRUE(startsWith(lines[0], "info score cp ")) << lines[0];
 }
