@@ -15,7 +15,7 @@ TEST_OPTS  := $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
 # The fastest builds: this machine's CPU, link-time optimisation.
 FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=native -DDRAVLIN_LTO=ON
 # Tests that run several threads at once, for the ThreadSanitizer stage.
-TSAN_TESTS := Play|PlayShutdown|GoLimits|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench
+TSAN_TESTS := Play|PlayShutdown|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench
 
 .DEFAULT_GOAL := build
 .PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean
