@@ -214,6 +214,69 @@ void unmakeMove(board& b, u8 ply, chessMove m) {
   b.phase = next.savedPhase;
 }
 
+u64 keyAfter(const board& b, u8 ply, chessMove m) {
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove;
+  const int code = b.pieceOn[from];
+  const plyState& prev = b.plies[ply];
+  // Row 0 of the piece keys is zero: an empty `to` adds nothing.
+  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from];
+  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+  if (const u8 rights = prev.castleRights)
+    key ^= castleKeys[rights] ^ castleKeys[rights & castleMask.kept[from] & castleMask.kept[to]];
+  switch (kind) {
+    case MOVE_NORMAL: return key ^ pieceKeys[code][to];
+    case DOUBLE_PUSH: return key ^ pieceKeys[code][to] ^ epKeys[to & 7];
+    case EN_PASSANT: return key ^ pieceKeys[code][us == WHITE ? to + 8 : to - 8];
+    case CASTLE_SHORT:
+      return key ^ pieceKeys[code][to] ^ pieceKeys[WHITE_ROOK + us][from + 3] ^ pieceKeys[WHITE_ROOK + us][to - 1];
+    case CASTLE_LONG:
+      return key ^ pieceKeys[code][to] ^ pieceKeys[WHITE_ROOK + us][from - 4] ^ pieceKeys[WHITE_ROOK + us][to + 1];
+    default: return key ^ pieceKeys[kind + us][to];  // promotion: the kind is the new piece's white code
+  }
+}
+
+bool givesCheck(const board& b, chessMove m) {
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove, them = us ^ 1;
+  // The opponent's king as it stands after the move (a king can only be
+  // taken in a set-up position, and then nothing is in check).
+  const u64 kings = b.pieceBB[WHITE_KING + them] & ~bit(to);
+  if (!kings) return false;
+  const int ksq = lsb(kings);
+
+  // Our pieces by type after the move, and the occupancy.
+  u64 ours[7] = {};
+  for (int type = PAWN; type <= KING; ++type) ours[type] = b.pieceBB[pieceCode(type, us)];
+  const int type = typeOf(b.pieceOn[from]);
+  u64 occ = occupancy(b) ^ bit(from);
+  ours[type] ^= bit(from);
+  switch (kind) {
+    case EN_PASSANT: {
+      const int landing = us == WHITE ? to + 8 : to - 8;
+      occ ^= bit(to) | bit(landing);
+      ours[PAWN] |= bit(landing);
+      break;
+    }
+    case CASTLE_SHORT:
+    case CASTLE_LONG: {
+      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
+      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
+      occ = (occ ^ bit(rookFrom)) | bit(to) | bit(rookTo);
+      ours[KING] |= bit(to);
+      ours[ROOK] ^= bit(rookFrom) | bit(rookTo);
+      break;
+    }
+    default:
+      occ |= bit(to);
+      ours[isPromotion(kind) ? typeOf(kind) : type] |= bit(to);
+      break;
+  }
+  return (pawnAttackers[us][ksq] & ours[PAWN]) || (knightAttacks[ksq] & ours[KNIGHT]) ||
+         (kingAttacks[ksq] & ours[KING]) || (bishopAttacks(ksq, occ) & (ours[BISHOP] | ours[QUEEN])) ||
+         (rookAttacks(ksq, occ) & (ours[ROOK] | ours[QUEEN]));
+}
+
 void makeNullMove(board& b, u8 ply) {
   plyState& next = b.plies[ply + 1];
   std::memcpy(&next, &b.plies[ply], sizeof(plyState));

@@ -249,6 +249,11 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   const bool bothRows = row2 && row1;
 
   while (const chessMove m = nextMove(ply, b, pruneRest)) {
+    // Once late-move pruning has set in, only checks are searched. Whether a
+    // move checks is read before it is made, so the rest are never made.
+    const bool checks = givesCheck(b, m);
+    if (pruneRest && !checks) continue;
+
     const u8 stage = ps.stage;
     const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
     const int mover = b.pieceOn[from];
@@ -262,26 +267,22 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // 3-4. Legality; the hash move and evasions are known to be legal.
     if (stage != STAGE_HASH && !inCheck && !isLegal(m, b, ply)) continue;
 
-    // 5. Make it.
-    const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
-    makeMove(b, ply, m);
-    ps.currentMove = played;
-    const bool givesCheck = kingAttacked(b, b.sideToMove);
-    b.plies[ply + 1].inCheck = givesCheck ? 1 : 0;
-
-    // 6. Late-move pruning.
-    if (!givesCheck && ply != 0 &&
-        (pruneRest || (!pvNode && !inCheck && depth <= 7 &&
-                       (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
-                        stage == STAGE_QUIETS) &&
-                       lateIndex >= lateMoveCount[depth + 8 * improving]))) {
-      unmakeMove(b, ply, m);
+    // 6. Late-move pruning (ahead of 5: a pruned move need not be made).
+    if (!checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
+        (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER || stage == STAGE_QUIETS) &&
+        lateIndex >= lateMoveCount[depth + 8 * improving]) {
       pruneRest = true;
       continue;
     }
 
+    // 5. Make it. The child's bucket is fetched while the move is made.
+    const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
+    hashPrefetch(keyAfter(b, ply, m));
+    makeMove(b, ply, m);
+    ps.currentMove = played;
+    b.plies[ply + 1].inCheck = checks ? 1 : 0;
+
     // 7.
-    hashPrefetch(b.hashKey);
     ++movesSearched;
     const bool captures = b.plies[ply + 1].captured != 0;
 
@@ -289,7 +290,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     int newDepth = depth - 1;
     if (movesSearched == 1 && singular) {
       newDepth = depth;
-    } else if (givesCheck) {
+    } else if (checks) {
       if (kind == EN_PASSANT || kind == CASTLE_SHORT || kind == CASTLE_LONG || movedPieceSafe(b, m, b.plies[ply + 1].captured))
         newDepth = depth;
     } else if (!inCheck && !captures && bothRows && row2[idx] > 4096 && row1[idx] > 4096) {
