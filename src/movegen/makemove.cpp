@@ -277,6 +277,35 @@ bool givesCheck(const board& b, chessMove m) {
          (rookAttacks(ksq, occ) & (ours[ROOK] | ours[QUEEN]));
 }
 
+// The shortcut holds for moves that put their own piece on `to` and vacate
+// `from`, and only while the opponent is not in check already: then no piece
+// but the moved one and the uncovered sliders can attack the king after it,
+// and the moved piece cannot have stood on its own new line to the king.
+void prepareCheckTest(const board& b, checkTest& t) {
+  const int us = b.sideToMove, them = us ^ 1;
+  const u64 kings = b.pieceBB[WHITE_KING + them];
+  const u64 occ = occupancy(b);
+  t.full = !kings || squareAttacked(b, lsb(kings), us, occ);
+  if (t.full) return;
+  const int ksq = lsb(kings);
+  t.ksq = ksq;
+  t.squares[0] = 0;
+  t.squares[PAWN] = pawnAttackers[us][ksq];
+  t.squares[KNIGHT] = knightAttacks[ksq];
+  t.squares[BISHOP] = bishopAttacks(ksq, occ);
+  t.squares[ROOK] = rookAttacks(ksq, occ);
+  t.squares[QUEEN] = t.squares[BISHOP] | t.squares[ROOK];
+  t.squares[KING] = kingAttacks[ksq];
+  const u64 queens = b.pieceBB[WHITE_QUEEN + us];
+  u64 snipers = (diagonalRays[ksq] & (b.pieceBB[WHITE_BISHOP + us] | queens)) |
+                (orthogonalRays[ksq] & (b.pieceBB[WHITE_ROOK + us] | queens));
+  t.discoverers = 0;
+  while (snipers) {
+    const u64 inBetween = between[ksq][popLsb(snipers)] & occ;
+    if (inBetween && !(inBetween & (inBetween - 1))) t.discoverers |= inBetween & b.pieceBB[us];
+  }
+}
+
 void makeNullMove(board& b, u8 ply) {
   plyState& next = b.plies[ply + 1];
   std::memcpy(&next, &b.plies[ply], sizeof(plyState));

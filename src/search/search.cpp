@@ -247,11 +247,13 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   i16* const row2 = historyRow(b, ply, 2, b.contHistory2);
   i16* const row1 = historyRow(b, ply, 1, b.contHistory1);
   const bool bothRows = row2 && row1;
+  checkTest checkInfo;
+  prepareCheckTest(b, checkInfo);
 
   while (const chessMove m = nextMove(ply, b, pruneRest)) {
     // Once late-move pruning has set in, only checks are searched. Whether a
     // move checks is read before it is made, so the rest are never made.
-    const bool checks = givesCheck(b, m);
+    const bool checks = givesCheck(b, checkInfo, m);
     if (pruneRest && !checks) continue;
 
     const u8 stage = ps.stage;
