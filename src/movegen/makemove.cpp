@@ -214,7 +214,7 @@ void unmakeMove(board& b, u8 ply, chessMove m) {
   b.phase = next.savedPhase;
 }
 
-u64 keyAfter(const board& b, u8 ply, chessMove m) {
+u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m) {
   const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
   const int us = b.sideToMove;
   const int code = b.pieceOn[from];
