@@ -250,9 +250,15 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   checkTest checkInfo;
   prepareCheckTest(b, checkInfo);
 
-  while (const chessMove m = nextMove(ply, b, pruneRest)) {
+  for (;;) {
     // Once late-move pruning has set in, only checks are searched. Whether a
-    // move checks is read before it is made, so the rest are never made.
+    // move checks is read before it is made, so the rest are never made; the
+    // rest of the quiet list is walked here, in the order the picker would
+    // hand it out.
+    if (pruneRest && ps.stage == STAGE_QUIETS)
+      while (ps.cursor < ps.listEnd && !givesCheck(b, checkInfo, *ps.cursor)) ++ps.cursor;
+    const chessMove m = nextMove(ply, b, pruneRest);
+    if (!m) break;
     const bool checks = givesCheck(b, checkInfo, m);
     if (pruneRest && !checks) continue;
 
