@@ -5,17 +5,6 @@
 
 void makeMove(board& b, u8 ply, chessMove m);
 void unmakeMove(board& b, u8 ply, chessMove m);
-// The key the position will have after `m` (from a list of this ply), for
-// fetching the child's table bucket before the move is made. The inline part
-// serves a plain move with no castling right or en-passant square about.
-u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m);
-inline u64 keyAfter(const board& b, u8 ply, chessMove m) {
-  const plyState& ps = b.plies[ply];
-  if (moveKindOf(m) != MOVE_NORMAL || ps.castleRights || ps.epSquare) return keyAfterAnyMove(b, ply, m);
-  const int from = moveFrom(m), to = moveTo(m), code = b.pieceOn[from];
-  return b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from] ^ pieceKeys[code][to];
-}
-
 // Would the side to move attack the opponent's king after `m` (a legal
 // move of this ply)? The same answer as the king test on the board after
 // makeMove, read from the board before it, so that a move which is only

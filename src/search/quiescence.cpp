@@ -101,8 +101,8 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       continue;
     if (!inCheck && !isLegal(m, b, ply)) continue;
 
-    hashPrefetch(keyAfter(b, ply, m));
     makeMove(b, ply, m);
+    hashPrefetch(b.hashKey);
     ps.currentMove = m & MOVE_MASK;
     b.plies[ply + 1].inCheck = attacksSquare(b, enemyKing, us) ? 1 : 0;
 

@@ -283,10 +283,10 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       continue;
     }
 
-    // 5. Make it. The child's bucket is fetched while the move is made.
+    // 5. Make it, and fetch the child's bucket (7).
     const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
-    hashPrefetch(keyAfter(b, ply, m));
     makeMove(b, ply, m);
+    hashPrefetch(b.hashKey);
     ps.currentMove = played;
     b.plies[ply + 1].inCheck = checks ? 1 : 0;
 
