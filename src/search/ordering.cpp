@@ -355,7 +355,12 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
           ps.quietsScored = kept;
           ps.scoredVersion = version;
         }
-        const std::ptrdiff_t best = std::max_element(sums, sums + count) - sums;
+        // The largest sum first (a loop the compiler turns into vector
+        // operations), then the first move that has it.
+        i32 top = sums[0];
+        for (std::ptrdiff_t i = 1; i < count; ++i) top = std::max(top, sums[i]);
+        std::ptrdiff_t best = 0;
+        while (sums[best] != top) ++best;
         std::swap(ps.cursor[0], ps.cursor[best]);
         std::swap(sums[0], sums[best]);
       }
