@@ -273,7 +273,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // 2. Quiet moves with a bad record everywhere.
     if (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories) continue;
     // 3-4. Legality; the hash move and evasions are known to be legal.
-    if (stage != STAGE_HASH && !inCheck && !isLegal(m, b, ply)) continue;
+    if (stage != STAGE_HASH && !inCheck && !isLegalQuick(m, b, ply)) continue;
 
     // 6. Late-move pruning (ahead of 5: a pruned move need not be made).
     if (!checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
