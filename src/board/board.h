@@ -14,7 +14,9 @@ constexpr int PLY_RECORDS = 129;
 constexpr int KEY_HISTORY_SIZE = 1024;
 constexpr int MOVE_BUFFER_SIZE = 8192;
 
-struct plyState {
+// Two whole cache lines per record: the records are indexed by shifts and
+// no record straddles a third line.
+struct alignas(64) plyState {
   combEval savedMaterial[2];
   combEval savedPst[2];
   u64 savedKey;
@@ -76,6 +78,7 @@ struct board {
   i32 quietScores[MOVE_BUFFER_SIZE];
 };
 
+static_assert(sizeof(plyState) == 128);
 static_assert(std::is_trivially_copyable_v<board>, "board must be copyable as one block");
 static_assert(std::is_standard_layout_v<board>);
 
