@@ -266,12 +266,15 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
     const int mover = b.pieceOn[from];
     const int idx = (mover - 2) * 64 + to;
-    const bool negativeHistories = bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
+    // Read only where a rule asks for it.
+    const auto negativeHistories = [&] {
+      return bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
+    };
 
     // 1. Bad captures that lose too much.
     if (ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) continue;
     // 2. Quiet moves with a bad record everywhere.
-    if (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories) continue;
+    if (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories()) continue;
     // 3-4. Legality; the hash move and evasions are known to be legal.
     if (stage != STAGE_HASH && !inCheck && !isLegalQuick(m, b, ply)) continue;
 
@@ -317,7 +320,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       if (depth >= 3 && !captures) {
         r = pvNode && lateIndex == 4 ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
         if (!improving) ++r;
-        if (negativeHistories) ++r;
+        if (negativeHistories()) ++r;
         if (r != 0) {
           if (pvNode) --r;
           if (r != 0 && typeOf(b.pieceOn[to]) == PAWN && ((to >> 3) == 6 || (to >> 3) == 1)) --r;
