@@ -4,7 +4,8 @@
 # (the build before a change), all run in turn in one call.
 # Usage: bench/nps.sh <engine-binary> [baseline-engine-binary] [runs]
 #   runs: runs of each program (default 5, at least 3). Prints the median
-#   nodes per second of each program and the ratios of the medians.
+#   nodes per second of each program and the ratios of the medians, and the
+#   median of the two builds' ratios taken run by run.
 # Needs /usr/games/ethereal-chess (apt-get install -y ethereal-chess; another
 # path with ETHEREAL=...); without it only the engine builds are compared.
 set -euo pipefail
@@ -32,14 +33,21 @@ have_ethereal=0
 [ -x "$ethereal" ] && have_ethereal=1
 [ -n "$baseline" ] && [ ! -x "$baseline" ] && { echo "no such program: $baseline" >&2; exit 2; }
 
-a_nps=() b_nps=() e_nps=()
+a_nps=() b_nps=() e_nps=() pair_ratios=()
 a_nodes="" b_nodes="" e_nodes=""
+run_engine() { read -r a_nodes r < <(engine_run "$engine"); a_nps+=("$r"); }
+run_baseline() { if [ -n "$baseline" ]; then read -r b_nodes r < <(engine_run "$baseline"); b_nps+=("$r"); fi; }
+run_ethereal() { if [ "$have_ethereal" -eq 1 ]; then read -r e_nodes r < <(ethereal_run); e_nps+=("$r"); fi; }
 # The programs take turns, so a load that comes and goes on the machine
-# touches all of them alike.
+# touches all of them alike; the order turns round every run, so that none
+# always follows the same one.
 for i in $(seq "$runs"); do
-  read -r a_nodes r < <(engine_run "$engine"); a_nps+=("$r")
-  if [ -n "$baseline" ]; then read -r b_nodes r < <(engine_run "$baseline"); b_nps+=("$r"); fi
-  if [ "$have_ethereal" -eq 1 ]; then read -r e_nodes r < <(ethereal_run); e_nps+=("$r"); fi
+  case $((i % 3)) in
+    1) run_engine; run_baseline; run_ethereal ;;
+    2) run_baseline; run_ethereal; run_engine ;;
+    0) run_ethereal; run_engine; run_baseline ;;
+  esac
+  [ -n "$baseline" ] && pair_ratios+=("$(awk -v a="${a_nps[-1]}" -v b="${b_nps[-1]}" 'BEGIN { print a / b }')")
   printf 'run %d/%d: engine %s nps%s%s\n' "$i" "$runs" "${a_nps[-1]}" \
     "${baseline:+, baseline ${b_nps[-1]:-} nps}" "$([ "$have_ethereal" -eq 1 ] && echo ", ethereal ${e_nps[-1]} nps")" >&2
 done
@@ -56,6 +64,7 @@ if [ "$have_ethereal" -eq 1 ]; then
 fi
 if [ -n "$baseline" ]; then
   awk -v a="$a_med" -v b="$b_med" 'BEGIN { printf "ratio engine/baseline: %.3f\n", a / b }'
+  printf 'median of the per-run ratios engine/baseline: %.3f\n' "$(printf '%s\n' "${pair_ratios[@]}" | median)"
   if [ "$a_nodes" != "$b_nodes" ]; then echo "WARNING: the two builds count different nodes" >&2; fi
 fi
 if [ "$have_ethereal" -eq 1 ]; then
