@@ -76,5 +76,11 @@ bench-perft: build
 bench: build
 	./$(BUILD)/dravlin bench
 
+# bench speed against Debian's ethereal-chess (apt-get install ethereal-chess),
+# and against another build with BASE=path/to/dravlin.
+.PHONY: bench-nps
+bench-nps: build
+	bash bench/nps.sh ./$(BUILD)/dravlin $(BASE)
+
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(NATIVEBUILD) $(PGOBUILD)

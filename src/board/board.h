@@ -14,7 +14,9 @@ constexpr int PLY_RECORDS = 129;
 constexpr int KEY_HISTORY_SIZE = 1024;
 constexpr int MOVE_BUFFER_SIZE = 8192;
 
-struct plyState {
+// Two whole cache lines per record: the records are indexed by shifts and
+// no record straddles a third line.
+struct alignas(64) plyState {
   combEval savedMaterial[2];
   combEval savedPst[2];
   u64 savedKey;
@@ -38,6 +40,8 @@ struct plyState {
   u8 castleRights;
   u8 stage;
   u8 inCheck;
+  u8 quietsScored;    // quietScores hold the history sums of this ply's quiet moves...
+  u32 scoredVersion;  // ...as of this historyVersion of the side to move
 };
 
 struct board {
@@ -66,8 +70,15 @@ struct board {
   plyState plies[PLY_RECORDS];
   i16 history[12][64];
   chessMove counterMove[12][64];
+  // Counts the history updates made for each side. An update for one side
+  // only touches entries of that side's pieces, so the sums of a list of
+  // quiet moves stay valid while their side's count stands still.
+  u32 historyVersion[2];
+  // History sums of quiet moves, one per slot of the move buffer.
+  i32 quietScores[MOVE_BUFFER_SIZE];
 };
 
+static_assert(sizeof(plyState) == 128);
 static_assert(std::is_trivially_copyable_v<board>, "board must be copyable as one block");
 static_assert(std::is_standard_layout_v<board>);
 

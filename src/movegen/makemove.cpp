@@ -214,6 +214,76 @@ void unmakeMove(board& b, u8 ply, chessMove m) {
   b.phase = next.savedPhase;
 }
 
+bool givesCheck(const board& b, chessMove m) {
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove, them = us ^ 1;
+  // The opponent's king as it stands after the move (a king can only be
+  // taken in a set-up position, and then nothing is in check).
+  const u64 kings = b.pieceBB[WHITE_KING + them] & ~bit(to);
+  if (!kings) return false;
+  const int ksq = lsb(kings);
+
+  // Our pieces by type after the move, and the occupancy.
+  u64 ours[7] = {};
+  for (int type = PAWN; type <= KING; ++type) ours[type] = b.pieceBB[pieceCode(type, us)];
+  const int type = typeOf(b.pieceOn[from]);
+  u64 occ = occupancy(b) ^ bit(from);
+  ours[type] ^= bit(from);
+  switch (kind) {
+    case EN_PASSANT: {
+      const int landing = us == WHITE ? to + 8 : to - 8;
+      occ ^= bit(to) | bit(landing);
+      ours[PAWN] |= bit(landing);
+      break;
+    }
+    case CASTLE_SHORT:
+    case CASTLE_LONG: {
+      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
+      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
+      occ = (occ ^ bit(rookFrom)) | bit(to) | bit(rookTo);
+      ours[KING] |= bit(to);
+      ours[ROOK] ^= bit(rookFrom) | bit(rookTo);
+      break;
+    }
+    default:
+      occ |= bit(to);
+      ours[isPromotion(kind) ? typeOf(kind) : type] |= bit(to);
+      break;
+  }
+  return (pawnAttackers[us][ksq] & ours[PAWN]) || (knightAttacks[ksq] & ours[KNIGHT]) ||
+         (kingAttacks[ksq] & ours[KING]) || (bishopAttacks(ksq, occ) & (ours[BISHOP] | ours[QUEEN])) ||
+         (rookAttacks(ksq, occ) & (ours[ROOK] | ours[QUEEN]));
+}
+
+// The shortcut holds for moves that put their own piece on `to` and vacate
+// `from`, and only while the opponent is not in check already: then no piece
+// but the moved one and the uncovered sliders can attack the king after it,
+// and the moved piece cannot have stood on its own new line to the king.
+void prepareCheckTest(const board& b, checkTest& t) {
+  const int us = b.sideToMove, them = us ^ 1;
+  const u64 kings = b.pieceBB[WHITE_KING + them];
+  const u64 occ = occupancy(b);
+  t.full = !kings || squareAttacked(b, lsb(kings), us, occ);
+  if (t.full) return;
+  const int ksq = lsb(kings);
+  t.ksq = ksq;
+  t.squares[0] = 0;
+  t.squares[PAWN] = pawnAttackers[us][ksq];
+  t.squares[KNIGHT] = knightAttacks[ksq];
+  t.squares[BISHOP] = bishopAttacks(ksq, occ);
+  t.squares[ROOK] = rookAttacks(ksq, occ);
+  t.squares[QUEEN] = t.squares[BISHOP] | t.squares[ROOK];
+  t.squares[KING] = kingAttacks[ksq];
+  const u64 queens = b.pieceBB[WHITE_QUEEN + us];
+  u64 snipers = (diagonalRays[ksq] & (b.pieceBB[WHITE_BISHOP + us] | queens)) |
+                (orthogonalRays[ksq] & (b.pieceBB[WHITE_ROOK + us] | queens));
+  t.discoverers = 0;
+  while (snipers) {
+    const u64 inBetween = between[ksq][popLsb(snipers)] & occ;
+    if (inBetween && !(inBetween & (inBetween - 1))) t.discoverers |= inBetween & b.pieceBB[us];
+  }
+}
+
 void makeNullMove(board& b, u8 ply) {
   plyState& next = b.plies[ply + 1];
   std::memcpy(&next, &b.plies[ply], sizeof(plyState));

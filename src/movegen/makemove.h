@@ -5,6 +5,32 @@
 
 void makeMove(board& b, u8 ply, chessMove m);
 void unmakeMove(board& b, u8 ply, chessMove m);
+// Would the side to move attack the opponent's king after `m` (a legal
+// move of this ply)? The same answer as the king test on the board after
+// makeMove, read from the board before it, so that a move which is only
+// looked at for giving check need not be made.
+bool givesCheck(const board& b, chessMove m);
+
+// What a node's moves need for the same answer in a few operations: the
+// squares from which each piece type would hit the opponent's king, and our
+// pieces whose leaving uncovers one of our sliders onto it.
+struct checkTest {
+  u64 squares[7];   // by piece type
+  u64 discoverers;  // our pieces alone between one of our sliders and the king
+  int ksq;
+  bool full;  // no shortcut: the special moves, or a position without the usual preconditions
+};
+void prepareCheckTest(const board& b, checkTest& t);
+
+inline bool givesCheck(const board& b, const checkTest& t, chessMove m) {
+  const int kind = moveKindOf(m);
+  if (t.full || (kind != MOVE_NORMAL && kind != DOUBLE_PUSH)) return givesCheck(b, m);
+  const int from = moveFrom(m), to = moveTo(m);
+  // A piece that moves along the line to the king keeps the line covered.
+  return (t.squares[typeOf(b.pieceOn[from])] & bit(to)) ||
+         ((t.discoverers & bit(from)) && !(lineThrough[t.ksq][from] & bit(to)));
+}
+
 // Null move for the search: unmake restores the key the caller saved before.
 void makeNullMove(board& b, u8 ply);
 void unmakeNullMove(board& b, u8 ply, u64 savedKey);

@@ -129,13 +129,19 @@ void pickHighestScore(chessMove* first, chessMove* end) {
   std::swap(*first, *best);
 }
 
-int historySum(const board& b, chessMove m, const i16* row2, const i16* row1) {
-  int code = b.pieceOn[moveFrom(m)];
-  int idx = (code - 2) * 64 + moveTo(m);
-  int sum = b.history[code - 2][moveTo(m)];
-  if (row2) sum += row2[idx];
-  if (row1) sum += row1[idx];
-  return sum;
+// Stands in for a missing move-pair row: it adds nothing to a sum.
+const i16 noHistoryRow[HISTORY_ROW] = {};
+
+// The three histories of each quiet move in [first, end), added up.
+void historySums(const board& b, const chessMove* first, const chessMove* end, i32* sums, const i16* row2,
+                 const i16* row1) {
+  const i16* history = &b.history[0][0];
+  if (!row2) row2 = noHistoryRow;
+  if (!row1) row1 = noHistoryRow;
+  for (const chessMove* p = first; p < end; ++p) {
+    const int idx = (b.pieceOn[moveFrom(*p)] - 2) * 64 + moveTo(*p);
+    *sums++ = history[idx] + row2[idx] + row1[idx];
+  }
 }
 
 // A remembered move for the killer and counter stages. One that captures
@@ -323,6 +329,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       for (chessMove* p = ps.captureEnd; p < handedEnd; ++p) removeFromList(ps, ps.quietStart, *p);
       b.plies[ply + 1].listStart = ps.listEnd;
       ps.cursor = ps.quietStart;
+      ps.quietsScored = 0;
       ps.stage = STAGE_QUIETS;
       [[fallthrough]];
     }
@@ -330,18 +337,31 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
     case STAGE_QUIETS: {
       if (ps.cursor >= ps.listEnd) return 0;
       if (!inListOrder) {
-        const i16* row2 = historyRow(b, ply, 2, b.contHistory2);
-        const i16* row1 = historyRow(b, ply, 1, b.contHistory1);
-        chessMove* best = ps.cursor;
-        int bestSum = historySum(b, *best, row2, row1);
-        for (chessMove* p = ps.cursor + 1; p < ps.listEnd; ++p) {
-          int s = historySum(b, *p, row2, row1);
-          if (s > bestSum) {
-            bestSum = s;
-            best = p;
-          }
+        // The sums are kept beside the moves, slot for slot, and worked out
+        // again only when this side's histories have changed since (in the
+        // subtrees searched meanwhile).
+        const std::ptrdiff_t first = ps.cursor - b.plies[0].listStart;
+        const std::ptrdiff_t count = std::min<std::ptrdiff_t>(ps.listEnd - ps.cursor, 256);
+        // A list outside the thread's buffer (not one of the search's) gets
+        // no kept sums.
+        const bool kept = first >= 0 && first + count <= MOVE_BUFFER_SIZE;
+        i32 unkept[256];
+        i32* const sums = kept ? b.quietScores + first : unkept;
+        const u32 version = b.historyVersion[b.sideToMove];
+        if (!kept || !ps.quietsScored || ps.scoredVersion != version) {
+          historySums(b, ps.cursor, ps.cursor + count, sums, historyRow(b, ply, 2, b.contHistory2),
+                      historyRow(b, ply, 1, b.contHistory1));
+          ps.quietsScored = kept;
+          ps.scoredVersion = version;
         }
-        std::swap(*ps.cursor, *best);
+        // The largest sum first (a loop the compiler turns into vector
+        // operations), then the first move that has it.
+        i32 top = sums[0];
+        for (std::ptrdiff_t i = 1; i < count; ++i) top = std::max(top, sums[i]);
+        std::ptrdiff_t best = 0;
+        while (sums[best] != top) ++best;
+        std::swap(ps.cursor[0], ps.cursor[best]);
+        std::swap(sums[0], sums[best]);
       }
       return *ps.cursor++;
     }
@@ -393,6 +413,7 @@ void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
   plyState& ps = b.plies[ply];
   if (ps.inCheck || b.pieceOn[moveTo(m)] != 0) return;
   if (depth < 19) {
+    ++b.historyVersion[b.sideToMove];
     const int bonus = 32 * std::min(depth * depth, 324);
     i16* row2 = historyRow(b, ply, 2, b.contHistory2);
     i16* row1 = historyRow(b, ply, 1, b.contHistory1);

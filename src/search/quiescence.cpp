@@ -84,7 +84,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     if (filtered && kind != EN_PASSANT && kind != CASTLE_SHORT && kind != CASTLE_LONG &&
         seeValue[b.pieceOn[moveTo(m)]] < seeValue[b.pieceOn[moveFrom(m)]] && !seeNonNegative(b, m))
       continue;
-    if (!inCheck && !isLegal(m, b, ply)) continue;
+    if (!inCheck && !isLegalQuick(m, b, ply)) continue;
 
     makeMove(b, ply, m);
     hashPrefetch(b.hashKey);

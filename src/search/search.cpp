@@ -274,44 +274,56 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   i16* const row2 = historyRow(b, ply, 2, b.contHistory2);
   i16* const row1 = historyRow(b, ply, 1, b.contHistory1);
   const bool bothRows = row2 && row1;
+  checkTest checkInfo;
+  prepareCheckTest(b, checkInfo);
 
-  while (const chessMove m = nextMove(ply, b, pruneRest)) {
+  for (;;) {
+    // Once late-move pruning has set in, only checks are searched. Whether a
+    // move checks is read before it is made, so the rest are never made; the
+    // rest of the quiet list is walked here, in the order the picker would
+    // hand it out.
+    if (pruneRest && ps.stage == STAGE_QUIETS)
+      while (ps.cursor < ps.listEnd && !givesCheck(b, checkInfo, *ps.cursor)) ++ps.cursor;
+    const chessMove m = nextMove(ply, b, pruneRest);
+    if (!m) break;
+    const bool checks = givesCheck(b, checkInfo, m);
+    if (pruneRest && !checks) continue;
+
     const u8 stage = ps.stage;
     const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
     const int mover = b.pieceOn[from];
     const int idx = (mover - 2) * 64 + to;
-    const bool negativeHistories = bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
+    // Read only where a rule asks for it.
+    const auto negativeHistories = [&] {
+      return bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
+    };
 
     // 1. Bad captures that lose too much. 2. Quiet moves with a bad record everywhere.
     if ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) ||
-        (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories)) {
+        (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories())) {
       prunedLegal = prunedLegal || stage == STAGE_HASH || inCheck || isLegal(m, b, ply);
       continue;
     }
     // 3-4. Legality; the hash move and evasions are known to be legal.
-    if (stage != STAGE_HASH && !inCheck && !isLegal(m, b, ply)) continue;
+    if (stage != STAGE_HASH && !inCheck && !isLegalQuick(m, b, ply)) continue;
 
-    // 5. Make it.
-    const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
-    makeMove(b, ply, m);
-    ps.currentMove = played;
-    const bool givesCheck = kingAttacked(b, b.sideToMove);
-    b.plies[ply + 1].inCheck = givesCheck ? 1 : 0;
-
-    // 6. Late-move pruning.
-    if (!givesCheck && ply != 0 &&
-        (pruneRest || (!pvNode && !inCheck && depth <= 7 &&
-                       (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
-                        stage == STAGE_QUIETS) &&
-                       lateIndex >= lateMoveCount[depth + 8 * improving]))) {
-      unmakeMove(b, ply, m);
+    // 6. Late-move pruning (ahead of 5: a pruned move need not be made).
+    if (!checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
+        (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER || stage == STAGE_QUIETS) &&
+        lateIndex >= lateMoveCount[depth + 8 * improving]) {
       pruneRest = true;
       prunedLegal = true;
       continue;
     }
 
-    // 7.
+    // 5. Make it, and fetch the child's bucket (7).
+    const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
+    makeMove(b, ply, m);
     hashPrefetch(b.hashKey);
+    ps.currentMove = played;
+    b.plies[ply + 1].inCheck = checks ? 1 : 0;
+
+    // 7.
     ++movesSearched;
     const bool captures = b.plies[ply + 1].captured != 0;
 
@@ -319,7 +331,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     int newDepth = depth - 1;
     if (movesSearched == 1 && singular) {
       newDepth = depth;
-    } else if (givesCheck) {
+    } else if (checks) {
       if (kind == EN_PASSANT || kind == CASTLE_SHORT || kind == CASTLE_LONG || movedPieceSafe(b, m, b.plies[ply + 1].captured))
         newDepth = depth;
     } else if (!inCheck && !captures && bothRows && row2[idx] > 4096 && row1[idx] > 4096) {
@@ -338,7 +350,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       if (depth >= 3 && !captures) {
         r = pvNode && lateIndex == 4 ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
         if (!improving) ++r;
-        if (negativeHistories) ++r;
+        if (negativeHistories()) ++r;
         if (r != 0) {
           if (pvNode) --r;
           if (r != 0 && typeOf(b.pieceOn[to]) == PAWN && ((to >> 3) == 6 || (to >> 3) == 1)) --r;

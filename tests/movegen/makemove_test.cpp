@@ -57,7 +57,8 @@ void expectFromScratch(const board& b, int ply, board& scratch) {
 }
 
 // Perft that makes every move down to the leaves and checks the board after
-// each make and each unmake; it also checks countLegal against the list.
+// each make and each unmake; it also checks countLegal against the list,
+// and the check flag foretold before each make.
 u64 checkingPerft(board& b, int ply, int depth, board& scratch) {
   chessMove* start = b.plies[ply].listStart;
   unsigned counted = countLegal(u8(ply), start, b);
@@ -66,9 +67,14 @@ u64 checkingPerft(board& b, int ply, int depth, board& scratch) {
   EXPECT_EQ(counted, unsigned(end - start));
   if (depth == 1) return counted;
   const snapshot before(b, ply);
+  checkTest checks;
+  prepareCheckTest(b, checks);
   u64 nodes = 0;
   for (chessMove* m = start; m != end; ++m) {
+    const bool predictedCheck = givesCheck(b, *m);
+    EXPECT_EQ(givesCheck(b, checks, *m), predictedCheck);
     makeMove(b, u8(ply), *m);
+    EXPECT_EQ(predictedCheck, kingAttacked(b, b.sideToMove));
     expectFromScratch(b, ply + 1, scratch);
     if (testing::Test::HasFatalFailure()) {
       ADD_FAILURE() << "after " << moveText(*m, b.sideToMove ^ 1) << " at ply " << ply;
@@ -112,8 +118,14 @@ TEST(MakeMove, WholeTreesRestoreTheBoardAndKeepKeysAndSums) {
   }
   // Set-ups the rules never reach stay consistent too: the side not to move
   // in check (its king can be taken), no kings at all, two kings of a colour.
+  // Then the rarer ways of giving check: en passant by the landing pawn and
+  // by clearing a rank, castling by the rook, each side; uncovering a rook
+  // by a knight, or not, by a pawn that stays on the rook's line.
   for (const char* fen :
-       {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "8/1p6/8/8/8/8/6P1/R6r w - - 0 1", "4k3/8/8/8/8/2b5/8/K3K2R w K - 0 1"}) {
+       {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "8/1p6/8/8/8/8/6P1/R6r w - - 0 1", "4k3/8/8/8/8/2b5/8/K3K2R w K - 0 1",
+        "8/2k5/8/3pP3/8/8/8/4K3 w - d6 0 2", "8/8/8/R2pP2k/8/8/8/4K3 w - d6 0 2", "5k2/8/8/8/8/8/8/4K2R w K - 0 1",
+        "3k4/8/8/8/8/8/8/R3K3 w Q - 0 1", "r3k3/8/8/8/8/8/8/3K4 b q - 0 1", "4k2r/8/8/8/8/8/8/5K2 b k - 0 1",
+        "4k3/8/8/8/8/4P3/8/4R2K w - - 0 1", "4k3/8/8/8/4N3/8/8/4R2K w - - 0 1"}) {
     testBoard tb(fen);
     checkingPerft(*tb, 0, 3, *scratch);
   }
