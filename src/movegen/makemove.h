@@ -18,12 +18,13 @@ struct checkTest {
   u64 squares[7];   // by piece type
   u64 discoverers;  // our pieces alone between one of our sliders and the king
   int ksq;
-  bool full;  // no shortcut: the special moves, or a position without the usual preconditions
+  bool full;  // no shortcut here: the opponent has no king or is in check already
 };
 void prepareCheckTest(const board& b, checkTest& t);
 
 inline bool givesCheck(const board& b, const checkTest& t, chessMove m) {
   const int kind = moveKindOf(m);
+  // En passant, castling and promotions take the long way.
   if (t.full || (kind != MOVE_NORMAL && kind != DOUBLE_PUSH)) return givesCheck(b, m);
   const int from = moveFrom(m), to = moveTo(m);
   // A piece that moves along the line to the king keeps the line covered.
