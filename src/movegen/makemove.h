@@ -5,6 +5,22 @@
 
 void makeMove(board& b, u8 ply, chessMove m);
 void unmakeMove(board& b, u8 ply, chessMove m);
+// The key the position will have after `m` (from a list of this ply), for
+// fetching a child's table bucket before its move is made. The inline part
+// serves the plain moves that leave the castling rights alone.
+u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m);
+inline u64 keyAfter(const board& b, u8 ply, chessMove m) {
+  constexpr u64 CASTLING_SQUARES = bit(0) | bit(4) | bit(7) | bit(56) | bit(60) | bit(63);
+  const plyState& ps = b.plies[ply];
+  const int from = moveFrom(m), to = moveTo(m), code = b.pieceOn[from];
+  if (moveKindOf(m) != MOVE_NORMAL || (ps.castleRights && ((bit(from) | bit(to)) & CASTLING_SQUARES)))
+    return keyAfterAnyMove(b, ply, m);
+  // Row 0 of the piece keys is zero: an empty `to` adds nothing.
+  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from] ^ pieceKeys[code][to];
+  if (ps.epSquare) key ^= epKeys[ps.epSquare & 7];
+  return key;
+}
+
 // Would the side to move attack the opponent's king after `m` (a legal
 // move of this ply)? The same answer as the king test on the board after
 // makeMove, read from the board before it, so that a move which is only
