@@ -27,7 +27,9 @@ ethereal_run() {
   "$ethereal" bench 2>/dev/null | awk '/^Nodes *:/ { n = $3 } /^NPS *:/ { r = $3 } END { print n + 0, r + 0 }'
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() {
+  sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
 have_ethereal=0
 [ -x "$ethereal" ] && have_ethereal=1
@@ -48,8 +50,8 @@ for i in $(seq "$runs"); do
     0) run_ethereal; run_engine; run_baseline ;;
   esac
   [ -n "$baseline" ] && pair_ratios+=("$(awk -v a="${a_nps[-1]}" -v b="${b_nps[-1]}" 'BEGIN { print a / b }')")
-  printf 'run %d/%d: engine %s nps%s%s\n' "$i" "$runs" "${a_nps[-1]}" \
-    "${baseline:+, baseline ${b_nps[-1]:-} nps}" "$([ "$have_ethereal" -eq 1 ] && echo ", ethereal ${e_nps[-1]} nps")" >&2
+  printf 'run %d/%d: engine %s nps%s%s\n' "$i" "$runs" "${a_nps[-1]}" "${baseline:+, baseline ${b_nps[-1]:-} nps}" \
+    "$([ "$have_ethereal" -eq 1 ] && echo ", ethereal ${e_nps[-1]} nps")" >&2
 done
 
 a_med=$(printf '%s\n' "${a_nps[@]}" | median)

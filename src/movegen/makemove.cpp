@@ -214,6 +214,26 @@ void unmakeMove(board& b, u8 ply, chessMove m) {
   b.phase = next.savedPhase;
 }
 
+u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m) {
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove;
+  const int code = b.pieceOn[from];
+  const plyState& prev = b.plies[ply];
+  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from];
+  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+  if (const u8 rights = prev.castleRights)
+    key ^= castleKeys[rights] ^ castleKeys[rights & castleMask.kept[from] & castleMask.kept[to]];
+  const int rook = WHITE_ROOK + us;
+  switch (kind) {
+    case MOVE_NORMAL: return key ^ pieceKeys[code][to];
+    case DOUBLE_PUSH: return key ^ pieceKeys[code][to] ^ epKeys[to & 7];
+    case EN_PASSANT: return key ^ pieceKeys[code][us == WHITE ? to + 8 : to - 8];
+    case CASTLE_SHORT: return key ^ pieceKeys[code][to] ^ pieceKeys[rook][from + 3] ^ pieceKeys[rook][to - 1];
+    case CASTLE_LONG: return key ^ pieceKeys[code][to] ^ pieceKeys[rook][from - 4] ^ pieceKeys[rook][to + 1];
+    default: return key ^ pieceKeys[kind + us][to];  // promotion: the kind is the new piece's white code
+  }
+}
+
 bool givesCheck(const board& b, chessMove m) {
   const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
   const int us = b.sideToMove, them = us ^ 1;

@@ -5,6 +5,22 @@
 
 void makeMove(board& b, u8 ply, chessMove m);
 void unmakeMove(board& b, u8 ply, chessMove m);
+// The key the position will have after `m` (from a list of this ply), for
+// fetching a child's table bucket before its move is made. The inline part
+// serves the plain moves that leave the castling rights alone.
+u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m);
+inline u64 keyAfter(const board& b, u8 ply, chessMove m) {
+  constexpr u64 CASTLING_SQUARES = bit(0) | bit(4) | bit(7) | bit(56) | bit(60) | bit(63);
+  const plyState& ps = b.plies[ply];
+  const int from = moveFrom(m), to = moveTo(m), code = b.pieceOn[from];
+  if (moveKindOf(m) != MOVE_NORMAL || (ps.castleRights && ((bit(from) | bit(to)) & CASTLING_SQUARES)))
+    return keyAfterAnyMove(b, ply, m);
+  // Row 0 of the piece keys is zero: an empty `to` adds nothing.
+  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from] ^ pieceKeys[code][to];
+  if (ps.epSquare) key ^= epKeys[ps.epSquare & 7];
+  return key;
+}
+
 // Would the side to move attack the opponent's king after `m` (a legal
 // move of this ply)? The same answer as the king test on the board after
 // makeMove, read from the board before it, so that a move which is only
@@ -18,12 +34,13 @@ struct checkTest {
   u64 squares[7];   // by piece type
   u64 discoverers;  // our pieces alone between one of our sliders and the king
   int ksq;
-  bool full;  // no shortcut: the special moves, or a position without the usual preconditions
+  bool full;  // no shortcut here: the opponent has no king or is in check already
 };
 void prepareCheckTest(const board& b, checkTest& t);
 
 inline bool givesCheck(const board& b, const checkTest& t, chessMove m) {
   const int kind = moveKindOf(m);
+  // En passant, castling and promotions take the long way.
   if (t.full || (kind != MOVE_NORMAL && kind != DOUBLE_PUSH)) return givesCheck(b, m);
   const int from = moveFrom(m), to = moveTo(m);
   // A piece that moves along the line to the king keeps the line covered.

@@ -343,7 +343,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
         const std::ptrdiff_t first = ps.cursor - b.plies[0].listStart;
         const std::ptrdiff_t count = std::min<std::ptrdiff_t>(ps.listEnd - ps.cursor, 256);
         // A list outside the thread's buffer (not one of the search's) gets
-        // no kept sums.
+        // no kept sums; no position has 256 quiet moves.
         const bool kept = first >= 0 && first + count <= MOVE_BUFFER_SIZE;
         i32 unkept[256];
         i32* const sums = kept ? b.quietScores + first : unkept;

@@ -8,6 +8,19 @@
 #include "search/search.h"
 #include "search/tt.h"
 
+namespace {
+
+// Moves the highest-scored move of [first, end) to first; the earliest of
+// equal scores wins.
+void pickHighest(chessMove* first, chessMove* end) {
+  chessMove* pick = first;
+  for (chessMove* p = first + 1; p < end; ++p)
+    if (moveScore(*p) > moveScore(*pick)) pick = p;
+  std::swap(*first, *pick);
+}
+
+}  // namespace
+
 // No pawns, and each side holds at most one minor piece.
 bool insufficientMaterial(const board& b) {
   if (b.pieceBB[WHITE_PAWN] | b.pieceBB[BLACK_PAWN]) return false;
@@ -74,12 +87,15 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   const bool filtered = !inCheck && depth >= -4 && depth <= 0;
   int played = 0;
   for (chessMove* cursor = ps.listStart; cursor < ps.listEnd; ++cursor) {
-    chessMove* pick = cursor;
-    for (chessMove* p = cursor + 1; p < ps.listEnd; ++p)
-      if (moveScore(*p) > moveScore(*pick)) pick = p;
-    std::swap(*cursor, *pick);
+    if (cursor == ps.listStart) pickHighest(cursor, ps.listEnd);
     const chessMove m = *cursor;
     const int kind = moveKindOf(m);
+    // The next choice does not depend on this move's subtree: it is made
+    // now, and its child's bucket is fetched while this subtree is searched.
+    if (cursor + 1 < ps.listEnd) {
+      pickHighest(cursor + 1, ps.listEnd);
+      hashPrefetch(keyAfter(b, ply, cursor[1]));
+    }
 
     if (filtered && kind != EN_PASSANT && kind != CASTLE_SHORT && kind != CASTLE_LONG &&
         seeValue[b.pieceOn[moveTo(m)]] < seeValue[b.pieceOn[moveFrom(m)]] && !seeNonNegative(b, m))

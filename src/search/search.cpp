@@ -316,7 +316,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       continue;
     }
 
-    // 5. Make it, and fetch the child's bucket (7).
+    // 5. Make it; the child's bucket is fetched as soon as its key is known.
     const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
     makeMove(b, ply, m);
     hashPrefetch(b.hashKey);

@@ -58,7 +58,7 @@ void expectFromScratch(const board& b, int ply, board& scratch) {
 
 // Perft that makes every move down to the leaves and checks the board after
 // each make and each unmake; it also checks countLegal against the list,
-// and the check flag foretold before each make.
+// and the check flag and the key foretold before each make.
 u64 checkingPerft(board& b, int ply, int depth, board& scratch) {
   chessMove* start = b.plies[ply].listStart;
   unsigned counted = countLegal(u8(ply), start, b);
@@ -73,7 +73,9 @@ u64 checkingPerft(board& b, int ply, int depth, board& scratch) {
   for (chessMove* m = start; m != end; ++m) {
     const bool predictedCheck = givesCheck(b, *m);
     EXPECT_EQ(givesCheck(b, checks, *m), predictedCheck);
+    const u64 predictedKey = keyAfter(b, u8(ply), *m);
     makeMove(b, u8(ply), *m);
+    EXPECT_EQ(predictedKey, b.hashKey);
     EXPECT_EQ(predictedCheck, kingAttacked(b, b.sideToMove));
     expectFromScratch(b, ply + 1, scratch);
     if (testing::Test::HasFatalFailure()) {
