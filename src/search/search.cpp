@@ -268,6 +268,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   b.plies[ply + 1].killer1 = b.plies[ply + 1].killer2 = 0;
   int movesSearched = 0;
   bool prunedLegal = false;  // a legal move was skipped by a pruning rule
+  bool mayPrune = true;      // cleared for the second pass below
   int lateIndex = 0;
   bool pruneRest = false;
   int best = -MATE_SCORE;
@@ -277,6 +278,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   checkTest checkInfo;
   prepareCheckTest(b, checkInfo);
 
+searchMoves:
   for (;;) {
     // Once late-move pruning has set in, only checks are searched. Whether a
     // move checks is read before it is made, so the rest are never made; the
@@ -299,8 +301,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     };
 
     // 1. Bad captures that lose too much. 2. Quiet moves with a bad record everywhere.
-    if ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) ||
-        (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories())) {
+    if (mayPrune && ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) ||
+                     (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories()))) {
       prunedLegal = prunedLegal || stage == STAGE_HASH || inCheck || isLegal(m, b, ply);
       continue;
     }
@@ -308,7 +310,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     if (stage != STAGE_HASH && !inCheck && !isLegalQuick(m, b, ply)) continue;
 
     // 6. Late-move pruning (ahead of 5: a pruned move need not be made).
-    if (!checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
+    if (mayPrune && !checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
         (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER || stage == STAGE_QUIETS) &&
         lateIndex >= lateMoveCount[depth + 8 * improving]) {
       pruneRest = true;
@@ -389,11 +391,21 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   }
 
   // 13. Moves exhausted. When legal moves were only pruned, the node is
-  // neither mated nor stalemated: it fails low and stores nothing.
-  if (movesSearched == 0) {
-    if (prunedLegal) return i16(alphaOrig);
-    return inCheck ? i16(ply - MATE_SCORE) : 0;
+  // neither mated nor stalemated: it fails low and stores nothing. A fail
+  // low must not read as a mate, though: where mate-distance pruning (or the
+  // window) put alpha in the mate band, "at most alpha" would claim this side
+  // is mated, so the pruned moves are searched after all, this time without
+  // pruning, for a real value.
+  if (movesSearched == 0 && prunedLegal) {
+    if (alphaOrig > -MATE_BAND) return i16(std::min(alphaOrig, MATE_BAND - 1));
+    mayPrune = false;
+    prunedLegal = pruneRest = false;
+    lateIndex = 0;
+    preparePicker(b, ply, hashValid);
+    b.plies[ply + 1].killer1 = b.plies[ply + 1].killer2 = 0;
+    goto searchMoves;
   }
+  if (movesSearched == 0) return inCheck ? i16(ply - MATE_SCORE) : 0;
   if (b.halfMoves >= 100) return 0;
   if (best <= alphaOrig)
     store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);

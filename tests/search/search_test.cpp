@@ -125,21 +125,42 @@ TEST(Search, FiftyMoveDrawHoldsWhenAMoveCutsOff) {
   EXPECT_EQ(alphaBeta(2, 2, -50, 50, *mated), 2 - 32000);
 }
 
-TEST(Search, ANodeWhoseMovesAreAllPrunedFailsLow) {
+TEST(Search, ANodeWhoseMovesAreAllPrunedFailsLowButNeverClaimsAMate) {
   // Every quiet move has a bad record in all three histories, so history
   // pruning skips them all at depth 3; neither side can capture anything.
-  for (const char* fen : {"4k3/8/8/8/8/8/8/R3K3 w - - 0 1",      // not in check
-                          "4k3/8/8/8/8/8/8/R3K2r w - - 0 1"}) {  // in check, only king steps
-    searchSetup s(fen);
+  // Each side to move, out of check and in check (only king steps).
+  struct prunedCase {
+    const char* fen;
+    int mover, other;  // the kings that made the two moves before
+  } cases[] = {
+      {"4k3/8/8/8/8/8/8/R3K3 w - - 0 1", BLACK_KING, WHITE_KING},
+      {"4k3/8/8/8/8/8/8/R3K2r w - - 0 1", BLACK_KING, WHITE_KING},
+      {"r3k3/8/8/8/8/8/8/4K3 b - - 0 1", WHITE_KING, BLACK_KING},
+      {"r3k2R/8/8/8/8/8/8/4K3 b - - 0 1", WHITE_KING, BLACK_KING},
+  };
+  for (const prunedCase& c : cases) {
+    searchSetup s(c.fen);
     board& b = *s;
     atPly(b, 2);
-    b.plies[0].currentMove = makeChessMove(sq("e7"), sq("e8")) | (u32(BLACK_KING) << 24);
-    b.plies[1].currentMove = makeChessMove(sq("e2"), sq("e1")) | (u32(WHITE_KING) << 24);
-    std::fill(s.pair1.get(), s.pair1.get() + PAIR_TABLE, i16(-100));
-    std::fill(s.pair2.get(), s.pair2.get() + PAIR_TABLE, i16(-100));
-    for (auto& row : b.history) std::fill(std::begin(row), std::end(row), i16(-100));
-    EXPECT_EQ(alphaBeta(2, 3, -50, 50, b), -50) << fen;
-    EXPECT_EQ(entryBound(hashProbe(b.hashKey)), BOUND_NONE) << fen;
+    b.plies[0].currentMove = makeChessMove(sq("e7"), sq("e8")) | (u32(c.mover) << 24);
+    b.plies[1].currentMove = makeChessMove(sq("e2"), sq("e1")) | (u32(c.other) << 24);
+    const auto badRecords = [&] {
+      std::fill(s.pair1.get(), s.pair1.get() + PAIR_TABLE, i16(-100));
+      std::fill(s.pair2.get(), s.pair2.get() + PAIR_TABLE, i16(-100));
+      for (auto& row : b.history) std::fill(std::begin(row), std::end(row), i16(-100));
+    };
+    badRecords();
+    EXPECT_EQ(alphaBeta(2, 3, -50, 50, b), -50) << c.fen;
+    EXPECT_EQ(entryBound(hashProbe(b.hashKey)), BOUND_NONE) << c.fen;
+    // Full and widened aspiration windows: mate-distance pruning lifts alpha
+    // into the mate band, where failing low would read as being mated.
+    for (const auto& [alpha, beta] : {std::pair{-32000, 32000}, {-32767, 32767}, {-32000, 60}, {-32000, -31000}}) {
+      hashClear(1);
+      badRecords();
+      const int v = alphaBeta(2, 3, i16(alpha), i16(beta), b);
+      EXPECT_GT(v, -MATE_BAND) << c.fen << " window " << alpha << ' ' << beta;
+      EXPECT_LT(v, MATE_BAND) << c.fen << " window " << alpha << ' ' << beta;
+    }
   }
 }
 
