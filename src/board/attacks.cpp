@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <system_error>
 #include <thread>
 
 #include "board/board.h"
@@ -210,9 +211,16 @@ void initAttackTables() {
     bishopMagics[s].attacks = next;
     next += u64(1) << (64 - bishopMagics[s].shift);
   }
-  std::thread helper(searchRange, 1);
+  // Half the magic search on a helper thread; when the system refuses one,
+  // both halves run here (the result is the same, only slower).
+  std::thread helper;
+  try {
+    helper = std::thread(searchRange, 1);
+  } catch (const std::system_error&) {
+    searchRange(1);
+  }
   searchRange(0);
-  helper.join();
+  if (helper.joinable()) helper.join();
 
   for (int a = 0; a < 64; ++a)
     for (int b = 0; b < 64; ++b) {

@@ -236,7 +236,9 @@ void rootSearch(worker& w) {
       if (!stopFlag.load(relaxed) && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore))) {
         reportLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
         if (chief) chief->scoreShown = true;
-        if (!infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
+        // A proven mate ends the iterations; while pondering the answer then
+        // waits for "ponderhit", which releases it at once.
+        if (!infiniteMode.load(relaxed)) break;
       }
     }
 

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "board/attacks.h"
 #include "engine/report.h"
 #include "engine/root.h"
 #include "movegen/makemove.h"
+#include "movegen/movegen.h"
 #include "search/limits.h"
 #include "search/search.h"
 #include "search/tt.h"
@@ -202,8 +204,33 @@ void stopSearchAndWait() {
   waitIdle(*threadPool[0]);
 }
 
+namespace {
+
+// No thread to search with: "go" is still answered, at once, with the first
+// legal move (or the answer of a root without moves), so no client waits.
+void answerWithoutSearch(const board& position) {
+  reportLine("info string no search thread could be started: playing the first legal move without a search");
+  auto b = std::make_unique<board>(position);
+  auto moves = std::make_unique<chessMove[]>(MOVE_BUFFER_SIZE);
+  b->plies[0].listStart = moves.get();
+  generateLegal(0, moves.get(), *b);
+  if (b->plies[0].listEnd == b->plies[0].listStart) {
+    reportLine(b->plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
+    reportLine(bestMoveLine(0, 0, b->sideToMove));
+  } else {
+    reportLine(bestMoveLine(moves[0], 0, b->sideToMove));
+  }
+}
+
+}  // namespace
+
 void startSearch(const board& position) {
-  if (threadPool.empty()) return;  // not even the boss could be started
+  // A pool the system refused earlier gets one more try.
+  if (threadPool.empty()) resizePool(1);
+  if (threadPool.empty()) {
+    answerWithoutSearch(position);
+    return;
+  }
   waitIdle(*threadPool[0]);
   stopFlag.store(0, relaxed);
   searchFinished.store(0, relaxed);

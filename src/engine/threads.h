@@ -75,4 +75,6 @@ bool searchRunning();
 // and waits until the boss has reported.
 void stopSearchAndWait();
 // Hands `position` to every thread and starts the boss (the pool must be idle).
+// An empty pool is rebuilt with one thread; if even that is refused, the
+// answer (an "info string" and the first legal move) is given at once.
 void startSearch(const board& position);

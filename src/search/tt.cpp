@@ -23,7 +23,6 @@ u64 tableBytes = 0;
 
 constexpr u64 HUGE_PAGE = u64(2) << 20;
 
-// Fresh anonymous pages arrive zeroed, so a new table needs no clearing pass.
 // Every probe lands on a random line of the table, so with small pages nearly
 // every probe also misses the TLB; the table is therefore aligned to 2 MiB
 // and offered to the kernel for huge pages (a hint: without them it works
@@ -51,13 +50,17 @@ void unmapTable() {
   hashMask = BUCKETS_PER_MB - 1;
 }
 
-void useTable(hashBucket* table, u64 megabytes) {
+// Fresh anonymous pages read as zero, but the kernel supplies each one only
+// when it is first touched (and may compact memory for a huge page then).
+// Left to the first search, that work crawls through its probes and makes it
+// overrun its time many times over; the clearing threads touch every page now.
+void useTable(hashBucket* table, u64 megabytes, int threads) {
   unmapTable();
   hashTable = table;
   tableBytes = megabytes * BUCKETS_PER_MB * sizeof(hashBucket);
   tableMapped = true;
   hashMask = megabytes * BUCKETS_PER_MB - 1;
-  searchCount = 0;
+  hashClear(threads);
 }
 
 
@@ -83,7 +86,7 @@ hashResizeResult hashResize(i32 megabytes, int threads) {
   // Map the new table before giving up the old one, so a refusal leaves the
   // engine with the table it had.
   if (hashBucket* t = mapTable(wanted * BUCKETS_PER_MB * sizeof(hashBucket))) {
-    useTable(t, wanted);
+    useTable(t, wanted, threads);
     return {};
   }
   const std::string refused = "info string Hash table of " + std::to_string(wanted) + " MB could not be allocated, ";
@@ -93,7 +96,7 @@ hashResizeResult hashResize(i32 megabytes, int threads) {
   }
   for (u64 mb = wanted / 2; mb >= 1; mb /= 2) {
     if (hashBucket* t = mapTable(mb * BUCKETS_PER_MB * sizeof(hashBucket))) {
-      useTable(t, mb);
+      useTable(t, mb, threads);
       return {false, refused + "using " + std::to_string(mb) + " MB"};
     }
   }

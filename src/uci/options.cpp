@@ -81,9 +81,12 @@ void setoptionCommand(std::istringstream& words) {
   } else if (name == "Threads") {
     if (!readOptionNumber(value, number)) return;
     stopSearchAndWait();
-    threadCount = std::clamp<i32>(number, 1, 256);
-    threadCount = std::max<i32>(1, resizeThreads(threadCount));  // some may have been refused
-    outLine("info string Number of threads set to : " + std::to_string(threadCount));
+    // Some may have been refused: the confirmation names those that run, 0
+    // included ("go" then tries once more, and answers without a search if
+    // that fails too).
+    const int running = resizeThreads(std::clamp<i32>(number, 1, 256));
+    threadCount = std::max<i32>(1, running);
+    outLine("info string Number of threads set to : " + std::to_string(running));
   } else if (name == "MoveOverhead") {
     if (!readOptionNumber(value, number)) return;
     moveOverhead = std::clamp<i32>(number, 1, 60000);

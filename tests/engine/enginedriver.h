@@ -20,8 +20,10 @@ inline int scaledMs(int ms) { return std::getenv("DRAVLIN_SANITIZED") ? ms * 5 :
 
 class engineProcess {
  public:
-  // A non-zero `addressSpace` limits the engine's virtual memory (bytes).
-  explicit engineProcess(std::vector<std::string> args = {}, rlim_t addressSpace = 0) {
+  // A non-zero `addressSpace` limits the engine's virtual memory (bytes);
+  // `env` holds NAME=VALUE settings added to the engine's environment.
+  explicit engineProcess(std::vector<std::string> args = {}, rlim_t addressSpace = 0,
+                         std::vector<std::string> env = {}) {
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
     signal(SIGPIPE, SIG_IGN);
@@ -32,6 +34,7 @@ class engineProcess {
       const int devNull = open("/dev/null", O_WRONLY);
       dup2(devNull, 2);
       for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1], devNull}) close(fd);
+      for (auto& setting : env) putenv(setting.data());
       if (addressSpace) {
         const rlimit limit{addressSpace, addressSpace};
         setrlimit(RLIMIT_AS, &limit);

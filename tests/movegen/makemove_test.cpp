@@ -122,12 +122,14 @@ TEST(MakeMove, WholeTreesRestoreTheBoardAndKeepKeysAndSums) {
   // in check (its king can be taken), no kings at all, two kings of a colour.
   // Then the rarer ways of giving check: en passant by the landing pawn and
   // by clearing a rank, castling by the rook, each side; uncovering a rook
-  // by a knight, or not, by a pawn that stays on the rook's line.
+  // by a knight, or not, by a pawn that stays on the rook's line; uncovering
+  // a rook or a bishop by a king step, each side.
   for (const char* fen :
        {"4k3/8/8/8/8/8/8/4RK2 w - - 0 1", "8/1p6/8/8/8/8/6P1/R6r w - - 0 1", "4k3/8/8/8/8/2b5/8/K3K2R w K - 0 1",
         "8/2k5/8/3pP3/8/8/8/4K3 w - d6 0 2", "8/8/8/R2pP2k/8/8/8/4K3 w - d6 0 2", "5k2/8/8/8/8/8/8/4K2R w K - 0 1",
         "3k4/8/8/8/8/8/8/R3K3 w Q - 0 1", "r3k3/8/8/8/8/8/8/3K4 b q - 0 1", "4k2r/8/8/8/8/8/8/5K2 b k - 0 1",
-        "4k3/8/8/8/8/4P3/8/4R2K w - - 0 1", "4k3/8/8/8/4N3/8/8/4R2K w - - 0 1"}) {
+        "4k3/8/8/8/8/4P3/8/4R2K w - - 0 1", "4k3/8/8/8/4N3/8/8/4R2K w - - 0 1", "4k3/8/8/8/4K3/8/8/4R3 w - - 0 1",
+        "7k/8/8/8/3K4/8/8/B7 w - - 0 1", "4r3/8/8/4k3/8/8/8/4K3 b - - 0 1"}) {
     testBoard tb(fen);
     checkingPerft(*tb, 0, 3, *scratch);
   }

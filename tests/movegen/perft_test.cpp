@@ -62,16 +62,8 @@ TEST(Perft, DepthZeroAndPositionsWithoutMoves) {
 
 TEST(Perft, TimedRunCountsOnACopy) {
   ensureTables();
-  board saved;
-  std::memcpy(&saved, &currentBoard, sizeof(board));
-  setFromFen(START_FEN, currentBoard);
-  board before;
-  std::memcpy(&before, &currentBoard, sizeof(board));
-
-  const perftTiming t = perftTimed(3, currentBoard);
+  testBoard tb(START_FEN);
+  const perftTiming t = perftTimed(3, *tb);
   EXPECT_EQ(t.nodes, 8902u);
-  EXPECT_GE(t.elapsedNs, 0);
-  // perft works on a copy: the current position is untouched.
-  EXPECT_EQ(std::memcmp(&before, &currentBoard, sizeof(board)), 0);
-  std::memcpy(&currentBoard, &saved, sizeof(board));
+  EXPECT_GT(t.elapsedNs, 0);  // the run is timed, not left at zero
 }
