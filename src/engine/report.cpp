@@ -79,8 +79,8 @@ namespace {
 // README): the chance of a win is 1 / (1 + exp((a - score) / s)) and that of
 // a loss the same with -score, where a and s follow the material m left,
 // clamped to 10..78, as a = A0 + A1 * m / 58 and s = S0 + S1 * m / 58.
-constexpr double WDL_A0 = 150.0, WDL_A1 = 100.0;
-constexpr double WDL_S0 = 60.0, WDL_S1 = 40.0;
+constexpr double WDL_A0 = 164.6, WDL_A1 = -63.8;
+constexpr double WDL_S0 = 86.5, WDL_S1 = 5.5;
 // Tablebase results lie just below the mate band (the band less the plies
 // or the distance to zeroing).
 constexpr int TABLEBASE_RESULT = MATE_BAND - 2000;

@@ -240,7 +240,7 @@ void rootSearch(worker& w) {
   if (isBoss)
     for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
 
-  const int iterLimit = allowedMoves == 1 ? 3 : limits.depthLimit;
+  const int iterLimit = rootMoves == 1 ? 3 : limits.depthLimit;
   const int poolSize = int(threadPool.size());
   const int limit = skipLimit(poolSize);
 
