@@ -14,6 +14,10 @@ CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 TEST_OPTS  := $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
 # The fastest builds: this machine's CPU, link-time optimisation.
 FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=native -DDRAVLIN_LTO=ON
+# `make EXE=path` also copies the default binary there (testing frameworks
+# build engines this way); a relative path is taken from this folder.
+MAKEFILE_DIR := $(dir $(abspath $(lastword $(MAKEFILE_LIST))))
+EXE_PATH   = $(if $(filter /%,$(EXE)),$(EXE),$(MAKEFILE_DIR)$(EXE))
 # Tests that run several threads at once, for the ThreadSanitizer stage.
 TSAN_TESTS := Play|PlayShutdown|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench
 
@@ -26,6 +30,7 @@ run: build
 build: check-tools
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin
+	$(if $(EXE),mkdir -p $(dir $(EXE_PATH)) && cp $(BUILD)/dravlin $(EXE_PATH))
 
 native: check-tools
 	cmake -S . -B $(NATIVEBUILD) $(CMAKE_GEN) $(FAST_OPTS) -DDRAVLIN_PGO=

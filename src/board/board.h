@@ -13,6 +13,8 @@ constexpr int MAX_PLY = 127;
 constexpr int PLY_RECORDS = 129;
 constexpr int KEY_HISTORY_SIZE = 1024;
 constexpr int MOVE_BUFFER_SIZE = 8192;
+// More than any position's legal moves (218).
+constexpr int MAX_ROOT_MOVES = 256;
 
 // Two whole cache lines per record: the records are indexed by shifts and
 // no record straddles a third line.
@@ -76,6 +78,10 @@ struct board {
   u32 historyVersion[2];
   // History sums of quiet moves, one per slot of the move buffer.
   i32 quietScores[MOVE_BUFFER_SIZE];
+  // Root moves the search leaves out: those "searchmoves" did not name and,
+  // with several lines, the moves of the lines already chosen.
+  u16 rootSkipCount;
+  chessMove rootSkip[MAX_ROOT_MOVES];
 };
 
 static_assert(sizeof(plyState) == 128);

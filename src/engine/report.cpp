@@ -1,5 +1,7 @@
 #include "engine/report.h"
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "engine/threads.h"
@@ -44,15 +46,71 @@ searchTotals poolTotals() {
   return makeTotals(nodes, elapsed, tbHits);
 }
 
-std::string pvText(const board& b) {
+std::string pvTextOf(const chessMove* moves, int count, int side) {
   std::string text;
-  int side = b.sideToMove;
-  for (int k = 0; k <= b.pvLast; ++k) {
-    text += moveText(b.plies[k].bestMove, side);
+  for (int k = 0; k < count; ++k) {
+    text += moveText(moves[k], side);
     text += ' ';
     side ^= 1;
   }
   return text;
+}
+
+std::string pvText(const board& b) {
+  chessMove moves[PLY_RECORDS];
+  for (int k = 0; k <= b.pvLast; ++k) moves[k] = b.plies[k].bestMove;
+  return pvTextOf(moves, b.pvLast + 1, b.sideToMove);
+}
+
+std::atomic<bool> showWdl{false};
+
+int materialCount(const board& b) {
+  int m = 0;
+  for (int side = 0; side < 2; ++side)
+    m += popCount(b.pieceBB[WHITE_PAWN + side]) + 3 * popCount(b.pieceBB[WHITE_KNIGHT + side]) +
+         3 * popCount(b.pieceBB[WHITE_BISHOP + side]) + 5 * popCount(b.pieceBB[WHITE_ROOK + side]) +
+         9 * popCount(b.pieceBB[WHITE_QUEEN + side]);
+  return m;
+}
+
+namespace {
+
+// Fitted by bench/wdl-fit.py on positions of the engine's own games (see the
+// README): the chance of a win is 1 / (1 + exp((a - score) / s)) and that of
+// a loss the same with -score, where a and s follow the material m left,
+// clamped to 10..78, as a = A0 + A1 * m / 58 and s = S0 + S1 * m / 58.
+constexpr double WDL_A0 = 164.6, WDL_A1 = -63.8;
+constexpr double WDL_S0 = 86.5, WDL_S1 = 5.5;
+// Tablebase results lie just below the mate band (the band less the plies
+// or the distance to zeroing).
+constexpr int TABLEBASE_RESULT = MATE_BAND - 2000;
+
+}  // namespace
+
+wdlChances wdlFromScore(int score, int material) {
+  wdlChances c;
+  if (score >= TABLEBASE_RESULT) {
+    c.win = 1000;
+  } else if (score <= -TABLEBASE_RESULT) {
+    c.loss = 1000;
+  } else {
+    const double m = std::clamp(material, 10, 78) / 58.0;
+    const double a = WDL_A0 + WDL_A1 * m, s = WDL_S0 + WDL_S1 * m;
+    const auto chance = [&](double x) { return 1.0 / (1.0 + std::exp((a - x) / s)); };
+    c.win = int(std::lround(1000.0 * chance(score)));
+    c.loss = int(std::lround(1000.0 * chance(-score)));
+    c.win = std::min(c.win, 1000 - c.loss);
+  }
+  c.draw = 1000 - c.win - c.loss;
+  return c;
+}
+
+std::string wdlField(const wdlChances& c) {
+  return " wdl " + std::to_string(c.win) + " " + std::to_string(c.draw) + " " + std::to_string(c.loss);
+}
+
+std::string wdlField(int score, int material) {
+  return showWdl.load(std::memory_order_relaxed) ? wdlField(wdlFromScore(score, material)) : std::string();
 }
 
 int mateMoves(int score) {
@@ -61,20 +119,28 @@ int mateMoves(int score) {
   return score < 0 ? -moves : moves;
 }
 
-std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv) {
-  return "info score cp " + std::to_string(i16(score)) + " depth " + std::to_string(depth) + " seldepth " +
-         std::to_string(selDepth) + " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) +
-         " time " + std::to_string(t.time) + " tbhits " + std::to_string(t.tbHits) + " pv " + pv;
+namespace {
+std::string multiPvField(const lineExtras& x) {
+  return x.multiPv > 0 ? " multipv " + std::to_string(x.multiPv) : std::string();
+}
+}  // namespace
+
+std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv,
+                          const lineExtras& x) {
+  return "info score cp " + std::to_string(i16(score)) + x.wdl + " depth " + std::to_string(depth) + " seldepth " +
+         std::to_string(selDepth) + multiPvField(x) + " nodes " + std::to_string(t.nodes) + " nps " +
+         std::to_string(t.nps) + " time " + std::to_string(t.time) + " tbhits " + std::to_string(t.tbHits) + " pv " +
+         pv;
 }
 
-std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv) {
-  return "info score mate " + std::to_string(mateMoves(score)) + " depth " + std::to_string(depth) + " nodes " +
-         std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " + std::to_string(t.time) +
-         " tbhits " + std::to_string(t.tbHits) + " pv " + pv;
+std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv, const lineExtras& x) {
+  return "info score mate " + std::to_string(mateMoves(score)) + x.wdl + " depth " + std::to_string(depth) +
+         multiPvField(x) + " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " +
+         std::to_string(t.time) + " tbhits " + std::to_string(t.tbHits) + " pv " + pv;
 }
 
-std::string tablebaseRootLine(int score, chessMove m, int side) {
-  return "info score cp " + std::to_string(i16(score)) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
+std::string tablebaseRootLine(int score, chessMove m, int side, const std::string& wdl) {
+  return "info score cp " + std::to_string(i16(score)) + wdl + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
          moveText(m, side);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Text of the search's "info" and "bestmove" lines, and the sink they go to.
 
+#include <atomic>
 #include <string>
 
 #include "board/board.h"
@@ -34,9 +35,36 @@ std::string pvText(const board& b);
 // Full moves to mate: positive when the side to move mates.
 int mateMoves(int score);
 
-std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv);
-std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv);
+// Moves of a variation, each followed by one blank; `side` makes the first.
+std::string pvTextOf(const chessMove* moves, int count, int side);
+
+// "UCI_ShowWDL": score lines carry " wdl W D L" right after the score.
+extern std::atomic<bool> showWdl;
+// Per mille chances of a win, a draw and a loss for the side to move.
+struct wdlChances {
+  int win = 0, draw = 0, loss = 0;
+};
+// Material left on the board, counted 1 3 3 5 9 for pawn to queen: the
+// model's measure of how far the game has gone.
+int materialCount(const board& b);
+// A mate score is a certain result, and so is a tablebase result (a score
+// just outside the mate band); other scores go through the fitted model.
+wdlChances wdlFromScore(int score, int material);
+// What a score line carries after its score: " wdl W D L" or nothing.
+std::string wdlField(int score, int material);
+std::string wdlField(const wdlChances& c);
+
+// Optional parts of a score line: the line number when several lines are
+// shown (0: none) and the " wdl ..." text.
+struct lineExtras {
+  int multiPv = 0;
+  std::string wdl;
+};
+
+std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv,
+                          const lineExtras& x = {});
+std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv, const lineExtras& x = {});
 // The line of a root the tablebases answer, played at once.
-std::string tablebaseRootLine(int score, chessMove m, int side);
+std::string tablebaseRootLine(int score, chessMove m, int side, const std::string& wdl = "");
 // "bestmove ..." with " ponder ..." when `ponder` is not the empty move.
 std::string bestMoveLine(chessMove best, chessMove ponder, int side);

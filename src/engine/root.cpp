@@ -1,6 +1,7 @@
 #include "engine/root.h"
 
 #include <algorithm>
+#include <string>
 
 #include "board/attacks.h"
 #include "board/clock.h"
@@ -22,6 +23,7 @@ const i16 aspirationDeltas[16][5] = {
 };
 const u8 skipPeriod[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
 const u8 skipStep[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+std::atomic<int> multiPvLines{1};
 
 namespace {
 
@@ -35,16 +37,19 @@ bool pvMoveFits(chessMove m, board& b, u8 ply) {
   return isPseudoLegal(m, b, ply);
 }
 
-void extractPv(board& b, int maxLength) {
+void extractPv(board& b, int maxLength, chessMove first) {
   b.pvLast = 0;
   // Each move made writes the record of the next ply and one key.
   maxLength = std::min(maxLength, MAX_PLY);
   maxLength = std::min(maxLength, KEY_HISTORY_SIZE - int(b.keyCount));
   int made = 0;
   for (int k = 0; k < maxLength; ++k) {
-    const hashEntry e = hashProbe(b.hashKey);
-    const chessMove m = entryMove(e);
-    if (entryBound(e) != BOUND_EXACT || m == 0) break;
+    chessMove m = k == 0 ? first : 0;
+    if (m == 0) {
+      const hashEntry e = hashProbe(b.hashKey);
+      m = entryMove(e);
+      if (entryBound(e) != BOUND_EXACT || m == 0) break;
+    }
     if (!pvMoveFits(m, b, u8(k))) break;
     const int us = b.sideToMove;
     makeMove(b, u8(k), m);
@@ -116,7 +121,42 @@ bool mateLimitReached(int score) {
 
 i16 toWindow(int v) { return i16(std::clamp(v, -32767, 32767)); }
 
+bool isMateScore(int score) { return score >= MATE_BAND || score <= -MATE_BAND; }
+
+// The finished lines of an iteration, best first, take the place of the
+// shown ones; after a stop, shown lines of other moves fill up the count.
+void mergeLines(worker& w, int done, int wanted) {
+  std::stable_sort(w.nextLines.begin(), w.nextLines.begin() + done,
+                   [](const rootLine& x, const rootLine& y) { return x.score > y.score; });
+  int n = done;
+  for (int i = 0; i < w.linesShown && n < wanted; ++i) {
+    bool taken = false;
+    for (int j = 0; j < done && !taken; ++j) taken = sameMove(w.nextLines[j].pv[0], w.lines[i].pv[0]);
+    if (!taken) w.nextLines[n++] = w.lines[i];
+  }
+  std::swap(w.lines, w.nextLines);
+  w.linesShown = n;
+}
+
 }  // namespace
+
+void reportShownLines(const worker& w) {
+  const board& b = *w.boardPtr;
+  const bool numbered = multiPvLines.load(relaxed) > 1;
+  const int material = materialCount(b);
+  for (int k = 0; k < w.linesShown; ++k)
+    reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material));
+}
+
+std::string rootLineText(const rootLine& line, int number, int side, int material) {
+  lineExtras x;
+  x.multiPv = number;
+  x.wdl = wdlField(line.score, material);
+  const std::string pv = pvTextOf(line.pv, line.pvLast + 1, side);
+  const searchTotals t = poolTotals();
+  return isMateScore(line.score) ? mateLine(line.score, line.depth, t, pv, x)
+                                 : centipawnLine(line.score, line.depth, line.selDepth, t, pv, x);
+}
 
 void rootSearch(worker& w) {
   board& b = *w.boardPtr;
@@ -132,7 +172,28 @@ void rootSearch(worker& w) {
   searchFinished.store(0, relaxed);
   generateLegal(0, b.plies[0].listStart, b);
   const long rootMoves = b.plies[0].listEnd - b.plies[0].listStart;
-  w.firstRootMove = rootMoves > 0 ? b.plies[0].listStart[0] : 0;
+
+  // "searchmoves": the legal moves it did not name are left out.
+  b.rootSkipCount = 0;
+  w.firstRootMove = 0;
+  for (const chessMove* m = b.plies[0].listStart; m != b.plies[0].listEnd; ++m) {
+    const bool allowed = w.rootAllowed.empty() ||
+                         std::any_of(w.rootAllowed.begin(), w.rootAllowed.end(),
+                                     [&](chessMove a) { return sameMove(a, *m); });
+    if (!allowed)
+      b.rootSkip[b.rootSkipCount++] = *m;
+    else if (w.firstRootMove == 0)
+      w.firstRootMove = *m;
+  }
+  const int baseSkip = b.rootSkipCount;
+  const int allowedMoves = int(rootMoves) - baseSkip;
+  const int lineCount = std::min(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
+  // Several lines, or a root with moves left out, are searched line by line;
+  // otherwise the root is searched whole, as it always was.
+  w.byLines = baseSkip > 0 || lineCount > 1;
+  w.linesShown = 0;
+  if (w.byLines && int(w.lines.size()) < lineCount) w.byLines = false;  // no room: never happens after startSearch
+
   b.rootDepthComplete = 1;
   b.rootDepth = 0;
   b.rootScore = NO_EVAL;
@@ -144,20 +205,31 @@ void rootSearch(worker& w) {
   // still holds its answer until "ponderhit" or "stop".
   if (rootMoves == 0) {
     if (!isBoss) return;
-    reportLine(b.plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
+    const bool mated = b.plies[0].inCheck;
+    const std::string wdl = showWdl.load(relaxed) ? wdlField(wdlChances{0, mated ? 0 : 1000, mated ? 1000 : 0}) : "";
+    reportLine((mated ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE) + wdl);
     b.plies[0].bestMove = 0;
     b.pvLast = 0;
+    w.byLines = false;
     elapsedMs.store(1, relaxed);
     if (chief) chief->answeredAtOnce = chief->scoreShown = true;
     return;
   }
-  if (isBoss && tbLargest > 0 && b.plies[0].castleRights == 0 && popCount(occupancy(b)) <= tbLargest) {
+  // With several lines the root is searched, so that there are lines to show
+  // (the tables still answer inside the search).
+  if (isBoss && lineCount == 1 && tbLargest > 0 && b.plies[0].castleRights == 0 &&
+      popCount(occupancy(b)) <= tbLargest) {
     int score = 0;
-    const chessMove m = tbProbeRoot(b, score);
+    const chessMove m = baseSkip > 0 ? tbProbeRoot(b, score, w.rootAllowed.data(), int(w.rootAllowed.size()))
+                                     : tbProbeRoot(b, score);
     if (m) {
-      reportLine(tablebaseRootLine(score, m, b.sideToMove));
+      const std::string wdl =
+          showWdl.load(relaxed) ? wdlField(wdlChances{score > 0 ? 1000 : 0, score == 0 ? 1000 : 0, score < 0 ? 1000 : 0})
+                                : "";
+      reportLine(tablebaseRootLine(score, m, b.sideToMove, wdl));
       b.plies[0].bestMove = m;
       b.pvLast = 0;
+      w.byLines = false;
       elapsedMs.store(1, relaxed);
       b.rootDepthComplete = 1;
       b.rootDepth = 127;
@@ -177,6 +249,10 @@ void rootSearch(worker& w) {
   aspirationWindow win;
   double timeFactor = 1.0;
   bool keepGoing = true;
+  // By lines: each line's own window and last score.
+  aspirationWindow lineWindows[MAX_ROOT_MOVES];
+  int linePrevScore[MAX_ROOT_MOVES];
+  std::fill(linePrevScore, linePrevScore + MAX_ROOT_MOVES, int(NO_EVAL));
 
   do {
     ++d;
@@ -190,30 +266,80 @@ void rootSearch(worker& w) {
       }
     }
     w.currentDepth.store(d, relaxed);
-    openWindow(win, row, d, prevScore);
-    b.bestMoveChanges = 0;
-
     int score = 0;
     bool finished = false;
-    if (!stopFlag.load(relaxed)) {
-      for (;;) {
-        score = alphaBeta(0, std::max(1, d - win.failHighReduction), toWindow(win.alpha), toWindow(win.beta), b);
-        if (!widenWindow(win, row, score)) {
-          finished = !stopFlag.load(relaxed);
-          break;
+    int linesDone = 0;
+
+    if (!w.byLines) {
+      openWindow(win, row, d, prevScore);
+      b.bestMoveChanges = 0;
+      if (!stopFlag.load(relaxed)) {
+        for (;;) {
+          score = alphaBeta(0, std::max(1, d - win.failHighReduction), toWindow(win.alpha), toWindow(win.beta), b);
+          if (!widenWindow(win, row, score)) {
+            finished = !stopFlag.load(relaxed);
+            break;
+          }
+          if (isBoss && win.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
+              iterLimit == 0) {
+            if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
+          }
+          if (stopFlag.load(relaxed)) break;
         }
-        if (isBoss && win.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
-            iterLimit == 0) {
-          if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
+      }
+    } else {
+      // Line k searches the allowed moves that lines 1..k-1 of this
+      // iteration have not taken. The first line rules the clock.
+      u16 changes = 0;
+      for (int k = 0; k < lineCount && !stopFlag.load(relaxed); ++k) {
+        b.rootSkipCount = u16(baseSkip + k);
+        aspirationWindow& lw = lineWindows[k];
+        openWindow(lw, row, d, linePrevScore[k]);
+        b.bestMoveChanges = 0;
+        bool exact = false;
+        for (;;) {
+          score = alphaBeta(0, std::max(1, d - lw.failHighReduction), toWindow(lw.alpha), toWindow(lw.beta), b);
+          if (!widenWindow(lw, row, score)) {
+            exact = !stopFlag.load(relaxed);
+            break;
+          }
+          if (isBoss && k == 0 && lw.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
+              iterLimit == 0) {
+            if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
+          }
+          if (stopFlag.load(relaxed)) break;
         }
-        if (stopFlag.load(relaxed)) break;
+        if (k == 0) {
+          changes = b.bestMoveChanges;
+          win.failLows = lw.failLows;
+          win.failHighs = lw.failHighs;
+        }
+        if (!exact) break;
+        const chessMove chosen = b.plies[0].bestMove;
+        rootLine& line = w.nextLines[std::size_t(k)];
+        line.score = i16(score);
+        line.depth = i16(d);
+        line.selDepth = b.selDepth;
+        extractPv(b, d, chosen);
+        line.pvLast = b.pvLast;
+        for (int j = 0; j <= b.pvLast; ++j) line.pv[j] = b.plies[j].bestMove;
+        b.rootSkip[baseSkip + k] = chosen;
+        ++linesDone;
+      }
+      b.rootSkipCount = u16(baseSkip);
+      b.bestMoveChanges = changes;
+      finished = linesDone == lineCount;
+      if (linesDone > 0) mergeLines(w, linesDone, lineCount);
+      if (finished) {
+        score = w.lines[0].score;
+        for (int k = 0; k < lineCount; ++k) linePrevScore[k] = w.lines[std::size_t(k)].score;
       }
     }
 
     if (finished) {
       prevScore = score;
       b.rootScore = i16(score);
-      if (isBoss && d > 9) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
+      if (isBoss && d > 9 && !w.byLines) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
       b.rootDepthComplete = 1;
       b.rootDepth = u16(d);
       w.finishedDepth = d;
@@ -223,23 +349,31 @@ void rootSearch(worker& w) {
     if (win.failLows > 1 || win.failHighs > 1) instability += std::max(win.failLows, win.failHighs) - 1;
     const i64 elapsed = refreshElapsed();
 
-    if (isBoss) {
+    if (isBoss && !w.byLines) {
       if (d > 9) {
         extractPv(b, d);
         if (!stopFlag.load(relaxed) && b.pvLast > 0 && chief) {
           chief->savedBest = b.plies[0].bestMove;
           chief->savedPonder = b.plies[1].bestMove;
         }
-        reportLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b)));
+        reportLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b),
+                                 lineExtras{0, wdlField(prevScore, materialCount(b))}));
         if (chief) chief->scoreShown = true;
       }
       if (!stopFlag.load(relaxed) && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore))) {
-        reportLine(mateLine(prevScore, d, poolTotals(), pvText(b)));
+        reportLine(mateLine(prevScore, d, poolTotals(), pvText(b), lineExtras{0, wdlField(prevScore, 0)}));
         if (chief) chief->scoreShown = true;
         // A proven mate ends the iterations; while pondering the answer then
         // waits for "ponderhit", which releases it at once.
         if (!infiniteMode.load(relaxed)) break;
       }
+    } else if (isBoss) {
+      const bool mateProven = finished && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore));
+      if (linesDone > 0 && (d > 9 || mateProven)) {
+        reportShownLines(w);
+        if (chief) chief->scoreShown = true;
+      }
+      if (mateProven && !stopFlag.load(relaxed) && !infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
     }
 
     timeFactor = nextTimeFactor(timeFactor, d, instability);
@@ -263,6 +397,14 @@ void rootSearch(worker& w) {
     if (!isBoss && mateLimitReached(prevScore) && !infiniteMode.load(relaxed) && !pondering.load(relaxed))
       keepGoing = false;
   } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
+
+  // By lines, the answer is the first shown line.
+  if (w.byLines && w.linesShown > 0) {
+    const rootLine& first = w.lines[0];
+    for (int j = 0; j <= first.pvLast; ++j) b.plies[j].bestMove = first.pv[j];
+    b.pvLast = first.pvLast;
+    b.rootScore = first.score;
+  }
 
   refreshElapsed();
   // A limit reached while pondering ends only this thread's iterations: the

@@ -2,9 +2,16 @@
 // Iterative deepening at the root, run by every search thread on its own
 // board, and the principal-variation walk through the hash table.
 
+#include <atomic>
+#include <string>
+
 #include "board/board.h"
 
 class worker;
+struct rootLine;
+
+// "MultiPV": how many best root moves each iteration finds, 1 to 256.
+extern std::atomic<int> multiPvLines;
 
 // Per-thread rows (thread index mod 16): aspiration widths and depth skipping.
 extern const i16 aspirationDeltas[16][5];
@@ -14,7 +21,15 @@ extern const u8 skipStep[16];
 void rootSearch(worker& w);
 // Reads the variation from the table into plies[0..pvLast].bestMove; the
 // board is left as it was found.
-void extractPv(board& b, int maxLength);
+// With `first`, the variation starts with that move, the table's from the
+// next ply on: a line whose root was searched with moves left out.
+void extractPv(board& b, int maxLength, chessMove first = 0);
+// The score line of one line, in centipawn or mate form; `number` is 0
+// when the line is shown without its number.
+std::string rootLineText(const rootLine& line, int number, int side, int material);
+// The shown lines of a thread searched by lines, best first; numbered when
+// "MultiPV" asks for several.
+void reportShownLines(const worker& w);
 
 // Can `m` (moving piece's code in the top byte) be played in the position at
 // `ply`? Only moves that pass are made while walking the variation.

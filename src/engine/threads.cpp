@@ -114,7 +114,8 @@ void boss::search() {
   for (std::size_t i = 1; i < threadPool.size(); ++i) waitIdle(*threadPool[i]);
 
   worker* chosen = this;
-  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce) {
+  // Lines are the boss's own: it printed them, and "bestmove" is the first.
+  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce && !byLines) {
     int best = 2 * brd.rootDepth + brd.rootDepthComplete;
     for (worker* t : threadPool) {
       const board& tb = t->brd;
@@ -131,18 +132,22 @@ void boss::search() {
   board& cb = chosen->brd;
   if (chosen != this) {
     extractPv(cb, cb.rootDepth);
-    reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb)));
-  } else if (!scoreShown && limits.depthLimit == 0 && finishedDepth > 0) {
-    // Clients of timed searches expect a score before the move, and the
-    // per-iteration lines start deep. The table's variation is shown only
-    // when it begins with the move about to be played.
+    reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb),
+                             lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
+  } else if (!scoreShown && finishedDepth > 0 && byLines) {
+    reportShownLines(*this);
+  } else if (!scoreShown && finishedDepth > 0) {
+    // Clients expect a score before the move, and the per-iteration lines
+    // start deep. The table's variation is shown only when it begins with
+    // the move about to be played.
     const chessMove searched = cb.plies[0].bestMove;
     extractPv(cb, finishedDepth);
     if (!sameMove(cb.plies[0].bestMove, searched)) {
       cb.plies[0].bestMove = searched;
       cb.pvLast = 0;
     }
-    reportLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb)));
+    reportLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb),
+                             lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
   }
   chessMove bestMove = cb.plies[0].bestMove;
   // Stopped before the first root move was searched: any legal move beats
@@ -207,8 +212,9 @@ void stopSearchAndWait() {
 namespace {
 
 // No thread to search with: "go" is still answered, at once, with the first
-// legal move (or the answer of a root without moves), so no client waits.
-void answerWithoutSearch(const board& position) {
+// legal move (the first allowed one under "searchmoves"), or the answer of a
+// root without moves, so no client waits.
+void answerWithoutSearch(const board& position, const std::vector<chessMove>& allowed) {
   reportLine("info string no search thread could be started: playing the first legal move without a search");
   auto b = std::make_unique<board>(position);
   auto moves = std::make_unique<chessMove[]>(MOVE_BUFFER_SIZE);
@@ -218,17 +224,17 @@ void answerWithoutSearch(const board& position) {
     reportLine(b->plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
     reportLine(bestMoveLine(0, 0, b->sideToMove));
   } else {
-    reportLine(bestMoveLine(moves[0], 0, b->sideToMove));
+    reportLine(bestMoveLine(allowed.empty() ? moves[0] : allowed[0], 0, b->sideToMove));
   }
 }
 
 }  // namespace
 
-void startSearch(const board& position) {
+void startSearch(const board& position, const std::vector<chessMove>& allowed) {
   // A pool the system refused earlier gets one more try.
   if (threadPool.empty()) resizePool(1);
   if (threadPool.empty()) {
-    answerWithoutSearch(position);
+    answerWithoutSearch(position, allowed);
     return;
   }
   waitIdle(*threadPool[0]);
@@ -249,6 +255,13 @@ void startSearch(const board& position) {
     trimKeyHistory(b);
     w->currentDepth.store(0, relaxed);
     w->firstRootMove = 0;
+    w->rootAllowed = allowed;
+    // Room for the lines before the search starts: the search allocates nothing.
+    const std::size_t lineRoom = std::size_t(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES));
+    if (w->lines.size() < lineRoom) {
+      w->lines.resize(lineRoom);
+      w->nextLines.resize(lineRoom);
+    }
   }
   start(*threadPool[0]);
 }

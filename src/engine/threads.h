@@ -15,6 +15,16 @@
 
 constexpr int HISTORY_PAIR_SIZE = HISTORY_ROW * HISTORY_ROW;
 
+// One line of a search with several lines ("MultiPV") or a restricted root
+// ("searchmoves"): its score, the depth it was found at, and its variation.
+struct rootLine {
+  i16 score = 0;
+  i16 depth = 0;
+  u8 selDepth = 0;
+  u8 pvLast = 0;
+  chessMove pv[PLY_RECORDS] = {};
+};
+
 class worker {
  public:
   explicit worker(u32 index);
@@ -33,6 +43,14 @@ class worker {
   std::atomic<i32> currentDepth{0};
   chessMove firstRootMove = 0;  // answer of last resort when stopped at once
   i32 finishedDepth = 0;        // deepest finished iteration of this search
+  // The root moves "searchmoves" allows (empty: all), set before the start.
+  std::vector<chessMove> rootAllowed;
+  // Searched by lines: several lines or a restricted root. The lines shown,
+  // best first, and those of the running iteration.
+  bool byLines = false;
+  int linesShown = 0;
+  std::vector<rootLine> lines;
+  std::vector<rootLine> nextLines;
   u8 quit = 0;  // guarded by mutex
   u8 busy = 1;  // guarded by mutex
   std::thread thread;
@@ -74,7 +92,8 @@ bool searchRunning();
 // loading tablebases, a new "go") ends a running one first: it sets stopFlag
 // and waits until the boss has reported.
 void stopSearchAndWait();
-// Hands `position` to every thread and starts the boss (the pool must be idle).
+// Hands `position` to every thread and starts the boss (the pool must be
+// idle). A non-empty `allowed` restricts the root to those legal moves.
 // An empty pool is rebuilt with one thread; if even that is refused, the
 // answer (an "info string" and the first legal move) is given at once.
-void startSearch(const board& position);
+void startSearch(const board& position, const std::vector<chessMove>& allowed = {});

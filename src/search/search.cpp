@@ -63,6 +63,16 @@ bool nodeLimitReached(board& b) {
   return false;
 }
 
+// A root with moves left out knows no true score of its own: nothing of it
+// is stored.
+bool restrictedRoot(const board& b, u8 ply) { return ply == 0 && b.rootSkipCount != 0; }
+
+bool rootMoveSkipped(const board& b, chessMove m) {
+  for (int i = 0; i < b.rootSkipCount; ++i)
+    if (sameMove(b.rootSkip[i], m)) return true;
+  return false;
+}
+
 i16 searchChild(u8 ply, int depth, int alpha, int beta, board& b) {
   return depth > 0 ? alphaBeta(ply, depth, i16(alpha), i16(beta), b) : quiescence(ply, 0, i16(alpha), i16(beta), b);
 }
@@ -288,6 +298,7 @@ searchMoves:
       while (ps.cursor < ps.listEnd && !givesCheck(b, checkInfo, *ps.cursor)) ++ps.cursor;
     const chessMove m = nextMove(ply, b, pruneRest);
     if (!m) break;
+    if (restrictedRoot(b, ply) && rootMoveSkipped(b, m)) continue;
     const bool checks = givesCheck(b, checkInfo, m);
     if (pruneRest && !checks) continue;
 
@@ -382,7 +393,7 @@ searchMoves:
           b.rootDepthComplete = 0;
         }
         if (s >= beta) {
-          store(b, ply, played, s, depth, BOUND_LOWER);
+          if (!restrictedRoot(b, ply)) store(b, ply, played, s, depth, BOUND_LOWER);
           updateOrdering(ply, depth, played, b);
           return i16(s);
         }
@@ -407,6 +418,7 @@ searchMoves:
   }
   if (movesSearched == 0) return inCheck ? i16(ply - MATE_SCORE) : 0;
   if (b.halfMoves >= 100) return 0;
+  if (restrictedRoot(b, ply)) return i16(best);
   if (best <= alphaOrig)
     store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
   else

@@ -1,16 +1,27 @@
 #include "search/tbroot.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "search/search.h"
 #include "tablebase/tbprobe.h"
 
-chessMove tbProbeRoot(board& b, int& score) {
+chessMove tbProbeRoot(board& b, int& score, const chessMove* allowed, int allowedCount) {
   tbPosition pos;
   if (tbLargest == 0 || popCount(occupancy(b)) > tbLargest || !tbPositionFromBoard(b, 0, u8(b.halfMoves & 0xFF), pos))
     return 0;
+  // The tables name a move by its squares and promotion piece.
+  tbMove asked[MAX_ROOT_MOVES];
+  allowedCount = allowed ? std::min(allowedCount, MAX_ROOT_MOVES) : 0;
+  for (int i = 0; i < allowedCount; ++i) {
+    const chessMove a = allowed[i];
+    const int kind = moveKindOf(a), to = moveTo(a);
+    const int dest = kind == EN_PASSANT ? (b.sideToMove == WHITE ? to + 8 : to - 8) : to;
+    const int promo = kind == PROMOTE_QUEEN ? 1 : kind == PROMOTE_ROOK ? 2 : kind == PROMOTE_BISHOP ? 3 : kind == PROMOTE_KNIGHT ? 4 : 0;
+    asked[i] = makeTbMove(moveFrom(a), dest, promo);
+  }
   int dtz = 0;
-  const tbMove m = rootBestMove(pos, dtz);
+  const tbMove m = rootBestMove(pos, dtz, allowed ? asked : nullptr, allowedCount);
   if (m == 0 || m == TB_MATED || m == TB_NO_MOVES) return 0;
 
   const int rule50 = pos.rule50;

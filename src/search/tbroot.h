@@ -7,4 +7,6 @@
 // The root's tablebase move (top byte = moving piece), or 0 when the tables
 // give no usable answer. `score` receives a win or loss just outside the mate
 // band (MATE_BAND - DTZ), or 0 for a draw, the fifty-move rule counted.
-chessMove tbProbeRoot(board& b, int& score);
+// With `allowed` (`allowedCount` legal moves of the root) the move is the
+// best of those, and the score is that move's.
+chessMove tbProbeRoot(board& b, int& score, const chessMove* allowed = nullptr, int allowedCount = 0);

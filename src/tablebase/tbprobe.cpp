@@ -366,7 +366,7 @@ int probeDtz(const tbPosition& pos, int& success) {
   return hasLegalNonEpMove(pos) ? 0 : ed;
 }
 
-tbMove rootBestMove(const tbPosition& pos, int& dtzOut) {
+tbMove rootBestMove(const tbPosition& pos, int& dtzOut, const tbMove* allowed, int allowedCount) {
   int success;
   const int dtz = probeDtz(pos, success);
   if (!success) return 0;
@@ -380,7 +380,9 @@ tbMove rootBestMove(const tbPosition& pos, int& dtzOut) {
   tbPosition child;
   for (int i = 0; i < count; ++i) {
     int score;
-    if (!tbDoMove(child, pos, list[i])) {
+    if (allowed && std::find(allowed, allowed + allowedCount, list[i]) == allowed + allowedCount) {
+      score = ILLEGAL;  // not among the moves asked about
+    } else if (!tbDoMove(child, pos, list[i])) {
       score = ILLEGAL;
     } else if (dtz > 0 && tbInCheck(child) && !hasLegalMove(child)) {
       score = 1;
@@ -397,6 +399,15 @@ tbMove rootBestMove(const tbPosition& pos, int& dtzOut) {
   dtzOut = dtz;
 
   int best = -1;
+  if (allowed) {
+    // Wins, shortest first; then draws; then losses, longest first.
+    const auto rank = [](int s) { return s > 0 ? s : s == 0 ? 10000 : 20000 + s; };
+    for (int i = 0; i < count; ++i)
+      if (scores[i] != ILLEGAL && (best < 0 || rank(scores[i]) < rank(scores[best]))) best = i;
+    if (best < 0) return TB_NO_MOVES;
+    dtzOut = scores[best];
+    return list[best];
+  }
   if (dtz > 0) {
     for (int i = 0; i < count; ++i)
       if (scores[i] != ILLEGAL && scores[i] > 0 && (best < 0 || scores[i] < scores[best])) best = i;

@@ -42,4 +42,7 @@ constexpr tbMove TB_MATED = 65534;
 constexpr tbMove TB_NO_MOVES = 65535;
 // The move that keeps the best tablebase result: 0 when a probe fails,
 // TB_MATED or TB_NO_MOVES when there is no move. dtz receives the root's DTZ.
-tbMove rootBestMove(const tbPosition& pos, int& dtz);
+// With `allowed` (a list of `allowedCount` moves) only those moves are
+// considered: the best of them, wins before draws before losses, and dtz
+// then receives that move's value in the same terms.
+tbMove rootBestMove(const tbPosition& pos, int& dtz, const tbMove* allowed = nullptr, int allowedCount = 0);

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "board/board.h"
 #include "board/clock.h"
 #include "engine/threads.h"
+#include "movegen/movegen.h"
+#include "movegen/movetext.h"
 #include "search/limits.h"
 #include "search/tt.h"
 #include "uci/commands.h"
 #include "uci/options.h"
+#include "uci/output.h"
 
 i32 gamePlyCount = 0;
 u8 newGame = 1;
@@ -97,13 +101,60 @@ void allotTime() {
   }
 }
 
+namespace {
+
+bool isGoKeyword(const std::string& w) {
+  static const char* const keywords[] = {"wtime", "btime", "winc",     "binc",     "movestogo",  "depth",
+                                         "mate",  "nodes", "movetime", "infinite", "ponder", "searchmoves"};
+  for (const char* k : keywords)
+    if (w == k) return true;
+  return false;
+}
+
+// The legal moves of currentBoard that the texts name, each once, in the
+// order given; a text that names none is reported and skipped. The legal list
+// goes into the command thread's move buffer, as "position" does.
+std::vector<chessMove> resolveSearchMoves(const std::vector<std::string>& texts) {
+  board& b = currentBoard;
+  generateLegal(0, b.plies[0].listStart, b);
+  const chessMove* const first = b.plies[0].listStart;
+  const chessMove* const last = b.plies[0].listEnd;
+  std::vector<chessMove> allowed;
+  for (const std::string& text : texts) {
+    chessMove m;
+    const chessMove* found = last;
+    if (parseMoveText(text, b, m)) found = std::find_if(first, last, [&](chessMove x) { return sameMove(x, m); });
+    if (found == last) {
+      outLine("info string searchmoves: " + text + " is not a legal move here, skipped");
+      continue;
+    }
+    if (std::none_of(allowed.begin(), allowed.end(), [&](chessMove a) { return sameMove(a, *found); }))
+      allowed.push_back(*found);
+  }
+  if (allowed.empty() && first != last)
+    outLine("info string searchmoves names no legal move, all moves are searched");
+  return allowed;
+}
+
+}  // namespace
+
 void goCommand(std::istringstream& words) {
   const i64 startMs = nowMs();
   searchLimits next;
   bool infinite = false, ponder = false;
+  // "searchmoves": the move texts up to the next keyword.
+  bool restricted = false, inMoves = false;
+  std::vector<std::string> moveTexts;
   std::string word;
   while (words >> word) {
-    if (word == "wtime") {
+    if (inMoves && !isGoKeyword(word)) {
+      if (moveTexts.size() < MAX_ROOT_MOVES * 2) moveTexts.push_back(word);
+      continue;
+    }
+    inMoves = false;
+    if (word == "searchmoves") {
+      restricted = inMoves = true;
+    } else if (word == "wtime") {
       words >> next.clock[WHITE];
     } else if (word == "btime") {
       words >> next.clock[BLACK];
@@ -133,13 +184,14 @@ void goCommand(std::istringstream& words) {
 
   // The previous search must have reported before its limits are replaced.
   stopSearchAndWait();
+  const std::vector<chessMove> allowed = restricted ? resolveSearchMoves(moveTexts) : std::vector<chessMove>{};
   searchStartMs.store(startMs, relaxed);
   limits = next;
   infiniteMode.store(infinite, relaxed);
   pondering.store(ponder, relaxed);
   clockCheckInterval = CLOCK_CHECK_NODES;
   allotTime();
-  startSearch(currentBoard);
+  startSearch(currentBoard, allowed);
 }
 
 void stopCommand() { stopFlag.store(1, relaxed); }

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "board/decimal.h"
+#include "engine/report.h"
+#include "engine/root.h"
 #include "engine/threads.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
@@ -44,15 +47,121 @@ int resizeThreads(int n) {
   return running;
 }
 
+namespace {
+
+enum class optionType { spin, check, text, button };
+
+// One option: what "uci" prints of it, and what "setoption" does with it.
+// The handler gets the value read by the type's rules (a clamped number, 1 or
+// 0 for a check, the text as it stands) and returns what the confirmation
+// line shows after its text.
+struct optionRow {
+  const char* name;
+  optionType type;
+  const char* defaultText;
+  i32 min, max;
+  const char* confirmation;
+  std::string (*handler)(i32 number, const std::string& text);
+};
+
+std::string onHash(i32 n, const std::string&) {
+  hashMegabytes = n;
+  stopSearchAndWait();  // the search must not run on a freed table
+  if (!resizeHash(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
+  return std::to_string(hashMegabytes);
+}
+
+// Some may have been refused: the confirmation names those that run, 0
+// included ("go" then tries once more, and answers without a search if that
+// fails too).
+std::string onThreads(i32 n, const std::string&) {
+  stopSearchAndWait();
+  const int running = resizeThreads(n);
+  threadCount = std::max<i32>(1, running);
+  return std::to_string(running);
+}
+
+std::string onPonder(i32 on, const std::string&) {
+  ponderOption = u8(on);
+  return std::to_string(ponderOption);
+}
+
+std::string onMoveOverhead(i32 n, const std::string&) {
+  moveOverhead = n;
+  return std::to_string(moveOverhead);
+}
+
+std::string onSyzygyPath(i32, const std::string& text) {
+  stopSearchAndWait();  // probes must not meet tables being unmapped
+  syzygyPath = text;
+  if (const auto found = initTablebases(text)) outText("Found " + std::to_string(*found) + " tablebases.\n");
+  return text;
+}
+
+std::string onSyzygyProbeDepth(i32 n, const std::string&) {
+  stopSearchAndWait();
+  syzygyProbeDepth = n;
+  return std::to_string(syzygyProbeDepth);
+}
+
+// Read by the next "go"; a running search keeps the count it started with.
+std::string onMultiPv(i32 n, const std::string&) {
+  multiPvLines.store(n, std::memory_order_relaxed);
+  return std::to_string(n);
+}
+
+std::string onShowWdl(i32 on, const std::string&) {
+  showWdl.store(on != 0, std::memory_order_relaxed);
+  return std::to_string(on);
+}
+
+// As "ucinewgame" does for the table and the histories; the game goes on.
+std::string onClearHash(i32, const std::string&) {
+  stopSearchAndWait();
+  hashClear(threadCount);
+  clearPairHistories();
+  return "";
+}
+
+// The order is the order "uci" prints; new options go at the end.
+const std::vector<optionRow>& optionTable() {
+  static const std::vector<optionRow> rows = {
+      {"Hash", optionType::spin, "256", 1, 262144, "info string Size of Hashtable set to : ", onHash},
+      {"Threads", optionType::spin, "1", 1, 256, "info string Number of threads set to : ", onThreads},
+      {"Ponder", optionType::check, "false", 0, 1, "info string Ponder set to : ", onPonder},
+      {"MoveOverhead", optionType::spin, "100", 1, 60000, "info string MoveOverhead set to : ", onMoveOverhead},
+      {"SyzygyPath", optionType::text, "<empty>", 0, 0, "info string Syzygy tablebases used from directory : ",
+       onSyzygyPath},
+      {"SyzygyProbeDepth", optionType::spin, "0", 0, 127, "info string SyzygyProbeDepth set to: ", onSyzygyProbeDepth},
+      {"MultiPV", optionType::spin, "1", 1, 256, "info string MultiPV set to : ", onMultiPv},
+      {"UCI_ShowWDL", optionType::check, "false", 0, 1, "info string UCI_ShowWDL set to : ", onShowWdl},
+      {"Clear Hash", optionType::button, "", 0, 0, "info string Hash cleared", onClearHash},
+  };
+  return rows;
+}
+
+std::string optionLine(const optionRow& row) {
+  std::string line = std::string("option name ") + row.name;
+  switch (row.type) {
+    case optionType::spin:
+      return line + " type spin default " + row.defaultText + " min " + std::to_string(row.min) + " max " +
+             std::to_string(row.max);
+    case optionType::check:
+      return line + " type check default " + row.defaultText;
+    case optionType::text:
+      return line + " type string default " + row.defaultText;
+    case optionType::button:
+      return line + " type button";
+  }
+  return line;
+}
+
+}  // namespace
+
 void uciCommand() {
   outLine("id name Dravlin 2.210 NOP");
   outLine("id author Quellmark");
-  outLine("option name Hash type spin default 256 min 1 max 262144");
-  outLine("option name Threads type spin default 1 min 1 max 256");
-  outLine("option name Ponder type check default false");
-  outLine("option name MoveOverhead type spin default 100 min 1 max 60000");
-  outLine("option name SyzygyPath type string default <empty>");
-  outLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+  for (const optionRow& row : optionTable()) outLine(optionLine(row));
   outLine("uciok");
 }
 
@@ -71,38 +180,16 @@ void setoptionCommand(std::istringstream& words) {
     part += word;
   }
 
-  i32 number = 0;
-  if (name == "Hash") {
-    if (!readOptionNumber(value, number)) return;
-    hashMegabytes = std::clamp<i32>(number, 1, 262144);
-    stopSearchAndWait();  // the search must not run on a freed table
-    if (!resizeHash(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
-    outLine("info string Size of Hashtable set to : " + std::to_string(hashMegabytes));
-  } else if (name == "Threads") {
-    if (!readOptionNumber(value, number)) return;
-    stopSearchAndWait();
-    // Some may have been refused: the confirmation names those that run, 0
-    // included ("go" then tries once more, and answers without a search if
-    // that fails too).
-    const int running = resizeThreads(std::clamp<i32>(number, 1, 256));
-    threadCount = std::max<i32>(1, running);
-    outLine("info string Number of threads set to : " + std::to_string(running));
-  } else if (name == "MoveOverhead") {
-    if (!readOptionNumber(value, number)) return;
-    moveOverhead = std::clamp<i32>(number, 1, 60000);
-    outLine("info string MoveOverhead set to : " + std::to_string(moveOverhead));
-  } else if (name == "Ponder") {
-    ponderOption = value == "true" ? 1 : 0;
-    outLine("info string Ponder set to : " + std::to_string(ponderOption));
-  } else if (name == "SyzygyPath") {
-    stopSearchAndWait();  // probes must not meet tables being unmapped
-    syzygyPath = value;
-    if (const auto found = initTablebases(value)) outText("Found " + std::to_string(*found) + " tablebases.\n");
-    outLine("info string Syzygy tablebases used from directory : " + value);
-  } else if (name == "SyzygyProbeDepth") {
-    if (!readOptionNumber(value, number)) return;
-    stopSearchAndWait();
-    syzygyProbeDepth = std::clamp<i32>(number, 0, 127);
-    outLine("info string SyzygyProbeDepth set to: " + std::to_string(syzygyProbeDepth));
+  for (const optionRow& row : optionTable()) {
+    if (name != row.name) continue;
+    i32 number = 0;
+    if (row.type == optionType::spin) {
+      if (!readOptionNumber(value, number)) return;
+      number = std::clamp(number, row.min, row.max);
+    } else if (row.type == optionType::check) {
+      number = value == "true" ? 1 : 0;  // only the exact word switches it on
+    }
+    outLine(row.confirmation + row.handler(number, value));
+    return;
   }
 }

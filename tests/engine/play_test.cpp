@@ -38,8 +38,14 @@ struct Play : ::testing::Test {
 }  // namespace
 
 TEST_F(Play, InfoLinesStartAtDepthTen) {
-  EXPECT_EQ(answer("go depth 5").size(), 1u);
-  EXPECT_EQ(answer("go searchmoves e2e4 depth 5").size(), 1u);  // unknown words are skipped
+  // Shallower searches show one score line, for their last depth, before the move.
+  for (const char* go : {"go depth 1", "go depth 5"}) {
+    const auto shallow = answer(go);
+    ASSERT_EQ(shallow.size(), 2u) << go;
+    EXPECT_TRUE(std::regex_match(shallow[0], std::regex(std::string("info score cp -?\\d+ depth ") + (go + 9) +
+                                                          " seldepth .* pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ")))
+        << shallow[0];
+  }
   auto lines = answer("go depth 11", 60000);
   ASSERT_EQ(lines.size(), 3u);
   const std::regex info(
@@ -66,6 +72,116 @@ TEST_F(Play, MateReports) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate -1 depth ")) << lines[lines.size() - 2];
   EXPECT_TRUE(startsWith(lines.back(), "bestmove a8a7")) << lines.back();
+}
+
+namespace {
+
+// What a line says apart from its speed and time.
+std::string withoutTiming(const std::string& line) {
+  return std::regex_replace(line, std::regex(" nps \\d+ time \\d+"), "");
+}
+
+struct scoreLine {
+  int score = 0, depth = 0, multiPv = 0;
+  std::string first;
+};
+std::optional<scoreLine> readScoreLine(const std::string& l) {
+  static const std::regex line(
+      R"(info score (cp|mate) (-?\d+) depth (\d+) seldepth \d+ multipv (\d+) nodes \d+ nps \d+ time \d+ tbhits \d+ pv ([a-h][1-8][a-h][1-8][nbrq]?) .*)");
+  std::smatch m;
+  if (!std::regex_match(l, m, line)) return std::nullopt;
+  const int v = std::stoi(m[2]);
+  return scoreLine{m[1] == "cp" ? v : (v > 0 ? 32000 - v : -32000 - v), std::stoi(m[3]), std::stoi(m[4]), m[5]};
+}
+
+}  // namespace
+
+TEST_F(Play, MultiPvLinesAreDistinctBestFirstAndLineOneIsPlayed) {
+  e.send("setoption name Hash value 16");
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  const auto fresh = answer("go depth 11", 60000);
+
+  e.send("setoption name MultiPV value 3");
+  ASSERT_TRUE(e.readUntil("info string MultiPV", scaledMs(10000)));
+  const auto three = answer("go depth 11", 60000);
+  ASSERT_EQ(three.size(), 7u);
+  for (int depth = 10; depth <= 11; ++depth) {
+    std::vector<std::string> firsts;
+    for (int k = 0; k < 3; ++k) {
+      const auto l = readScoreLine(three[std::size_t(3 * (depth - 10) + k)]);
+      ASSERT_TRUE(l) << three[std::size_t(3 * (depth - 10) + k)];
+      EXPECT_EQ(l->depth, depth);
+      EXPECT_EQ(l->multiPv, k + 1);
+      if (k > 0) {
+        EXPECT_LE(l->score, readScoreLine(three[std::size_t(3 * (depth - 10) + k - 1)])->score);
+      }
+      EXPECT_EQ(std::count(firsts.begin(), firsts.end(), l->first), 0) << l->first;
+      firsts.push_back(l->first);
+    }
+  }
+  EXPECT_TRUE(startsWith(three.back(), "bestmove " + readScoreLine(three[3])->first + " ")) << three.back();
+
+  // Fewer allowed moves than lines: fewer lines. A root without moves has none.
+  const auto two = answer("go depth 10 searchmoves a2a3 h2h3", 60000);
+  ASSERT_EQ(two.size(), 3u);
+  const auto a = readScoreLine(two[0]), b = readScoreLine(two[1]);
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a->first, b->first);
+  EXPECT_TRUE(two[2] == "bestmove " + a->first || startsWith(two[2], "bestmove " + a->first + " ")) << two[2];
+  e.send("position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");
+  EXPECT_EQ(answer("go depth 5"), (std::vector<std::string>{"info score mate 0", "bestmove a1a1"}));
+
+  // Back at one line, with the table and histories cleared: the fresh
+  // engine's search, line for line and node for node.
+  e.send("position startpos");
+  e.send("setoption name MultiPV value 1");
+  e.send("setoption name Clear Hash");
+  ASSERT_TRUE(e.readUntil("info string Hash cleared", scaledMs(10000)));
+  const auto again = answer("go depth 11", 60000);
+  ASSERT_EQ(again.size(), fresh.size());
+  for (std::size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(withoutTiming(again[i]), withoutTiming(fresh[i]));
+}
+
+TEST_F(Play, SearchmovesRestrictTheRootAndTheWordsAfterThemStillCount) {
+  auto lines = answer("go searchmoves e2e4 depth 5");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(startsWith(lines[0], "info score cp ") && lines[0].find(" depth 5 ") != std::string::npos) << lines[0];
+  EXPECT_TRUE(startsWith(lines[1], "bestmove e2e4")) << lines[1];
+
+  lines = answer("go depth 10 searchmoves a2a3 h2h3", 60000);
+  EXPECT_TRUE(startsWith(lines.back(), "bestmove a2a3") || startsWith(lines.back(), "bestmove h2h3")) << lines.back();
+
+  // Texts that name no legal move are skipped; with none left, all moves count.
+  lines = answer("go searchmoves zz9 e2e5 depth 3");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "info string searchmoves: zz9 is not a legal move here, skipped");
+  EXPECT_EQ(lines[1], "info string searchmoves: e2e5 is not a legal move here, skipped");
+  EXPECT_EQ(lines[2], "info string searchmoves names no legal move, all moves are searched");
+  EXPECT_EQ(answer("go depth 2 searchmoves")[0], lines[2]);
+
+  // Repeated moves, hundreds of texts, several threads.
+  std::string many = "go depth 4 searchmoves";
+  for (int i = 0; i < 150; ++i) many += " g1f3 b1c3";
+  lines = answer(many);
+  EXPECT_TRUE(startsWith(lines.back(), "bestmove g1f3") || startsWith(lines.back(), "bestmove b1c3")) << lines.back();
+  e.send("setoption name Threads value 2");
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  EXPECT_TRUE(startsWith(answer("go movetime 300 searchmoves h2h4").back(), "bestmove h2h4"));
+}
+
+TEST_F(Play, ShowWdlPutsChancesRightAfterTheScore) {
+  e.send("setoption name UCI_ShowWDL value true");
+  ASSERT_TRUE(e.readUntil("info string UCI_ShowWDL", scaledMs(10000)));
+  const auto lines = answer("go depth 6");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(R"(info score cp -?\d+ wdl (\d+) (\d+) (\d+) depth 6 .*)")))
+      << lines[0];
+  EXPECT_EQ(std::stoi(m[1]) + std::stoi(m[2]) + std::stoi(m[3]), 1000);
+  e.send("position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");
+  EXPECT_EQ(answer("go depth 5")[0], "info score mate 0 wdl 0 0 1000");
+  // Qb8+ Rxb8 Rxb8#: a proven mate is a certain win.
+  e.send("position fen r5k1/5ppp/8/8/8/8/1Q3PPP/1R4K1 w - - 0 1");
+  EXPECT_TRUE(startsWith(answer("go depth 6")[0], "info score mate 2 wdl 1000 0 0 depth "));
 }
 
 TEST_F(Play, InfiniteSearchAnswersAndEndsOnlyOnStop) {

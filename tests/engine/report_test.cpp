@@ -52,3 +52,23 @@ TEST(Report, BestMoveLine) {
   // A move carrying only a piece code in its top byte is still empty.
   EXPECT_EQ(bestMoveLine(makeChessMove(12, 28), u32(WHITE_KING) << 24, WHITE), "bestmove e2e4");
 }
+
+TEST(Report, WdlChancesAreCertainForMatesAndTablebasesAndOrderedOtherwise) {
+  const auto same = [](wdlChances c, int w, int d, int l) { return c.win == w && c.draw == d && c.loss == l; };
+  EXPECT_TRUE(same(wdlFromScore(MATE_SCORE - 3, 40), 1000, 0, 0));
+  EXPECT_TRUE(same(wdlFromScore(3 - MATE_SCORE, 40), 0, 0, 1000));
+  EXPECT_TRUE(same(wdlFromScore(MATE_BAND - 20, 5), 1000, 0, 0));  // a tablebase win
+  EXPECT_TRUE(same(wdlFromScore(20 - MATE_BAND, 5), 0, 0, 1000));
+  int lastWin = -1;
+  for (int score = -1500; score <= 1500; score += 50) {
+    const wdlChances c = wdlFromScore(score, 40);
+    EXPECT_EQ(c.win + c.draw + c.loss, 1000) << score;
+    EXPECT_TRUE(c.win >= 0 && c.draw >= 0 && c.loss >= 0) << score;
+    EXPECT_GE(c.win, lastWin) << score;
+    lastWin = c.win;
+    const wdlChances mirror = wdlFromScore(-score, 40);
+    EXPECT_EQ(c.win, mirror.loss) << score;
+  }
+  EXPECT_GT(wdlFromScore(0, 60).draw, wdlFromScore(400, 60).draw);
+  EXPECT_GT(wdlFromScore(400, 60).win, wdlFromScore(0, 60).win);
+}

@@ -149,3 +149,18 @@ TEST(TbRoot, EngineAnswersTablebaseRootAtOnce) {
 }
 
 }  // namespace
+
+TEST(TbRoot, AllowedMovesOnlyWinsBeforeDrawsBeforeLosses) {
+  REQUIRE_SYZYGY();
+  // Qb3+ hands the queen to the king (a draw); Qh7 keeps the win.
+  testBoard b("8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
+  chessMove hang, keep;
+  ASSERT_TRUE(parseMoveText("b1b3", *b, hang));
+  ASSERT_TRUE(parseMoveText("b1h7", *b, keep));
+  int score = 12345;
+  const chessMove both[] = {hang, keep};
+  EXPECT_TRUE(sameMove(tbProbeRoot(*b, score, both, 2), keep));
+  EXPECT_GT(score, 0);
+  EXPECT_TRUE(sameMove(tbProbeRoot(*b, score, &hang, 1), hang));
+  EXPECT_EQ(score, 0);
+}

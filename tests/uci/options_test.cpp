@@ -30,6 +30,9 @@ TEST(Options, UciIdentification) {
       "option name MoveOverhead type spin default 100 min 1 max 60000",
       "option name SyzygyPath type string default <empty>",
       "option name SyzygyProbeDepth type spin default 0 min 0 max 127",
+      "option name MultiPV type spin default 1 min 1 max 256",
+      "option name UCI_ShowWDL type check default false",
+      "option name Clear Hash type button",
       "uciok",
   };
   EXPECT_EQ(answersTo(e, {"uci"}), expected);
@@ -50,18 +53,31 @@ TEST(Options, ClampsAndConfirmations) {
       "info string MoveOverhead set to : 250",
       "info string MoveOverhead set to : 1",
       "info string MoveOverhead set to : 60000",
+      "info string MultiPV set to : 1",
+      "info string MultiPV set to : 1",
+      "info string MultiPV set to : 256",
+      "info string MultiPV set to : 3",
+      "info string UCI_ShowWDL set to : 0",
+      "info string Hash cleared",
+      "info string Hash cleared",
   };
   EXPECT_EQ(answersTo(e, {"setoption name Hash value 0", "setoption name Hash value 3", "setoption name Threads value 300",
                           "setoption name Threads value 1", "setoption name Ponder value True",
                           "setoption name Ponder value true", "setoption name SyzygyProbeDepth value -5",
                           "setoption name SyzygyProbeDepth value 200", "setoption name MoveOverhead value 250ms",
-                          "setoption name MoveOverhead value   -7", "setoption name MoveOverhead value +2147483647"}),
+                          "setoption name MoveOverhead value   -7", "setoption name MoveOverhead value +2147483647",
+                          "setoption name MultiPV value 0", "setoption name MultiPV value -3",
+                          "setoption name MultiPV value 999", "setoption name MultiPV value 3",
+                          "setoption name UCI_ShowWDL value TRUE", "setoption name Clear Hash",
+                          "setoption name Clear Hash value 12"}),
             expected);
   // Unknown names and unreadable or 32-bit-overflowing numbers: no change, no line.
   EXPECT_EQ(answersTo(e, {"setoption name hash value 64", "setoption name Hash value abc",
                           "setoption name Hash value 99999999999", "setoption name Threads value -",
                           "setoption name Threads", "setoption name MoveOverhead value 2147483648",
-                          "setoption name SyzygyProbeDepth value x5", "setoption", "setoption name"}),
+                          "setoption name SyzygyProbeDepth value x5", "setoption", "setoption name",
+                          "setoption name MultiPV value abc", "setoption name multipv value 2",
+                          "setoption name clear hash"}),
             std::vector<std::string>{});
   e.send("go movetime 50");
   EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
