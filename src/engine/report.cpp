@@ -48,7 +48,7 @@ std::string pvText(const board& b) {
   std::string text;
   int side = b.sideToMove;
   for (int k = 0; k <= b.pvLast; ++k) {
-    text += moveText(b.plies[k].bestMove, side);
+    text += moveText(b.plies[k].bestMove, side, &b.castling);
     text += ' ';
     side ^= 1;
   }
@@ -78,8 +78,8 @@ std::string tablebaseRootLine(int score, chessMove m, int side) {
          moveText(m, side);
 }
 
-std::string bestMoveLine(chessMove best, chessMove ponder, int side) {
-  std::string line = "bestmove " + moveText(best, side);
-  if ((ponder & MOVE_MASK) != 0) line += " ponder " + moveText(ponder, side ^ 1);
+std::string bestMoveLine(chessMove best, chessMove ponder, int side, const castlingSetup* setup) {
+  std::string line = "bestmove " + moveText(best, side, setup);
+  if ((ponder & MOVE_MASK) != 0) line += " ponder " + moveText(ponder, side ^ 1, setup);
   return line;
 }

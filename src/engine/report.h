@@ -38,5 +38,6 @@ std::string centipawnLine(int score, int depth, int selDepth, const searchTotals
 std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv);
 // The line of a root the tablebases answer, played at once.
 std::string tablebaseRootLine(int score, chessMove m, int side);
-// "bestmove ..." with " ponder ..." when `ponder` is not the empty move.
-std::string bestMoveLine(chessMove best, chessMove ponder, int side);
+// "bestmove ..." with " ponder ..." when `ponder` is not the empty move;
+// castling written for the game's castling set-up.
+std::string bestMoveLine(chessMove best, chessMove ponder, int side, const castlingSetup* setup = nullptr);

@@ -153,7 +153,7 @@ void boss::search() {
   else if (sameMove(bestMove, savedBest))
     ponder = savedPonder;
   if (!replyFits(cb, bestMove, ponder)) ponder = 0;
-  reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove));
+  reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove, &cb.castling));
 }
 
 void clearPairHistories() {

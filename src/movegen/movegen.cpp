@@ -126,6 +126,19 @@ inline chessMove* enPassant(chessMove* out, const board& b, int epSq, u64 pawns,
   return out;
 }
 
+// Castling on one side, the check flag aside: the right, the squares it
+// needs empty, and the king's way not attacked (with the rook lifted off).
+template <int US>
+inline bool castleOpen(const board& b, int rights, bool isShort, u64 occ) {
+  const int i = castleIndex(US, isShort);
+  const castlingSetup& c = b.castling;
+  if (!(rights & (1 << i)) || (occ & c.mustBeEmpty[i])) return false;
+  const u64 seen = occ ^ bit(c.rookFrom[i]);
+  for (u64 path = c.kingPath[i]; path;)
+    if (squareAttacked(b, popLsb(path), US ^ 1, seen)) return false;
+  return true;
+}
+
 enum pieceKind { KNIGHT_MOVES, BISHOP_MOVES, ROOK_MOVES, QUEEN_MOVES, KING_MOVES };
 
 template <pieceKind K>
@@ -302,18 +315,13 @@ void quiets(u8 ply, chessMove* out, board& b) {
   }
 
   // Castling: the right implies king and rook at home; the king's square is
-  // covered by the check flag and its destination by isLegal.
+  // covered by the check flag and, in standard chess, its destination by
+  // isLegal.
   const int rights = p.castleRights;
   if (!p.inCheck && (rights & (5 << US))) {
     constexpr int base = US == WHITE ? 0 : 56;
-    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
-    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
-    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) &&
-        !squareAttacked(b, base + 5, S::THEM, occ))
-      *out++ = makeChessMove(base + 4, base + 6, CASTLE_SHORT, 0);
-    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !squareAttacked(b, base + 3, S::THEM, occ))
-      *out++ = makeChessMove(base + 4, base + 2, CASTLE_LONG, 0);
+    if (castleOpen<US>(b, rights, true, occ)) *out++ = makeChessMove(b.castling.kingFrom[US], base + 6, CASTLE_SHORT, 0);
+    if (castleOpen<US>(b, rights, false, occ)) *out++ = makeChessMove(b.castling.kingFrom[US], base + 2, CASTLE_LONG, 0);
   }
 
   out = pieceQuiets<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, empty);
@@ -527,13 +535,8 @@ unsigned countFast(u8 ply, chessMove* out, board& b) {
   const int rights = p.castleRights;
   if (rights & (5 << US)) {
     constexpr int base = US == WHITE ? 0 : 56;
-    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
-    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
-    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) && !squareAttacked(b, base + 5, THEM, occ))
-      n += !squareAttacked(b, base + 6, THEM, occNoKing | bit(base + 6));
-    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !squareAttacked(b, base + 3, THEM, occ))
-      n += !squareAttacked(b, base + 2, THEM, occNoKing | bit(base + 2));
+    if (castleOpen<US>(b, rights, true, occ)) n += !squareAttacked(b, base + 6, THEM, occNoKing | bit(base + 6));
+    if (castleOpen<US>(b, rights, false, occ)) n += !squareAttacked(b, base + 2, THEM, occNoKing | bit(base + 2));
   }
   return n;
 }

@@ -16,6 +16,7 @@ i32 threadCount = 1;
 u8 ponderOption = 0;
 i32 moveOverhead = 100;
 std::string syzygyPath;
+u8 chess960Option = 0;
 
 namespace {
 
@@ -53,6 +54,7 @@ void uciCommand() {
   outLine("option name MoveOverhead type spin default 100 min 1 max 60000");
   outLine("option name SyzygyPath type string default <empty>");
   outLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+  outLine("option name UCI_Chess960 type check default false");
   outLine("uciok");
 }
 
@@ -91,6 +93,10 @@ void setoptionCommand(std::istringstream& words) {
   } else if (name == "Ponder") {
     ponderOption = value == "true" ? 1 : 0;
     outLine("info string Ponder set to : " + std::to_string(ponderOption));
+  } else if (name == "UCI_Chess960") {
+    // Takes effect with the next "position" command, which GUIs send anyway.
+    chess960Option = value == "true" ? 1 : 0;
+    outLine("info string UCI_Chess960 set to : " + std::to_string(chess960Option));
   } else if (name == "SyzygyPath") {
     stopSearchAndWait();  // probes must not meet tables being unmapped
     syzygyPath = value;
