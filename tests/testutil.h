@@ -27,11 +27,11 @@ inline void ensureTables() {
 struct testBoard {
   std::unique_ptr<board> b = std::make_unique<board>();
   std::unique_ptr<chessMove[]> buffer = std::make_unique<chessMove[]>(MOVE_BUFFER_SIZE);
-  explicit testBoard(const std::string& fen = START_FEN) {
+  explicit testBoard(const std::string& fen = START_FEN, bool chess960 = false) {
     ensureTables();
     *b = board{};
     b->plies[0].listStart = buffer.get();
-    setFromFen(fen, *b);
+    setFromFen(fen, *b, chess960);
   }
   board& operator*() { return *b; }
   board* operator->() { return b.get(); }

@@ -1,6 +1,7 @@
 #include "board/board.h"
 
 #include <algorithm>
+#include <utility>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -11,7 +12,109 @@
 board currentBoard;
 chessMove commandMoveBuffer[MOVE_BUFFER_SIZE];
 
-bool readFen(const std::string& input, board& b) {
+namespace {
+
+// Squares from a to b on one rank, both included.
+u64 rankSpan(int a, int b) {
+  if (a > b) std::swap(a, b);
+  u64 s = 0;
+  for (int sq = a; sq <= b; ++sq) s |= bit(sq);
+  return s;
+}
+
+// The squares each right needs, from the king's and rook's start squares.
+// The king lands on the g- or c-file, the rook next to it on the inner side.
+// A standard set-up tests only the square the king crosses (its landing
+// square is left to the legality test); a Chess960 set-up tests every square
+// of the king's way, landing square included, with the rook lifted off the
+// board, since the rook may be what shields that square now.
+void addRight(castlingSetup& c, int right, int colour, int kingSq, int rookSq) {
+  const int base = colour == WHITE ? 0 : 56;
+  const bool isShort = (right & 3) != 0;
+  const int i = castleIndex(colour, isShort);
+  const int kingTo = base + (isShort ? 6 : 2), rookTo = base + (isShort ? 5 : 3);
+  c.rookFrom[i] = u8(rookSq);
+  c.mustBeEmpty[i] = (rankSpan(kingSq, kingTo) | rankSpan(rookSq, rookTo)) & ~(bit(kingSq) | bit(rookSq));
+  c.kingPath[i] = c.chess960 ? rankSpan(kingSq, kingTo) : rankSpan(kingSq, kingTo) & ~(bit(kingSq) | bit(kingTo));
+  c.kept[kingSq] &= u8(~(5 << colour) & 15);
+  c.kept[rookSq] &= u8(~right & 15);
+  c.touched |= bit(kingSq) | bit(rookSq);
+}
+
+void clearSetup(castlingSetup& c, bool chess960) {
+  c = castlingSetup{};
+  c.chess960 = chess960 ? 1 : 0;
+  for (u8& k : c.kept) k = 15;
+}
+
+// KQkq: a right needs its king and rook at home (e1/e8, h- and a-file);
+// others are dropped. Shredder's HAha means the same on these squares.
+u8 readCastling(const std::string& field, const u8* pieceOn, castlingSetup& c) {
+  clearSetup(c, false);
+  u8 rights = 0;
+  for (char ch : field) {
+    if (ch == 'K' || ch == 'H') rights |= CASTLE_WK;
+    if (ch == 'k' || ch == 'h') rights |= CASTLE_BK;
+    if (ch == 'Q' || ch == 'A') rights |= CASTLE_WQ;
+    if (ch == 'q' || ch == 'a') rights |= CASTLE_BQ;
+  }
+  if (pieceOn[4] != WHITE_KING) rights &= u8(~(CASTLE_WK | CASTLE_WQ));
+  if (pieceOn[60] != BLACK_KING) rights &= u8(~(CASTLE_BK | CASTLE_BQ));
+  if (pieceOn[7] != WHITE_ROOK) rights &= u8(~CASTLE_WK);
+  if (pieceOn[0] != WHITE_ROOK) rights &= u8(~CASTLE_WQ);
+  if (pieceOn[63] != BLACK_ROOK) rights &= u8(~CASTLE_BK);
+  if (pieceOn[56] != BLACK_ROOK) rights &= u8(~CASTLE_BQ);
+  // The standard squares, whatever the rights: a board without rights never
+  // reads them, and one with rights finds every right where it expects it.
+  c.kingFrom[WHITE] = 4;
+  c.kingFrom[BLACK] = 60;
+  addRight(c, CASTLE_WK, WHITE, 4, 7);
+  addRight(c, CASTLE_WQ, WHITE, 4, 0);
+  addRight(c, CASTLE_BK, BLACK, 60, 63);
+  addRight(c, CASTLE_BQ, BLACK, 60, 56);
+  return rights;
+}
+
+// Chess960: K/Q name the outermost rook on that side of the king, a file
+// letter the rook on that file; upper case White, lower case Black. A letter
+// whose king is not on its first rank, or whose rook is not there, is
+// dropped; so is a second letter for a side that already has its rook.
+u8 readCastling960(const std::string& field, const u8* pieceOn, castlingSetup& c) {
+  clearSetup(c, true);
+  u8 rights = 0;
+  for (char ch : field) {
+    const bool upper = ch >= 'A' && ch <= 'Z';
+    const int colour = upper ? WHITE : BLACK;
+    const char letter = char(upper ? ch - 'A' + 'a' : ch);
+    const int base = colour == WHITE ? 0 : 56;
+    const u8 king = u8(WHITE_KING + colour), rook = u8(WHITE_ROOK + colour);
+    int kingFile = -1;
+    for (int f = 0; f < 8; ++f)
+      if (pieceOn[base + f] == king) kingFile = f;
+    if (kingFile < 0) continue;
+    int rookFile = -1;
+    if (letter == 'k') {
+      for (int f = 7; f > kingFile && rookFile < 0; --f)
+        if (pieceOn[base + f] == rook) rookFile = f;
+    } else if (letter == 'q') {
+      for (int f = 0; f < kingFile && rookFile < 0; ++f)
+        if (pieceOn[base + f] == rook) rookFile = f;
+    } else if (letter >= 'a' && letter <= 'h' && pieceOn[base + letter - 'a'] == rook) {
+      rookFile = letter - 'a';
+    }
+    if (rookFile < 0 || rookFile == kingFile) continue;
+    const u8 right = u8((rookFile > kingFile ? CASTLE_WK : CASTLE_WQ) << colour);
+    if (rights & right) continue;
+    rights |= right;
+    c.kingFrom[colour] = u8(base + kingFile);
+    addRight(c, right, colour, base + kingFile, base + rookFile);
+  }
+  return rights;
+}
+
+}  // namespace
+
+bool readFen(const std::string& input, board& b, bool chess960) {
   std::string text = input;
   if (text.empty() || text.back() != ' ') text += ' ';
   std::vector<std::string> fields;
@@ -64,22 +167,10 @@ bool readFen(const std::string& input, board& b) {
   b.sideToMove = (!fields[1].empty() && fields[1][0] == 'w') ? WHITE : BLACK;
   const int us = b.sideToMove;
 
-  u8 rights = 0;
-  for (char ch : fields[2]) {
-    if (ch == 'K') rights |= CASTLE_WK;
-    if (ch == 'k') rights |= CASTLE_BK;
-    if (ch == 'Q') rights |= CASTLE_WQ;
-    if (ch == 'q') rights |= CASTLE_BQ;
-  }
-  // A right whose king and rook are not at home would make castling move a
-  // piece that is not there; such rights are dropped.
-  if (pieceOn[4] != WHITE_KING) rights &= u8(~(CASTLE_WK | CASTLE_WQ));
-  if (pieceOn[60] != BLACK_KING) rights &= u8(~(CASTLE_BK | CASTLE_BQ));
-  if (pieceOn[7] != WHITE_ROOK) rights &= u8(~CASTLE_WK);
-  if (pieceOn[0] != WHITE_ROOK) rights &= u8(~CASTLE_WQ);
-  if (pieceOn[63] != BLACK_ROOK) rights &= u8(~CASTLE_BK);
-  if (pieceOn[56] != BLACK_ROOK) rights &= u8(~CASTLE_BQ);
+  castlingSetup castling;
+  const u8 rights = chess960 ? readCastling960(fields[2], pieceOn, castling) : readCastling(fields[2], pieceOn, castling);
   b.plies[0].castleRights = rights;
+  b.castling = castling;
 
   // En passant is kept as the square of the pawn that advanced two squares.
   // Only a target on the right rank with the enemy pawn behind it is taken:

@@ -46,6 +46,22 @@ struct alignas(64) plyState {
   u32 scoredVersion;  // ...as of this historyVersion of the side to move
 };
 
+// How the game castles, fixed by its set-up (the FEN read) and the same for
+// every position reached from it; not part of the key. Index i of the arrays
+// is the right bit (1 << i): white short, black short, white long, black long.
+struct castlingSetup {
+  u8 chess960;      // castling is written as the king taking its own rook
+  u8 kingFrom[2];   // by colour
+  u8 rookFrom[4];   // the castling rook's square, by right
+  u8 kept[64];      // rights that survive a move from or to the square
+  u64 touched;      // the squares where `kept` drops a right
+  u64 mustBeEmpty[4];  // between king, rook and their destinations
+  u64 kingPath[4];     // must not be attacked (the king's own square aside)
+};
+
+// Right index of colour `us`, short or long side.
+constexpr int castleIndex(int us, bool isShort) { return isShort ? us : 2 + us; }
+
 struct board {
   u8 pieceOn[64];
   u64 hashKey;
@@ -78,6 +94,7 @@ struct board {
   u32 historyVersion[2];
   // History sums of quiet moves, one per slot of the move buffer.
   i32 quietScores[MOVE_BUFFER_SIZE];
+  castlingSetup castling;
   // Root moves the search leaves out: those "searchmoves" did not name and,
   // with several lines, the moves of the lines already chosen.
   u16 rootSkipCount;
@@ -96,8 +113,10 @@ extern chessMove commandMoveBuffer[MOVE_BUFFER_SIZE];
 // Fills `b` from FEN text, all but the evaluation sums (setFromFen in
 // movegen/setup.h adds those); tolerant of missing trailing fields. Returns
 // false (and leaves `b` unchanged) when the text lacks a usable placement and
-// side.
-bool readFen(const std::string& text, board& b);
+// side. With `chess960` the castling field may name any rook of the king's
+// rank (Shredder-FEN file letters, or X-FEN's K/Q for the outermost rook), and
+// the board castles and writes castling as in Chess960.
+bool readFen(const std::string& text, board& b, bool chess960 = false);
 
 // 17-line diagram, as printed by "showboard" and the perft commands.
 std::string boardDiagram(const board& b);

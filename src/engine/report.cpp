@@ -46,10 +46,10 @@ searchTotals poolTotals() {
   return makeTotals(nodes, elapsed, tbHits);
 }
 
-std::string pvTextOf(const chessMove* moves, int count, int side) {
+std::string pvTextOf(const chessMove* moves, int count, int side, const castlingSetup* setup) {
   std::string text;
   for (int k = 0; k < count; ++k) {
-    text += moveText(moves[k], side);
+    text += moveText(moves[k], side, setup);
     text += ' ';
     side ^= 1;
   }
@@ -59,7 +59,7 @@ std::string pvTextOf(const chessMove* moves, int count, int side) {
 std::string pvText(const board& b) {
   chessMove moves[PLY_RECORDS];
   for (int k = 0; k <= b.pvLast; ++k) moves[k] = b.plies[k].bestMove;
-  return pvTextOf(moves, b.pvLast + 1, b.sideToMove);
+  return pvTextOf(moves, b.pvLast + 1, b.sideToMove, &b.castling);
 }
 
 std::atomic<bool> showWdl{false};
@@ -144,8 +144,8 @@ std::string tablebaseRootLine(int score, chessMove m, int side, const std::strin
          moveText(m, side);
 }
 
-std::string bestMoveLine(chessMove best, chessMove ponder, int side) {
-  std::string line = "bestmove " + moveText(best, side);
-  if ((ponder & MOVE_MASK) != 0) line += " ponder " + moveText(ponder, side ^ 1);
+std::string bestMoveLine(chessMove best, chessMove ponder, int side, const castlingSetup* setup) {
+  std::string line = "bestmove " + moveText(best, side, setup);
+  if ((ponder & MOVE_MASK) != 0) line += " ponder " + moveText(ponder, side ^ 1, setup);
   return line;
 }

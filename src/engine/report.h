@@ -36,7 +36,8 @@ std::string pvText(const board& b);
 int mateMoves(int score);
 
 // Moves of a variation, each followed by one blank; `side` makes the first.
-std::string pvTextOf(const chessMove* moves, int count, int side);
+// Castling is written for the game's castling set-up.
+std::string pvTextOf(const chessMove* moves, int count, int side, const castlingSetup* setup = nullptr);
 
 // "UCI_ShowWDL": score lines carry " wdl W D L" right after the score.
 extern std::atomic<bool> showWdl;
@@ -66,5 +67,6 @@ std::string centipawnLine(int score, int depth, int selDepth, const searchTotals
 std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv, const lineExtras& x = {});
 // The line of a root the tablebases answer, played at once.
 std::string tablebaseRootLine(int score, chessMove m, int side, const std::string& wdl = "");
-// "bestmove ..." with " ponder ..." when `ponder` is not the empty move.
-std::string bestMoveLine(chessMove best, chessMove ponder, int side);
+// "bestmove ..." with " ponder ..." when `ponder` is not the empty move;
+// castling written for the game's castling set-up.
+std::string bestMoveLine(chessMove best, chessMove ponder, int side, const castlingSetup* setup = nullptr);

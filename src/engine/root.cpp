@@ -145,14 +145,14 @@ void reportShownLines(const worker& w) {
   const bool numbered = multiPvLines.load(relaxed) > 1;
   const int material = materialCount(b);
   for (int k = 0; k < w.linesShown; ++k)
-    reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material));
+    reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material, &b.castling));
 }
 
-std::string rootLineText(const rootLine& line, int number, int side, int material) {
+std::string rootLineText(const rootLine& line, int number, int side, int material, const castlingSetup* setup) {
   lineExtras x;
   x.multiPv = number;
   x.wdl = wdlField(line.score, material);
-  const std::string pv = pvTextOf(line.pv, line.pvLast + 1, side);
+  const std::string pv = pvTextOf(line.pv, line.pvLast + 1, side, setup);
   const searchTotals t = poolTotals();
   return isMateScore(line.score) ? mateLine(line.score, line.depth, t, pv, x)
                                  : centipawnLine(line.score, line.depth, line.selDepth, t, pv, x);

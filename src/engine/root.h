@@ -26,7 +26,8 @@ void rootSearch(worker& w);
 void extractPv(board& b, int maxLength, chessMove first = 0);
 // The score line of one line, in centipawn or mate form; `number` is 0
 // when the line is shown without its number.
-std::string rootLineText(const rootLine& line, int number, int side, int material);
+std::string rootLineText(const rootLine& line, int number, int side, int material,
+                         const castlingSetup* setup = nullptr);
 // The shown lines of a thread searched by lines, best first; numbered when
 // "MultiPV" asks for several.
 void reportShownLines(const worker& w);

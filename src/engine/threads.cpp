@@ -160,7 +160,7 @@ void boss::search() {
   else if (sameMove(bestMove, savedBest))
     ponder = savedPonder;
   if (!replyFits(cb, bestMove, ponder)) ponder = 0;
-  reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove));
+  reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove, &cb.castling));
 }
 
 void clearPairHistories() {
@@ -224,7 +224,7 @@ void answerWithoutSearch(const board& position, const std::vector<chessMove>& al
     reportLine(b->plies[0].inCheck ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE);
     reportLine(bestMoveLine(0, 0, b->sideToMove));
   } else {
-    reportLine(bestMoveLine(allowed.empty() ? moves[0] : allowed[0], 0, b->sideToMove));
+    reportLine(bestMoveLine(allowed.empty() ? moves[0] : allowed[0], 0, b->sideToMove, &b->castling));
   }
 }
 

@@ -33,28 +33,6 @@ codeTables buildCodeTables() {
 // before this dynamic initialiser runs.
 const codeTables tables = buildCodeTables();
 
-// Castling rights that survive a move touching a square: moving from or to a
-// king's or rook's home square clears the rights that depend on it.
-constexpr u8 rightsKept(int sq) {
-  switch (sq) {
-    case 0: return u8(~CASTLE_WQ & 15);
-    case 4: return u8(~(CASTLE_WK | CASTLE_WQ) & 15);
-    case 7: return u8(~CASTLE_WK & 15);
-    case 56: return u8(~CASTLE_BQ & 15);
-    case 60: return u8(~(CASTLE_BK | CASTLE_BQ) & 15);
-    case 63: return u8(~CASTLE_BK & 15);
-    default: return 15;
-  }
-}
-
-struct rightsTable {
-  u8 kept[64];
-  constexpr rightsTable() : kept{} {
-    for (int s = 0; s < 64; ++s) kept[s] = rightsKept(s);
-  }
-};
-constexpr rightsTable castleMask;
-
 inline void movePiece(board& b, int code, int colour, int from, int to) {
   u64 fromTo = bit(from) | bit(to);
   b.pieceBB[code] ^= fromTo;
@@ -62,9 +40,81 @@ inline void movePiece(board& b, int code, int colour, int from, int to) {
   b.pieceOn[to] = u8(code);
 }
 
+// The castling rook's start square and destination. The king goes from
+// `from` to `to` (the g- or c-file); in Chess960 either may not move at all,
+// and each may land where the other stood.
+inline int castleRookFrom(const board& b, int us, int kind) {
+  return b.castling.rookFrom[castleIndex(us, kind == CASTLE_SHORT)];
+}
+inline int castleRookTo(int to, int kind) { return kind == CASTLE_SHORT ? to - 1 : to + 1; }
+
+// Both men leave before either arrives, so that overlapping squares come
+// out right.
+inline void placeCastlingMen(board& b, int us, int kingFrom, int kingTo, int rookFrom, int rookTo) {
+  const int king = WHITE_KING + us, rook = WHITE_ROOK + us;
+  b.pieceBB[king] ^= bit(kingFrom) ^ bit(kingTo);
+  b.pieceBB[rook] ^= bit(rookFrom) ^ bit(rookTo);
+  b.pieceBB[us] ^= bit(kingFrom) ^ bit(kingTo) ^ bit(rookFrom) ^ bit(rookTo);
+  b.pieceOn[kingFrom] = 0;
+  b.pieceOn[rookFrom] = 0;
+  b.pieceOn[kingTo] = u8(king);
+  b.pieceOn[rookTo] = u8(rook);
+}
+
+void makeCastle(board& b, u8 ply, chessMove m) {
+  plyState& prev = b.plies[ply];
+  plyState& next = b.plies[ply + 1];
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove;
+  const int king = WHITE_KING + us, rook = WHITE_ROOK + us;
+  const int rookFrom = castleRookFrom(b, us, kind), rookTo = castleRookTo(to, kind);
+  u64 key = b.hashKey;
+
+  next.captured = 0;
+  next.savedMaterial[0] = b.material[0];
+  next.savedMaterial[1] = b.material[1];
+  next.savedPst[0] = b.pstSum[0];
+  next.savedPst[1] = b.pstSum[1];
+  next.savedPhase = b.phase;
+  next.savedKey = key;
+  next.savedHalfMoves = u32(u16(b.halfMoves));
+
+  const u8 rights = prev.castleRights;
+  const u8 newRights = rights & b.castling.kept[from];
+  key ^= castleKeys[rights] ^ castleKeys[newRights];
+  next.castleRights = newRights;
+  next.epSquare = 0;
+  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+  key ^= sideKey;
+
+  placeCastlingMen(b, us, from, to, rookFrom, rookTo);
+  b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[king][to], tables.pst[king][from]));
+  b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
+  key ^= pieceKeys[king][from] ^ pieceKeys[king][to] ^ pieceKeys[rook][rookFrom] ^ pieceKeys[rook][rookTo];
+
+  b.hashKey = key;
+  b.keyHistory[b.keyCount++] = key;
+  b.halfMoves = i16(b.halfMoves + 1);
+  b.sideToMove = u8(us ^ 1);
+}
+
+void unmakeCastle(board& b, u8 ply, chessMove m) {
+  const plyState& next = b.plies[ply + 1];
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove ^ 1;
+  b.sideToMove = u8(us);
+  b.hashKey = next.savedKey;
+  b.keyCount--;
+  b.halfMoves = i16(next.savedHalfMoves);
+  placeCastlingMen(b, us, to, from, castleRookTo(to, kind), castleRookFrom(b, us, kind));
+  b.pstSum[0] = next.savedPst[0];
+  b.pstSum[1] = next.savedPst[1];
+}
+
 }  // namespace
 
 void makeMove(board& b, u8 ply, chessMove m) {
+  if (moveKindOf(m) >= CASTLE_SHORT) return makeCastle(b, ply, m);
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
   const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
@@ -95,7 +145,7 @@ void makeMove(board& b, u8 ply, chessMove m) {
   const u8 rights = prev.castleRights;
   u8 newRights = rights;
   if (rights) {
-    newRights = rights & castleMask.kept[from] & castleMask.kept[to];
+    newRights = rights & b.castling.kept[from] & b.castling.kept[to];
     if (newRights != rights) key ^= castleKeys[rights] ^ castleKeys[newRights];
   }
   next.castleRights = newRights;
@@ -125,19 +175,6 @@ void makeMove(board& b, u8 ply, chessMove m) {
       key ^= pieceKeys[code][from] ^ pieceKeys[code][landing];
       break;
     }
-    case CASTLE_SHORT:
-    case CASTLE_LONG: {
-      const int rook = WHITE_ROOK + us;
-      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
-      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
-      movePiece(b, code, us, from, to);
-      movePiece(b, rook, us, rookFrom, rookTo);
-      b.pieceOn[rookFrom] = 0;
-      pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
-      pst = addEval(pst, subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
-      key ^= pieceKeys[code][from] ^ pieceKeys[code][to] ^ pieceKeys[rook][rookFrom] ^ pieceKeys[rook][rookTo];
-      break;
-    }
     default: {  // promotion: the kind is the new piece's white code
       const int promoted = kind + us;
       b.pieceBB[code] ^= bit(from);
@@ -161,6 +198,7 @@ void makeMove(board& b, u8 ply, chessMove m) {
 }
 
 void unmakeMove(board& b, u8 ply, chessMove m) {
+  if (moveKindOf(m) >= CASTLE_SHORT) return unmakeCastle(b, ply, m);
   const plyState& next = b.plies[ply + 1];
   const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
   const int them = b.sideToMove, us = them ^ 1;
@@ -178,16 +216,6 @@ void unmakeMove(board& b, u8 ply, chessMove m) {
       const int landing = us == WHITE ? to + 8 : to - 8;
       movePiece(b, b.pieceOn[landing], us, landing, from);
       b.pieceOn[landing] = 0;
-      break;
-    }
-    case CASTLE_SHORT:
-    case CASTLE_LONG: {
-      const int rook = WHITE_ROOK + us;
-      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
-      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
-      movePiece(b, WHITE_KING + us, us, to, from);
-      movePiece(b, rook, us, rookTo, rookFrom);
-      b.pieceOn[rookTo] = 0;
       break;
     }
     default: {
@@ -219,17 +247,23 @@ u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m) {
   const int us = b.sideToMove;
   const int code = b.pieceOn[from];
   const plyState& prev = b.plies[ply];
+  if (kind >= CASTLE_SHORT) {
+    // The king may land on its rook's square: nothing is captured there.
+    const int rook = WHITE_ROOK + us, rookFrom = castleRookFrom(b, us, kind);
+    u64 key = b.hashKey ^ sideKey ^ pieceKeys[code][from] ^ pieceKeys[code][to] ^ pieceKeys[rook][rookFrom] ^
+              pieceKeys[rook][castleRookTo(to, kind)];
+    if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+    const u8 rights = prev.castleRights;
+    return key ^ castleKeys[rights] ^ castleKeys[rights & b.castling.kept[from]];
+  }
   u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from];
   if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
   if (const u8 rights = prev.castleRights)
-    key ^= castleKeys[rights] ^ castleKeys[rights & castleMask.kept[from] & castleMask.kept[to]];
-  const int rook = WHITE_ROOK + us;
+    key ^= castleKeys[rights] ^ castleKeys[rights & b.castling.kept[from] & b.castling.kept[to]];
   switch (kind) {
     case MOVE_NORMAL: return key ^ pieceKeys[code][to];
     case DOUBLE_PUSH: return key ^ pieceKeys[code][to] ^ epKeys[to & 7];
     case EN_PASSANT: return key ^ pieceKeys[code][us == WHITE ? to + 8 : to - 8];
-    case CASTLE_SHORT: return key ^ pieceKeys[code][to] ^ pieceKeys[rook][from + 3] ^ pieceKeys[rook][to - 1];
-    case CASTLE_LONG: return key ^ pieceKeys[code][to] ^ pieceKeys[rook][from - 4] ^ pieceKeys[rook][to + 1];
     default: return key ^ pieceKeys[kind + us][to];  // promotion: the kind is the new piece's white code
   }
 }
@@ -258,11 +292,10 @@ bool givesCheck(const board& b, chessMove m) {
     }
     case CASTLE_SHORT:
     case CASTLE_LONG: {
-      const int rookFrom = kind == CASTLE_SHORT ? from + 3 : from - 4;
-      const int rookTo = kind == CASTLE_SHORT ? to - 1 : to + 1;
+      const int rookFrom = castleRookFrom(b, us, kind), rookTo = castleRookTo(to, kind);
       occ = (occ ^ bit(rookFrom)) | bit(to) | bit(rookTo);
       ours[KING] |= bit(to);
-      ours[ROOK] ^= bit(rookFrom) | bit(rookTo);
+      ours[ROOK] ^= bit(rookFrom) ^ bit(rookTo);  // in Chess960 the rook may stay where it is
       break;
     }
     default:

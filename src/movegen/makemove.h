@@ -10,10 +10,9 @@ void unmakeMove(board& b, u8 ply, chessMove m);
 // serves the plain moves that leave the castling rights alone.
 u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m);
 inline u64 keyAfter(const board& b, u8 ply, chessMove m) {
-  constexpr u64 CASTLING_SQUARES = bit(0) | bit(4) | bit(7) | bit(56) | bit(60) | bit(63);
   const plyState& ps = b.plies[ply];
   const int from = moveFrom(m), to = moveTo(m), code = b.pieceOn[from];
-  if (moveKindOf(m) != MOVE_NORMAL || (ps.castleRights && ((bit(from) | bit(to)) & CASTLING_SQUARES)))
+  if (moveKindOf(m) != MOVE_NORMAL || (ps.castleRights && ((bit(from) | bit(to)) & b.castling.touched)))
     return keyAfterAnyMove(b, ply, m);
   // Row 0 of the piece keys is zero: an empty `to` adds nothing.
   u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from] ^ pieceKeys[code][to];

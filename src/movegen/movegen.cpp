@@ -126,6 +126,36 @@ inline chessMove* enPassant(chessMove* out, const board& b, int epSq, u64 pawns,
   return out;
 }
 
+// Chess960 castling on one side, the right held and the check flag aside:
+// the squares it needs empty, and the king's way not attacked with the rook
+// lifted off the board.
+template <int US>
+[[gnu::noinline]] bool castleOpen960(const board& b, int i, u64 occ) {
+  const castlingSetup& c = b.castling;
+  if (occ & c.mustBeEmpty[i]) return false;
+  const u64 seen = occ ^ bit(c.rookFrom[i]);
+  for (u64 path = c.kingPath[i]; path;)
+    if (squareAttacked(b, popLsb(path), US ^ 1, seen)) return false;
+  return true;
+}
+
+// Castling on one side, the check flag aside. Standard chess keeps its own
+// constant squares: this runs at every node of perft and the search.
+template <int US, bool SHORT>
+inline bool castleOpen(const board& b, int rights, u64 occ) {
+  constexpr int i = castleIndex(US, SHORT);
+  if (!(rights & (1 << i))) return false;
+  constexpr int base = US == WHITE ? 0 : 56;
+  constexpr u64 empty = SHORT ? bit(base + 5) | bit(base + 6) : bit(base + 1) | bit(base + 2) | bit(base + 3);
+  return !(occ & empty) && !squareAttacked(b, SHORT ? base + 5 : base + 3, US ^ 1, occ);
+}
+
+template <int US, bool SHORT>
+inline bool castleOpenAny(const board& b, int rights, u64 occ) {
+  if (!(rights & (1 << castleIndex(US, SHORT)))) return false;
+  return castleOpen960<US>(b, castleIndex(US, SHORT), occ);
+}
+
 enum pieceKind { KNIGHT_MOVES, BISHOP_MOVES, ROOK_MOVES, QUEEN_MOVES, KING_MOVES };
 
 template <pieceKind K>
@@ -302,18 +332,19 @@ void quiets(u8 ply, chessMove* out, board& b) {
   }
 
   // Castling: the right implies king and rook at home; the king's square is
-  // covered by the check flag and its destination by isLegal.
+  // covered by the check flag and, in standard chess, its destination by
+  // isLegal.
   const int rights = p.castleRights;
   if (!p.inCheck && (rights & (5 << US))) {
     constexpr int base = US == WHITE ? 0 : 56;
-    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
-    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
-    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) &&
-        !squareAttacked(b, base + 5, S::THEM, occ))
-      *out++ = makeChessMove(base + 4, base + 6, CASTLE_SHORT, 0);
-    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !squareAttacked(b, base + 3, S::THEM, occ))
-      *out++ = makeChessMove(base + 4, base + 2, CASTLE_LONG, 0);
+    const int king = b.castling.kingFrom[US];
+    if (!b.castling.chess960) {
+      if (castleOpen<US, true>(b, rights, occ)) *out++ = makeChessMove(king, base + 6, CASTLE_SHORT, 0);
+      if (castleOpen<US, false>(b, rights, occ)) *out++ = makeChessMove(king, base + 2, CASTLE_LONG, 0);
+    } else {
+      if (castleOpenAny<US, true>(b, rights, occ)) *out++ = makeChessMove(king, base + 6, CASTLE_SHORT, 0);
+      if (castleOpenAny<US, false>(b, rights, occ)) *out++ = makeChessMove(king, base + 2, CASTLE_LONG, 0);
+    }
   }
 
   out = pieceQuiets<KNIGHT_MOVES>(out, b.pieceBB[S::KNIGHT_CODE] & movable, occ, empty);
@@ -527,13 +558,14 @@ unsigned countFast(u8 ply, chessMove* out, board& b) {
   const int rights = p.castleRights;
   if (rights & (5 << US)) {
     constexpr int base = US == WHITE ? 0 : 56;
-    constexpr int shortBit = US == WHITE ? CASTLE_WK : CASTLE_BK;
-    constexpr int longBit = US == WHITE ? CASTLE_WQ : CASTLE_BQ;
-    if ((rights & shortBit) && !(occ & (bit(base + 5) | bit(base + 6))) && !squareAttacked(b, base + 5, THEM, occ))
-      n += !squareAttacked(b, base + 6, THEM, occNoKing | bit(base + 6));
-    if ((rights & longBit) && !(occ & (bit(base + 1) | bit(base + 2) | bit(base + 3))) &&
-        !squareAttacked(b, base + 3, THEM, occ))
-      n += !squareAttacked(b, base + 2, THEM, occNoKing | bit(base + 2));
+    if (!b.castling.chess960) {
+      if (castleOpen<US, true>(b, rights, occ)) n += !squareAttacked(b, base + 6, THEM, occNoKing | bit(base + 6));
+      if (castleOpen<US, false>(b, rights, occ)) n += !squareAttacked(b, base + 2, THEM, occNoKing | bit(base + 2));
+    } else {
+      // The king's landing square was tested with the rook lifted.
+      n += castleOpenAny<US, true>(b, rights, occ);
+      n += castleOpenAny<US, false>(b, rights, occ);
+    }
   }
   return n;
 }

@@ -31,14 +31,31 @@ bool forbiddenVictim(const board& b, int sq, int us) {
   return code != 0 && (colourOf(code) == us || typeOf(code) == KING);
 }
 
+// Chess960: the king takes its own rook. Only a rook that holds its right
+// makes this castling, and only when the men it moves have their way clear;
+// the legal-move test does the rest.
+bool parseCastle960(const board& b, int from, int rookSq, chessMove& out) {
+  const int us = b.sideToMove;
+  const castlingSetup& c = b.castling;
+  const bool isShort = rookSq > from;
+  const int i = castleIndex(us, isShort);
+  if (!(b.plies[0].castleRights & (1 << i)) || c.rookFrom[i] != rookSq || c.kingFrom[us] != from) return false;
+  if (occupancy(b) & c.mustBeEmpty[i]) return false;
+  const int base = us == WHITE ? 0 : 56;
+  out = makeChessMove(from, base + (isShort ? 6 : 2), isShort ? CASTLE_SHORT : CASTLE_LONG);
+  return true;
+}
+
 }  // namespace
 
-std::string moveText(chessMove m, int side) {
+std::string moveText(chessMove m, int side, const castlingSetup* setup) {
   std::string text;
   text.reserve(5);
   const int kind = moveKindOf(m);
   int landing = moveTo(m);
   if (kind == EN_PASSANT) landing = side == WHITE ? landing + 8 : landing - 8;
+  if (setup && setup->chess960 && (kind == CASTLE_SHORT || kind == CASTLE_LONG))
+    landing = setup->rookFrom[castleIndex(side, kind == CASTLE_SHORT)];
   appendSquare(text, moveFrom(m));
   appendSquare(text, landing);
   if (isPromotion(kind) && !(kind & 1)) text += PROMO_LETTERS[kind];
@@ -58,6 +75,8 @@ bool parseMoveText(const std::string& text, const board& b, chessMove& out) {
   const int us = b.sideToMove;
   const int piece = b.pieceOn[from];
   if (piece == 0 || colourOf(piece) != us) return false;
+  if (b.castling.chess960 && piece == WHITE_KING + us && b.pieceOn[to] == WHITE_ROOK + us && text.size() == 4)
+    return parseCastle960(b, from, to, out);
   if (forbiddenVictim(b, to, us)) return false;
 
   const int type = typeOf(piece);
@@ -69,7 +88,7 @@ bool parseMoveText(const std::string& text, const board& b, chessMove& out) {
     const int home = us == WHITE ? 4 : 60;
     const bool isShort = text == (us == WHITE ? "e1g1" : "e8g8");
     const bool isLong = text == (us == WHITE ? "e1c1" : "e8c8");
-    if (from == home && (isShort || isLong)) {
+    if (from == home && (isShort || isLong) && !b.castling.chess960) {
       // Castling moves the rook too: it must stand on its corner with
       // nothing between it and the king, or the board would be corrupted.
       const int rookSq = isShort ? home + 3 : home - 4;

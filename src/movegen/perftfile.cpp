@@ -38,7 +38,8 @@ void reportSkipped(const textSink& print, const std::string& line, const char* w
 
 }  // namespace
 
-bool perftFileCheck(const std::string& path, const textSink& print, const std::function<void()>& afterEachCheck) {
+bool perftFileCheck(const std::string& path, const textSink& print, const std::function<void()>& afterEachCheck,
+                    bool chess960) {
   std::ifstream file(path);
   if (!file) {
     print("There seems to be a problem with the perftFile. check of the move generator not executed\n");
@@ -81,7 +82,7 @@ bool perftFileCheck(const std::string& path, const textSink& print, const std::f
 
     *checkBoard = board{};
     checkBoard->plies[0].listStart = commandMoveBuffer;
-    if (!setFromFen(fen, *checkBoard)) {
+    if (!setFromFen(fen, *checkBoard, chess960)) {
       reportSkipped(print, line, "unreadable FEN");
       allOk = false;
       continue;

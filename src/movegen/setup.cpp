@@ -2,8 +2,8 @@
 
 #include "eval/eval.h"
 
-bool setFromFen(const std::string& text, board& b) {
-  if (!readFen(text, b)) return false;
+bool setFromFen(const std::string& text, board& b, bool chess960) {
+  if (!readFen(text, b, chess960)) return false;
   evalFromScratch(b);
   return true;
 }

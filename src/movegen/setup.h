@@ -7,5 +7,6 @@
 #include "board/board.h"
 
 // Tolerant of missing trailing fields. Returns false (and leaves `b`
-// unchanged) when the text lacks a usable placement and side.
-bool setFromFen(const std::string& text, board& b);
+// unchanged) when the text lacks a usable placement and side. `chess960` as
+// for readFen.
+bool setFromFen(const std::string& text, board& b, bool chess960 = false);

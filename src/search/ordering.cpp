@@ -67,23 +67,22 @@ bool goodCapture(const board& b, chessMove m) {
   return seeNonNegative(b, m);
 }
 
+// The generator's castling conditions, read from the game's castling set-up.
 bool castlePlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
   const plyState& ps = b.plies[ply];
   if (ps.inCheck) return false;
-  int home = us == WHITE ? 4 : 60;
-  if (from != home) return false;
-  u64 occ = occupancy(b);
-  int rook = pieceCode(ROOK, us);
-  if (kind == CASTLE_SHORT) {
-    if (to != home + 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WK : CASTLE_BK))) return false;
-    if (occ & (bit(home + 1) | bit(home + 2))) return false;
-    if (b.pieceOn[home + 3] != rook) return false;
-    return !squareAttacked(b, home + 1, us ^ 1, occ);
-  }
-  if (to != home - 2 || !(ps.castleRights & (us == WHITE ? CASTLE_WQ : CASTLE_BQ))) return false;
-  if (occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) return false;
-  if (b.pieceOn[home - 4] != rook) return false;
-  return !squareAttacked(b, home - 1, us ^ 1, occ);
+  const castlingSetup& c = b.castling;
+  const bool isShort = kind == CASTLE_SHORT;
+  const int i = castleIndex(us, isShort);
+  const int base = us == WHITE ? 0 : 56;
+  if (from != c.kingFrom[us] || to != base + (isShort ? 6 : 2) || !(ps.castleRights & (1 << i))) return false;
+  const u64 occ = occupancy(b);
+  if (occ & c.mustBeEmpty[i]) return false;
+  if (b.pieceOn[c.rookFrom[i]] != pieceCode(ROOK, us)) return false;
+  const u64 seen = occ ^ bit(c.rookFrom[i]);
+  for (u64 path = c.kingPath[i]; path;)
+    if (squareAttacked(b, popLsb(path), us ^ 1, seen)) return false;
+  return true;
 }
 
 bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
@@ -197,15 +196,17 @@ bool movedPieceSafe(const board& b, chessMove m, int captured) {
 bool isPseudoLegal(chessMove m, const board& b, u8 ply) {
   if (m == 0) return false;
   int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
-  if (from >= 64 || to >= 64 || from == to) return false;
+  if (from >= 64 || to >= 64) return false;
   int us = b.sideToMove;
   int mover = b.pieceOn[from];
   if (mover < 2 || int(m >> 24) != mover || colourOf(mover) != us) return false;
+  // A Chess960 king may castle without moving, or onto its rook's square.
+  if (isCastle(kind)) return typeOf(mover) == KING && castlePlausible(b, ply, from, to, kind, us);
+  if (from == to) return false;
   int target = b.pieceOn[to];
   if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
   int type = typeOf(mover);
   if (type == PAWN) return pawnPlausible(b, ply, from, to, kind, us);
-  if (isCastle(kind)) return type == KING && castlePlausible(b, ply, from, to, kind, us);
   if (kind != MOVE_NORMAL) return false;
   u64 occ = occupancy(b);
   u64 reach = 0;

@@ -62,7 +62,7 @@ void helpCommand() {
 
 void rtestCommand() {
   stopSearchAndWait();  // it resizes the table under the search threads
-  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); });
+  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, chess960Option != 0);
 }
 
 void engineStartup() {

@@ -19,6 +19,7 @@ i32 threadCount = 1;
 u8 ponderOption = 0;
 i32 moveOverhead = 100;
 std::string syzygyPath;
+u8 chess960Option = 0;
 
 namespace {
 
@@ -123,6 +124,12 @@ std::string onClearHash(i32, const std::string&) {
   return "";
 }
 
+// Takes effect with the next "position" command, which GUIs send anyway.
+std::string onChess960(i32 on, const std::string&) {
+  chess960Option = u8(on);
+  return std::to_string(chess960Option);
+}
+
 // The order is the order "uci" prints; new options go at the end.
 const std::vector<optionRow>& optionTable() {
   static const std::vector<optionRow> rows = {
@@ -136,6 +143,7 @@ const std::vector<optionRow>& optionTable() {
       {"MultiPV", optionType::spin, "1", 1, 256, "info string MultiPV set to : ", onMultiPv},
       {"UCI_ShowWDL", optionType::check, "false", 0, 1, "info string UCI_ShowWDL set to : ", onShowWdl},
       {"Clear Hash", optionType::button, "", 0, 0, "info string Hash cleared", onClearHash},
+      {"UCI_Chess960", optionType::check, "false", 0, 1, "info string UCI_Chess960 set to : ", onChess960},
   };
   return rows;
 }

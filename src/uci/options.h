@@ -10,6 +10,8 @@ extern i32 threadCount;
 extern u8 ponderOption;
 extern i32 moveOverhead;
 extern std::string syzygyPath;
+// UCI_Chess960: "position" reads and castling is written as in Chess960.
+extern u8 chess960Option;
 
 // The table at a new size, printing the line that says what the system
 // refused; false when the size was refused.

@@ -8,6 +8,7 @@
 #include "movegen/setup.h"
 #include "uci/commands.h"
 #include "uci/go.h"
+#include "uci/options.h"
 #include "uci/output.h"
 
 namespace {
@@ -43,7 +44,7 @@ void positionCommand(std::istringstream& words) {
   } else {
     return;
   }
-  if (!setFromFen(fen, currentBoard)) return;
+  if (!setFromFen(fen, currentBoard, chess960Option != 0)) return;
 
   board& b = currentBoard;
   int played = 0;

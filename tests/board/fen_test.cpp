@@ -140,6 +140,28 @@ TEST(Fen, CastlingRightsNeedKingAndRookAtHome) {
   EXPECT_EQ(testBoard("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1")->plies[0].castleRights, 15);
   EXPECT_EQ(testBoard("r3k3/8/8/8/8/8/8/4K2R w KQkq - 0 1")->plies[0].castleRights, 1 | 8);
   EXPECT_EQ(testBoard("r3k2r/8/8/8/8/8/8/R4K1R w KQkq - 0 1")->plies[0].castleRights, 2 | 8);
+  // Without Chess960 the rook files of the standard squares mean KQkq, and a
+  // Chess960 placement keeps no rights.
+  EXPECT_EQ(testBoard("r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1")->plies[0].castleRights, 15);
+  EXPECT_EQ(testBoard("1r4kr/8/8/8/8/8/8/1R4KR w HBhb - 0 1")->plies[0].castleRights, 0);
+}
+
+TEST(Fen, Chess960CastlingField) {
+  // Shredder-FEN and X-FEN name the same rooks: K/Q the outermost on that
+  // side, a file letter any rook (here the inner b1 rook of two).
+  testBoard shredder("1r2k1r1/8/8/8/8/8/8/RR2K1R1 w GBgb - 0 1", true);
+  testBoard xfen("1r2k1r1/8/8/8/8/8/8/RR2K1R1 w KBkq - 0 1", true);
+  EXPECT_EQ(shredder->plies[0].castleRights, 15);
+  EXPECT_EQ(xfen->plies[0].castleRights, 15);
+  EXPECT_EQ(std::memcmp(&shredder->castling, &xfen->castling, sizeof(castlingSetup)), 0);
+  EXPECT_EQ(shredder->castling.rookFrom[castleIndex(WHITE, false)], 1);
+  EXPECT_EQ(shredder->castling.rookFrom[castleIndex(BLACK, true)], 62);
+  EXPECT_EQ(testBoard("1r2k1r1/8/8/8/8/8/8/RR2K1R1 w Q - 0 1", true)->castling.rookFrom[castleIndex(WHITE, false)], 0);
+  // A letter without its rook on the named file and rank, or whose king is
+  // off its first rank, is dropped.
+  EXPECT_EQ(testBoard("r3k2r/8/8/8/8/8/8/R3K2R w HBhc - 0 1", true)->plies[0].castleRights, CASTLE_WK | CASTLE_BK);
+  EXPECT_EQ(testBoard("r6r/4k3/8/8/8/8/8/R3K2R w HAha - 0 1", true)->plies[0].castleRights, CASTLE_WK | CASTLE_WQ);
+  EXPECT_EQ(testBoard("4k3/8/8/8/8/8/8/4K3 w KQkqEe - 0 1", true)->plies[0].castleRights, 0);
 }
 
 TEST(Diagram, StartPositionExactText) {

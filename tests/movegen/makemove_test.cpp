@@ -133,6 +133,18 @@ TEST(MakeMove, WholeTreesRestoreTheBoardAndKeepKeysAndSums) {
     testBoard tb(fen);
     checkingPerft(*tb, 0, 3, *scratch);
   }
+  // Chess960 castling: the king or the rook stays where it is, the two trade
+  // squares, a rook on b1 beside a piece on a1, castling with check, a rook
+  // taken on its square; DFRC back ranks.
+  for (const char* fen :
+       {"1r4kr/8/8/8/8/8/8/1R4KR w HBhb - 0 1", "1k3r2/8/8/8/8/8/8/1K3R2 w Ff - 0 1",
+        "5kr1/8/8/8/8/8/8/5KR1 w Gg - 0 1", "2rk4/8/8/8/8/8/8/4K2R b Kc - 0 1", "4k3/8/8/8/8/8/8/qR1K4 w B - 0 1",
+        "4k3/8/8/8/8/8/8/NR1K4 w B - 0 1", "3k4/8/8/8/8/8/8/R2K4 w A - 0 1",
+        "1r2k1r1/8/8/8/8/8/7b/1R2K1R1 b GBgb - 0 1",
+        "rkrbqnbn/pppppppp/8/8/8/8/PPPPPPPP/BNRBNKRQ w GCca - 0 1"}) {
+    testBoard tb(fen, true);
+    checkingPerft(*tb, 0, 3, *scratch);
+  }
 }
 
 TEST(MakeMove, EnPassantCastlingRightsAndKeys) {

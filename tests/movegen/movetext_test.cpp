@@ -15,6 +15,14 @@ TEST(MoveText, PrintsLandingSquaresAndPromotionLetters) {
   EXPECT_EQ(moveText(makeChessMove(sq("b2"), sq("a1"), PROMOTE_KNIGHT, 99), BLACK), "b2a1n");
   EXPECT_EQ(moveText(makeChessMove(60, 58, CASTLE_LONG), BLACK), "e8c8");
   EXPECT_EQ(moveText(makeChessMove(4, 6, CASTLE_SHORT), WHITE), "e1g1");
+  // Chess960 writes castling as the king taking its own rook, also where the
+  // king or the rook does not move.
+  testBoard standard(START_FEN, true), dfrc("rk4r1/8/8/8/8/8/8/1R4KR w Hga - 0 1", true);
+  EXPECT_EQ(moveText(makeChessMove(4, 6, CASTLE_SHORT), WHITE, &standard->castling), "e1h1");
+  EXPECT_EQ(moveText(makeChessMove(60, 58, CASTLE_LONG), BLACK, &standard->castling), "e8a8");
+  EXPECT_EQ(moveText(makeChessMove(6, 6, CASTLE_SHORT), WHITE, &dfrc->castling), "g1h1");
+  EXPECT_EQ(moveText(makeChessMove(57, 58, CASTLE_LONG), BLACK, &dfrc->castling), "b8a8");
+  EXPECT_EQ(moveText(makeChessMove(57, 62, CASTLE_SHORT), BLACK, &dfrc->castling), "b8g8");
 }
 
 TEST(MoveText, ReadsKindsFromTextAndBoard) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "movegen/perft.h"
+#include "movegen/perftfile.h"
 #include "testutil.h"
 
 namespace {
@@ -42,6 +43,21 @@ TEST(Perft, ReferencePositions) {
     testBoard tb(c.fen);
     EXPECT_EQ(perft(0, c.depth, *tb), c.nodes) << c.fen << " depth " << c.depth;
   }
+}
+
+// Chess960 and DFRC start positions, positions from play and the castling
+// corner cases, each in Shredder-FEN and in X-FEN; the counts come from
+// another engine (data/perft960.py).
+TEST(Perft, Chess960ReferenceFile) {
+  ensureTables();
+  std::string failed;
+  const bool ok = perftFileCheck(
+      DRAVLIN_SOURCE_DIR "/data/perft960.txt",
+      [&failed](const std::string& line) {
+        if (line.rfind("1; ", 0) != 0) failed += line;
+      },
+      [] {}, true);
+  EXPECT_TRUE(ok) << failed;
 }
 
 TEST(Perft, DepthZeroAndPositionsWithoutMoves) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -93,6 +94,21 @@ TEST(PseudoLegal, RememberedMovesAreCheckedAgainstTheBoard) {
   EXPECT_TRUE(isPseudoLegal(longCastle, *crossing, 0));
   testBoard checked("r3k2r/8/8/8/8/8/4r3/R3K2R w KQkq - 0 1");
   EXPECT_FALSE(isPseudoLegal(longCastle, *checked, 0));
+
+  // Chess960: a remembered castling is plausible exactly when the generator
+  // writes it (which there already tests the king's landing square).
+  for (const char* fen : {"1r4kr/8/8/8/8/8/8/1R4KR w HBhb - 0 1", "5kr1/8/8/8/8/8/8/5KR1 w Gg - 0 1",
+                          "4k3/8/8/8/8/8/8/qR1K4 w B - 0 1", "4k3/8/8/8/8/8/8/NR1K4 w B - 0 1",
+                          "1r2k1r1/8/8/8/8/8/7b/1R2K1R1 w GBgb - 0 1", "2rk4/8/8/8/8/8/8/2RK3R w HCc - 0 1"}) {
+    testBoard tb(fen, true);
+    generateLegal(0, tb->plies[0].listStart, *tb);
+    for (int kind : {CASTLE_SHORT, CASTLE_LONG}) {
+      const chessMove m = makeChessMove(tb->castling.kingFrom[WHITE], kind == CASTLE_SHORT ? 6 : 2, kind);
+      const bool generated = std::count_if(tb->plies[0].listStart, tb->plies[0].listEnd,
+                                           [m](chessMove g) { return sameMove(g, m); }) == 1;
+      EXPECT_EQ(isPseudoLegal(remembered(m, WHITE_KING), *tb, 0), generated) << fen << " kind " << kind;
+    }
+  }
 }
 
 namespace {

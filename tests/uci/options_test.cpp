@@ -33,6 +33,7 @@ TEST(Options, UciIdentification) {
       "option name MultiPV type spin default 1 min 1 max 256",
       "option name UCI_ShowWDL type check default false",
       "option name Clear Hash type button",
+      "option name UCI_Chess960 type check default false",
       "uciok",
   };
   EXPECT_EQ(answersTo(e, {"uci"}), expected);
@@ -109,4 +110,27 @@ TEST(Options, RefusedThreadsAndHashAreConfirmedAsGranted) {
   EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
   e.send("quit");
   EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+}
+
+TEST(Options, Chess960PlaysAndWritesCastlingAsKingTakesRook) {
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  EXPECT_EQ(answersTo(e, {"setoption name UCI_Chess960 value true"}),
+            std::vector<std::string>{"info string UCI_Chess960 set to : 1"});
+  // Castling mates at once: the king comes from b1 (from g8, where it stays).
+  for (const auto& [fen, move] : {std::pair<std::string, std::string>{"4rkr1/4p1p1/8/8/8/8/8/1K5R w H - 0 1", "b1h1"},
+                                  {"6kr/8/8/8/8/8/4P1P1/4RKR1 b h - 0 1", "g8h8"}}) {
+    e.send("position fen " + fen);
+    e.send("go depth 4");
+    const auto got = e.readUntil("bestmove", scaledMs(10000));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->back(), "bestmove " + move) << fen;
+  }
+  // With castling rights the tables answer no root, 960 rights included.
+  e.send("setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR);
+  e.send("position fen 1r2k3/8/8/8/8/8/8/1R2K3 w Bb - 0 1");
+  e.send("go depth 4");
+  const auto got = e.readUntil("bestmove", scaledMs(10000));
+  ASSERT_TRUE(got);
+  for (const std::string& line : *got) EXPECT_EQ(line.find("depth 127"), std::string::npos) << line;
 }

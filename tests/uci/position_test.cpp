@@ -5,6 +5,8 @@
 
 #include "uci/commands.h"
 #include "uci/go.h"
+#include "uci/options.h"
+#include "movegen/perft.h"
 #include "testutil.h"
 
 namespace {
@@ -58,6 +60,33 @@ TEST_F(PositionCommand, EnPassantCastlingAndCheckFlag) {
   // The check flag of the root follows the last move.
   position("startpos moves e2e4 e7e5 d1h5 b8c6 h5f7");
   EXPECT_EQ(currentBoard.plies[0].inCheck, 1);
+}
+
+TEST_F(PositionCommand, Chess960CastlingIsTheKingTakingItsRook) {
+  auto perftHere = [](u32 depth) {
+    auto copy = std::make_unique<board>(currentBoard);
+    return perft(0, depth, *copy);
+  };
+  const std::string opening = " moves e2e4 e7e5 g1f3 g8f6 f1c4 f8c5 ";
+  chess960Option = 1;
+  // Counts from another engine after the castlings; both castle in each.
+  position("startpos" + opening + "e1h1 e8h8");
+  EXPECT_EQ(currentBoard.pieceOn[sq("g8")], BLACK_KING);
+  EXPECT_EQ(perftHere(3), 25883u);
+  position("fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1" + opening + "e1h1 e8h8");
+  EXPECT_EQ(perftHere(3), 25883u);
+  position("fen 2rk4/8/8/8/8/8/8/4K2R b Kc - 0 1 moves d8c8 e1h1");  // king and rook trade squares
+  EXPECT_EQ(perftHere(3), 3324u);
+  position("fen 1r4kr/8/8/8/8/8/8/1R4KR w HBhb - 0 1 moves g1b1 g8h8");  // the king stays on g8
+  EXPECT_EQ(perftHere(3), 9392u);
+  // Each mode refuses the other's castling text.
+  position("startpos" + opening + "e1g1");
+  EXPECT_EQ(currentBoard.pieceOn[sq("e1")], WHITE_KING);
+  chess960Option = 0;
+  position("startpos" + opening + "e1h1");
+  EXPECT_EQ(currentBoard.pieceOn[sq("e1")], WHITE_KING);
+  position("startpos" + opening + "e1g1 e8g8");
+  EXPECT_EQ(currentBoard.pieceOn[sq("g8")], BLACK_KING);
 }
 
 TEST_F(PositionCommand, FenGamePlyCount) {
