@@ -46,7 +46,7 @@ void extractPv(board& b, int maxLength, chessMove first) {
   for (int k = 0; k < maxLength; ++k) {
     chessMove m = k == 0 ? first : 0;
     if (m == 0) {
-      const hashEntry e = hashProbe(b.hashKey);
+      const hashEntry e = hashTable.probe(b.hashKey);
       m = entryMove(e);
       if (entryBound(e) != BOUND_EXACT || m == 0) break;
     }
@@ -339,7 +339,7 @@ void rootSearch(worker& w) {
     if (finished) {
       prevScore = score;
       b.rootScore = i16(score);
-      if (isBoss && d > 9 && !w.byLines) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
+      if (isBoss && d > 9 && !w.byLines) hashTable.store(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
       b.rootDepthComplete = 1;
       b.rootDepth = u16(d);
       w.finishedDepth = d;

@@ -242,7 +242,7 @@ void startSearch(const board& position, const std::vector<chessMove>& allowed) {
   searchFinished.store(0, relaxed);
   deepestDepth.store(0, relaxed);
   elapsedMs.store(0, relaxed);
-  newSearchGeneration();
+  hashTable.newSearch();
   for (worker* w : threadPool) {
     board& b = w->brd;
     std::memcpy(static_cast<void*>(&b), &position, sizeof(board));

@@ -38,7 +38,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
 
   plyState& ps = b.plies[ply];
-  const hashEntry entry = hashProbe(b.hashKey);
+  const hashEntry entry = hashTable.probe(b.hashKey);
   const u8 bound = entryBound(entry);
   int ttScore = 0;
   if (bound != BOUND_NONE) {
@@ -94,7 +94,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // now, and its child's bucket is fetched while this subtree is searched.
     if (cursor + 1 < ps.listEnd) {
       pickHighest(cursor + 1, ps.listEnd);
-      hashPrefetch(keyAfter(b, ply, cursor[1]));
+      hashTable.prefetch(keyAfter(b, ply, cursor[1]));
     }
 
     if (filtered && kind != EN_PASSANT && kind != CASTLE_SHORT && kind != CASTLE_LONG &&
@@ -103,7 +103,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     if (!inCheck && !isLegalQuick(m, b, ply)) continue;
 
     makeMove(b, ply, m);
-    hashPrefetch(b.hashKey);
+    hashTable.prefetch(b.hashKey);
     ps.currentMove = m & MOVE_MASK;
     b.plies[ply + 1].inCheck = squareAttacked(b, enemyKing, us, occupancy(b)) ? 1 : 0;
 

@@ -36,8 +36,8 @@ bool isRepetition(const board& b) {
   return false;
 }
 
-void store(const board& b, u8 ply, chessMove move, int score, int depth, u8 bound) {
-  hashStore(b.hashKey, move, scoreToTable(score, ply), depth, bound);
+void storeNode(const board& b, u8 ply, chessMove move, int score, int depth, u8 bound) {
+  hashTable.store(b.hashKey, move, scoreToTable(score, ply), depth, bound);
 }
 
 bool timeIsUp() {
@@ -118,7 +118,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
 
   // 3. Table probe.
   ps.hashMove = 0;
-  hashEntry tte = hashProbe(b.hashKey);
+  hashEntry tte = hashTable.probe(b.hashKey);
   if (entryBound(tte) == BOUND_NONE) tte = 0;
   int ttScore = 0;
   if (tte) {
@@ -141,17 +141,17 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
         if (wdl == 4) {
           const int value = MATE_BAND - ply;
           if (value >= beta) {
-            store(b, ply, 0, value, 127, BOUND_LOWER);
+            storeNode(b, ply, 0, value, 127, BOUND_LOWER);
             return i16(value);
           }
         } else if (wdl == 0) {
           const int value = ply - MATE_BAND;
           if (value <= alpha) {
-            store(b, ply, 0, value, 127, BOUND_UPPER);
+            storeNode(b, ply, 0, value, 127, BOUND_UPPER);
             return i16(value);
           }
         } else {
-          store(b, ply, 0, 0, 127, BOUND_EXACT);
+          storeNode(b, ply, 0, 0, 127, BOUND_EXACT);
           return 0;
         }
       }
@@ -193,7 +193,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       ps.currentMove = 0;
       const u64 key = b.hashKey;
       makeNullMove(b, ply);
-      hashPrefetch(b.hashKey);
+      hashTable.prefetch(b.hashKey);
       const int s = -searchChild(u8(ply + 1), depth - reduction, -beta, -beta + 1, b);
       unmakeNullMove(b, ply, key);
       if (s >= beta) return i16(s > MATE_BAND ? beta : s);  // a mate found after passing is not trusted
@@ -218,7 +218,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
           const chessMove m = *cursor;
           ps.currentMove = m;
           b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
-          hashPrefetch(b.hashKey);
+          hashTable.prefetch(b.hashKey);
           int s = -quiescence(u8(ply + 1), 0, i16(-rBeta), i16(-rBeta + 1), b);
           if (s >= rBeta) s = -alphaBeta(u8(ply + 1), depth - 3, i16(-rBeta), i16(-rBeta + 1), b);
           unmakeMove(b, ply, m);
@@ -232,7 +232,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // 10. Internal iterative deepening, to find a move to try first.
     if (ps.hashMove == 0 && depth >= 4 && (pvNode || pruneEval >= beta - 100)) {
       alphaBeta(ply, depth - 2, i16(alpha), i16(beta), b);
-      const hashEntry e = hashProbe(b.hashKey);
+      const hashEntry e = hashTable.probe(b.hashKey);
       if (entryBound(e) != BOUND_NONE) {
         tte = e;
         ttScore = scoreFromTable(entryScore(e), ply);
@@ -332,7 +332,7 @@ searchMoves:
     // 5. Make it; the child's bucket is fetched as soon as its key is known.
     const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
     makeMove(b, ply, m);
-    hashPrefetch(b.hashKey);
+    hashTable.prefetch(b.hashKey);
     ps.currentMove = played;
     b.plies[ply + 1].inCheck = checks ? 1 : 0;
 
@@ -393,7 +393,7 @@ searchMoves:
           b.rootDepthComplete = 0;
         }
         if (s >= beta) {
-          if (!restrictedRoot(b, ply)) store(b, ply, played, s, depth, BOUND_LOWER);
+          if (!restrictedRoot(b, ply)) storeNode(b, ply, played, s, depth, BOUND_LOWER);
           updateOrdering(ply, depth, played, b);
           return i16(s);
         }
@@ -420,8 +420,8 @@ searchMoves:
   if (b.halfMoves >= 100) return 0;
   if (restrictedRoot(b, ply)) return i16(best);
   if (best <= alphaOrig)
-    store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
+    storeNode(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
   else
-    store(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
+    storeNode(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
   return i16(best);
 }

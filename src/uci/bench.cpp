@@ -52,7 +52,7 @@ void benchCommand(std::istringstream& words) {
     *position = board{};
     position->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *position)) continue;
-    hashClear(threadCount);
+    hashTable.clear(threadCount);
     clearPairHistories();
     limits = searchLimits{};
     limits.depthLimit = i32(depth);

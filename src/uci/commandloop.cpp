@@ -81,7 +81,7 @@ void engineStartup() {
 
 void engineShutdown() {
   resizePool(0);
-  hashRelease();
+  hashTable.release();
 }
 
 bool dispatchCommand(const std::string& line) {

@@ -205,7 +205,7 @@ void ponderhitCommand() {
 
 void ucinewgameCommand() {
   stopSearchAndWait();
-  hashClear(threadCount);
+  hashTable.clear(threadCount);
   clearPairHistories();
   gamePlyCount = 0;
   newGame = 1;

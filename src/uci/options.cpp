@@ -35,7 +35,7 @@ bool readOptionNumber(const std::string& text, i32& out) {
 }  // namespace
 
 bool resizeHash(i32 megabytes) {
-  const hashResizeResult r = hashResize(megabytes, threadCount);
+  const hashResizeResult r = hashTable.resize(megabytes, threadCount);
   if (!r.granted) outLine(r.refusal);
   return r.granted;
 }
@@ -68,7 +68,7 @@ struct optionRow {
 std::string onHash(i32 n, const std::string&) {
   hashMegabytes = n;
   stopSearchAndWait();  // the search must not run on a freed table
-  if (!resizeHash(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
+  if (!resizeHash(hashMegabytes)) hashMegabytes = hashTable.megabytes();  // confirm what was granted
   return std::to_string(hashMegabytes);
 }
 
@@ -119,7 +119,7 @@ std::string onShowWdl(i32 on, const std::string&) {
 // As "ucinewgame" does for the table and the histories; the game goes on.
 std::string onClearHash(i32, const std::string&) {
   stopSearchAndWait();
-  hashClear(threadCount);
+  hashTable.clear(threadCount);
   clearPairHistories();
   return "";
 }

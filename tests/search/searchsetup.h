@@ -22,9 +22,9 @@ struct searchSetup {
   std::unique_ptr<i16[]> pair1 = std::make_unique<i16[]>(PAIR_TABLE);
 
   explicit searchSetup(const std::string& fen = START_FEN) : tb(fen) {
-    if (hashMask != 4 * 16384 - 1) hashResize(4, 1);
-    hashClear(1);
-    newSearchGeneration();
+    if (hashTable.bucketCount() != 4 * 16384) hashTable.resize(4, 1);
+    hashTable.clear(1);
+    hashTable.newSearch();
     stopFlag.store(0);
     pondering.store(0);
     infiniteMode.store(1);
