@@ -9,6 +9,10 @@
 #include "board/attacks.h"
 #include "board/types.h"
 
+// The search's control (limits, stop flag, clocks), which the search layer
+// defines; a search thread's board points at the one it obeys.
+struct searchControl;
+
 constexpr int MAX_PLY = 127;
 constexpr int PLY_RECORDS = 129;
 constexpr int KEY_HISTORY_SIZE = 1024;
@@ -70,8 +74,9 @@ struct board {
   combEval material[2];
   combEval pstSum[2];
   i16 phase;
-  i16* contHistory2;
-  i16* contHistory1;
+  i16* pairHistory2;  // move-pair histories, keyed by the move two plies back...
+  i16* pairHistory1;  // ...and one ply back
+  searchControl* control;
   u64 nodes;
   u64 qNodes;
   u64 tbHits;

@@ -350,8 +350,8 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
         i32* const sums = kept ? b.quietScores + first : unkept;
         const u32 version = b.historyVersion[b.sideToMove];
         if (!kept || !ps.quietsScored || ps.scoredVersion != version) {
-          historySums(b, ps.cursor, ps.cursor + count, sums, historyRow(b, ply, 2, b.contHistory2),
-                      historyRow(b, ply, 1, b.contHistory1));
+          historySums(b, ps.cursor, ps.cursor + count, sums, historyRow(b, ply, 2, b.pairHistory2),
+                      historyRow(b, ply, 1, b.pairHistory1));
           ps.quietsScored = kept;
           ps.scoredVersion = version;
         }
@@ -416,8 +416,8 @@ void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
   if (depth < 19) {
     ++b.historyVersion[b.sideToMove];
     const int bonus = 32 * std::min(depth * depth, 324);
-    i16* row2 = historyRow(b, ply, 2, b.contHistory2);
-    i16* row1 = historyRow(b, ply, 1, b.contHistory1);
+    i16* row2 = historyRow(b, ply, 2, b.pairHistory2);
+    i16* row1 = historyRow(b, ply, 1, b.pairHistory1);
     const int code = b.pieceOn[moveFrom(m)];
     const int idx = (code - 2) * 64 + moveTo(m);
     if (row2) applyBonus(row2[idx], bonus);

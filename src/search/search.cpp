@@ -40,9 +40,9 @@ void storeNode(const board& b, u8 ply, chessMove move, int score, int depth, u8 
   hashTable.store(b.hashKey, move, scoreToTable(score, ply), depth, bound);
 }
 
-bool timeIsUp() {
-  if (infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
-  return nowMs() - searchStartMs.load(relaxed) >= hardTime.load(relaxed);
+bool timeIsUp(const searchControl& ctl) {
+  if (ctl.unbounded()) return false;
+  return nowMs() - ctl.startMs.load(relaxed) >= ctl.hardTime.load(relaxed);
 }
 
 // "go nodes": the nodes of all threads, polled like the clock and likewise
@@ -51,13 +51,13 @@ bool timeIsUp() {
 // so far of polled nodes to all nodes (quiescence nodes do not count down to
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
-bool nodeLimitReached(board& b) {
-  const u64 limit = limits.nodes;
-  if (limit == 0 || !searchPool.nodes || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
-  const u64 total = searchPool.nodes();
+bool nodeLimitReached(const searchControl& ctl, board& b) {
+  const u64 limit = ctl.limits.nodes;
+  if (limit == 0 || !ctl.poolNodes || ctl.unbounded()) return false;
+  const u64 total = ctl.poolNodes();
   if (total >= limit) return true;
   const double share = std::min(
-      double(limit - total) / (2 * std::max(1, searchPool.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
+      double(limit - total) / (2 * std::max(1, ctl.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
       double(b.nodes));
   if (share < b.nodesToClockCheck) b.nodesToClockCheck = i32(share);
   return false;
@@ -85,14 +85,15 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   // 1. Count and poll.
   bumpCounter(b.nodes);
   if (ply > b.selDepth) b.selDepth = ply;
+  searchControl& ctl = *b.control;
   if (--b.nodesToClockCheck < 0) {
-    b.nodesToClockCheck = clockCheckInterval;
-    if (timeIsUp() || nodeLimitReached(b)) {
-      stopFlag.store(1, relaxed);
+    b.nodesToClockCheck = CLOCK_CHECK_NODES;
+    if (timeIsUp(ctl) || nodeLimitReached(ctl, b)) {
+      ctl.requestStop();
       return 0;
     }
   }
-  if (stopFlag.load(relaxed)) return 0;
+  if (ctl.stopped()) return 0;
 
   const bool pvNode = betaIn > alphaIn + 1;
   int alpha = alphaIn, beta = betaIn;
@@ -282,8 +283,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   int lateIndex = 0;
   bool pruneRest = false;
   int best = -MATE_SCORE;
-  i16* const row2 = historyRow(b, ply, 2, b.contHistory2);
-  i16* const row1 = historyRow(b, ply, 1, b.contHistory1);
+  i16* const row2 = historyRow(b, ply, 2, b.pairHistory2);
+  i16* const row1 = historyRow(b, ply, 1, b.pairHistory1);
   const bool bothRows = row2 && row1;
   checkTest checkInfo;
   prepareCheckTest(b, checkInfo);
@@ -379,7 +380,7 @@ searchMoves:
 
     // 11.
     unmakeMove(b, ply, m);
-    if (stopFlag.load(relaxed)) return 0;
+    if (ctl.stopped()) return 0;
 
     // 12.
     if (s > best) {

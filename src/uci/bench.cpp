@@ -35,8 +35,8 @@ void benchCommand(std::istringstream& words) {
   std::string word;
   if (words >> word && !readDecimalIn(word, 1, 64, depth)) depth = BENCH_DEPTH;
 
-  stopSearchAndWait();
-  const int savedThreads = int(threadPool.size());
+  searchThreads.stopSearchAndWait();
+  const int savedThreads = int(searchThreads.size());
   resizeThreads(1);
   resizeHash(BENCH_HASH_MB);
   // Loaded tablebases would change the count; the bench searches without them.
@@ -53,22 +53,22 @@ void benchCommand(std::istringstream& words) {
     position->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *position)) continue;
     hashTable.clear(threadCount);
-    clearPairHistories();
-    limits = searchLimits{};
-    limits.depthLimit = i32(depth);
-    infiniteMode.store(0);
-    pondering.store(0);
+    searchThreads.clearHistories();
+    searchControl& ctl = searchThreads.control;
+    ctl.limits = searchLimits{};
+    ctl.limits.depthLimit = i32(depth);
+    ctl.infinite.store(false);
+    ctl.pondering.store(false);
     // No clock may end a bench search: the count must not depend on speed.
-    softTime.store(INT32_MAX);
-    hardTime.store(INT32_MAX);
-    elapsedScale = 1.0f;
-    clockCheckInterval = CLOCK_CHECK_NODES;
-    searchStartMs.store(nowMs());
+    ctl.softTime.store(INT32_MAX);
+    ctl.hardTime.store(INT32_MAX);
+    ctl.elapsedScale = 1.0f;
+    ctl.startMs.store(nowMs());
     const auto searchStart = std::chrono::steady_clock::now();
-    startSearch(*position);
-    waitIdle(*threadPool[0]);
+    searchThreads.startSearch(*position);
+    searchThreads.waitIdle();
     searching += std::chrono::steady_clock::now() - searchStart;
-    const board& done = threadPool[0]->brd;
+    const board& done = searchThreads.workers()[0]->brd;
     nodes += done.nodes + done.qNodes;
   }
   const i64 elapsedUs =

@@ -61,7 +61,7 @@ void helpCommand() {
 }  // namespace
 
 void rtestCommand() {
-  stopSearchAndWait();  // it resizes the table under the search threads
+  searchThreads.stopSearchAndWait();  // it resizes the table under the search threads
   perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, chess960Option != 0);
 }
 
@@ -80,7 +80,7 @@ void engineStartup() {
 }
 
 void engineShutdown() {
-  resizePool(0);
+  searchThreads.resize(0);
   hashTable.release();
 }
 
@@ -89,7 +89,7 @@ bool dispatchCommand(const std::string& line) {
   std::string cmd;
   words >> cmd;
   if (cmd == "quit") {
-    stopFlag.store(1, std::memory_order_relaxed);
+    searchThreads.control.requestStop();
     return false;
   } else if (cmd == "stop") {
     stopCommand();
@@ -112,7 +112,7 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "perft") {
     perftCommand(words);
   } else if (cmd == "texel") {
-    stopSearchAndWait();  // it rebuilds the attack tables and the table
+    searchThreads.stopSearchAndWait();  // it rebuilds the attack tables and the table
     resizeHash(hashMegabytes);
     texelCommand();
   } else if (cmd == "showboard") {

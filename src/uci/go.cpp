@@ -30,6 +30,8 @@ i32 clampMs(double v) { return i32(std::clamp(v, 1.0, double(INT32_MAX))); }
 }  // namespace
 
 void allotTime() {
+  searchControl& ctl = searchThreads.control;
+  searchLimits& limits = ctl.limits;
   const int c = currentBoard.sideToMove & 1;
   // A clock below zero means no time left; i64 keeps T + I * (n - 1) exact.
   const i64 T = std::max<i32>(limits.clock[c], 0);
@@ -37,7 +39,7 @@ void allotTime() {
   const i64 O = moveOverhead;
   const int N = threadCount;
   const int G = gamePlyCount;
-  const bool given = limits.movesToGoGiven != 0;
+  const bool given = limits.movesToGoGiven;
 
   double f;
   i64 m;
@@ -74,7 +76,7 @@ void allotTime() {
     newGame = 0;
   }
   if (ponderOption) f *= 1.1;
-  elapsedScale = 1.0f;
+  ctl.elapsedScale = 1.0f;
 
   const i64 n = given ? m : i64(double(m) * double(incFactor));
   const i64 total = T + I * (n - 1);
@@ -84,20 +86,20 @@ void allotTime() {
   if (given && m == 4) {
     hard = std::max<i64>(hard, 40);
   } else if (!given && avail / soft < 4) {
-    elapsedScale = 5.0f;
+    ctl.elapsedScale = 5.0f;
     soft /= 2;
     hard /= 2;
   }
 
   if (limits.moveTime > 0) {
-    hardTime.store(limits.moveTime, relaxed);
-    softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
+    ctl.hardTime.store(limits.moveTime, relaxed);
+    ctl.softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
   } else {
     // The hard stop never reaches into the overhead, even when a large
     // increment makes the soft budget bigger than the clock; soft stays below it.
     const i64 hardMs = std::min(std::max(std::min(hard, avail), soft + 1), avail);
-    softTime.store(clampMs(double(std::min(soft, hardMs - 1))), relaxed);
-    hardTime.store(clampMs(double(hardMs)), relaxed);
+    ctl.softTime.store(clampMs(double(std::min(soft, hardMs - 1))), relaxed);
+    ctl.hardTime.store(clampMs(double(hardMs)), relaxed);
   }
 }
 
@@ -164,7 +166,7 @@ void goCommand(std::istringstream& words) {
       words >> next.increment[BLACK];
     } else if (word == "movestogo") {
       words >> next.movesToGo;
-      next.movesToGoGiven = 1;
+      next.movesToGoGiven = true;
     } else if (word == "depth") {
       words >> next.depthLimit;
     } else if (word == "mate") {
@@ -183,30 +185,33 @@ void goCommand(std::istringstream& words) {
   next.depthLimit = std::max<i32>(next.depthLimit, 0);
 
   // The previous search must have reported before its limits are replaced.
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   const std::vector<chessMove> allowed = restricted ? resolveSearchMoves(moveTexts) : std::vector<chessMove>{};
-  searchStartMs.store(startMs, relaxed);
-  limits = next;
-  infiniteMode.store(infinite, relaxed);
-  pondering.store(ponder, relaxed);
-  clockCheckInterval = CLOCK_CHECK_NODES;
+  searchControl& ctl = searchThreads.control;
+  ctl.startMs.store(startMs, relaxed);
+  ctl.limits = next;
+  ctl.infinite.store(infinite, relaxed);
+  ctl.pondering.store(ponder, relaxed);
   allotTime();
-  startSearch(currentBoard, allowed);
+  searchThreads.startSearch(currentBoard, allowed);
 }
 
-void stopCommand() { stopFlag.store(1, relaxed); }
+void stopCommand() { searchThreads.control.requestStop(); }
 
+// A search still iterating goes on under the clock; one that has finished
+// iterating was only holding its answer.
 void ponderhitCommand() {
-  if (!searchFinished.load(relaxed))
-    pondering.store(0, relaxed);
+  searchControl& ctl = searchThreads.control;
+  if (!ctl.finished.load(relaxed))
+    ctl.pondering.store(false, relaxed);
   else
-    stopFlag.store(1, relaxed);
+    ctl.requestStop();
 }
 
 void ucinewgameCommand() {
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   hashTable.clear(threadCount);
-  clearPairHistories();
+  searchThreads.clearHistories();
   gamePlyCount = 0;
   newGame = 1;
   std::fill(std::begin(currentBoard.keyHistory), std::end(currentBoard.keyHistory), u64(0));

@@ -41,7 +41,7 @@ bool resizeHash(i32 megabytes) {
 }
 
 int resizeThreads(int n) {
-  const int running = resizePool(n);
+  const int running = searchThreads.resize(n);
   if (running < n)
     outLine("info string Only " + std::to_string(running) + " of " + std::to_string(n) +
             " search threads could be started");
@@ -67,7 +67,7 @@ struct optionRow {
 
 std::string onHash(i32 n, const std::string&) {
   hashMegabytes = n;
-  stopSearchAndWait();  // the search must not run on a freed table
+  searchThreads.stopSearchAndWait();  // the search must not run on a freed table
   if (!resizeHash(hashMegabytes)) hashMegabytes = hashTable.megabytes();  // confirm what was granted
   return std::to_string(hashMegabytes);
 }
@@ -76,7 +76,7 @@ std::string onHash(i32 n, const std::string&) {
 // included ("go" then tries once more, and answers without a search if that
 // fails too).
 std::string onThreads(i32 n, const std::string&) {
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   const int running = resizeThreads(n);
   threadCount = std::max<i32>(1, running);
   return std::to_string(running);
@@ -93,34 +93,34 @@ std::string onMoveOverhead(i32 n, const std::string&) {
 }
 
 std::string onSyzygyPath(i32, const std::string& text) {
-  stopSearchAndWait();  // probes must not meet tables being unmapped
+  searchThreads.stopSearchAndWait();  // probes must not meet tables being unmapped
   syzygyPath = text;
   if (const auto found = initTablebases(text)) outText("Found " + std::to_string(*found) + " tablebases.\n");
   return text;
 }
 
 std::string onSyzygyProbeDepth(i32 n, const std::string&) {
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   syzygyProbeDepth = n;
   return std::to_string(syzygyProbeDepth);
 }
 
 // Read by the next "go"; a running search keeps the count it started with.
 std::string onMultiPv(i32 n, const std::string&) {
-  multiPvLines.store(n, std::memory_order_relaxed);
+  searchThreads.control.multiPv.store(n, std::memory_order_relaxed);
   return std::to_string(n);
 }
 
 std::string onShowWdl(i32 on, const std::string&) {
-  showWdl.store(on != 0, std::memory_order_relaxed);
+  searchThreads.control.showWdl.store(on != 0, std::memory_order_relaxed);
   return std::to_string(on);
 }
 
 // As "ucinewgame" does for the table and the histories; the game goes on.
 std::string onClearHash(i32, const std::string&) {
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   hashTable.clear(threadCount);
-  clearPairHistories();
+  searchThreads.clearHistories();
   return "";
 }
 

@@ -142,15 +142,17 @@ TEST(RootPv, LongGamesKeepTheirNewestKeys) {
 
 TEST(ThreadPool, ResizeBuildsBossFirstAndClearsHistories) {
   ensureTables();
-  resizePool(3);
-  ASSERT_EQ(threadPool.size(), 3u);
-  EXPECT_NE(dynamic_cast<boss*>(threadPool[0]), nullptr);
-  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(threadPool[i]->threadIndex, i);
-  threadPool[2]->pairHistory1[1234] = 55;
-  resizePool(2);
-  ASSERT_EQ(threadPool.size(), 2u);
-  EXPECT_EQ(threadPool[1]->pairHistory1[1234], 0);
-  EXPECT_FALSE(searchRunning());
-  resizePool(0);
-  EXPECT_TRUE(threadPool.empty());
+  threadPool& pool = searchThreads;
+  pool.resize(3);
+  ASSERT_EQ(pool.size(), 3u);
+  EXPECT_TRUE(pool.workers()[0]->isBoss());
+  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(pool.workers()[i]->threadIndex, i);
+  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(&pool.workers()[i]->control, &pool.control);
+  pool.workers()[2]->pairHistory1[1234] = 55;
+  pool.resize(2);
+  ASSERT_EQ(pool.size(), 2u);
+  EXPECT_EQ(pool.workers()[1]->pairHistory1[1234], 0);
+  EXPECT_FALSE(pool.searchRunning());
+  pool.resize(0);
+  EXPECT_EQ(pool.size(), 0u);
 }

@@ -197,19 +197,17 @@ TEST(Search, TableCutsOffOnlyInNullWindowNodesBelowTheRoot) {
 TEST(Search, StopsOnTheFlagAndOnTheClock) {
   searchSetup s;
   board& b = *s;
-  stopFlag.store(1);
+  s.control.stop.store(true);
   EXPECT_EQ(alphaBeta(0, 5, -32767, 32767, b), 0);
   EXPECT_EQ(b.nodes, 1u);
-  stopFlag.store(0);
-  infiniteMode.store(0);
-  searchStartMs.store(nowMs() - 10);
-  hardTime.store(5);
+  s.control.stop.store(false);
+  s.control.infinite.store(false);
+  s.control.startMs.store(nowMs() - 10);
+  s.control.hardTime.store(5);
   b.nodesToClockCheck = 0;
   EXPECT_EQ(alphaBeta(0, 5, -32767, 32767, b), 0);
-  EXPECT_EQ(stopFlag.load(), 1);
+  EXPECT_TRUE(s.control.stopped());
   EXPECT_EQ(b.nodesToClockCheck, 4096);
-  stopFlag.store(0);
-  infiniteMode.store(1);
 }
 
 TEST(Quiescence, DrawsAndTableBounds) {

@@ -3,11 +3,14 @@
 #include <climits>
 
 #include "testutil.h"
+#include "engine/threads.h"
 #include "search/limits.h"
 #include "uci/go.h"
 #include "uci/options.h"
 
 namespace {
+
+searchLimits& limits = searchThreads.control.limits;
 
 // The first "go" of a new game, White to move, one thread, MoveOverhead 100.
 struct AllotTime : ::testing::Test {
@@ -32,8 +35,8 @@ struct AllotTime : ::testing::Test {
   }
   static void expectBudgets(int soft, int hard) {
     allotTime();
-    EXPECT_EQ(softTime.load(), soft);
-    EXPECT_EQ(hardTime.load(), hard);
+    EXPECT_EQ(searchThreads.control.softTime.load(), soft);
+    EXPECT_EQ(searchThreads.control.hardTime.load(), hard);
   }
 };
 
@@ -88,7 +91,7 @@ TEST_F(AllotTime, StageThreadsPonderAndShortClocks) {
   clocks(1000);
   moveOverhead = 900;
   expectBudgets(14, 25);
-  EXPECT_FLOAT_EQ(elapsedScale, 5.0f);
+  EXPECT_FLOAT_EQ(searchThreads.control.elapsedScale, 5.0f);
 }
 
 TEST_F(AllotTime, LargeIncrementsNeverBudgetBeyondTheClock) {
@@ -103,8 +106,8 @@ TEST_F(AllotTime, LargeIncrementsNeverBudgetBeyondTheClock) {
 TEST_F(AllotTime, HostileClocksGivePositiveFiniteBudgets) {
   auto sane = [] {
     allotTime();
-    EXPECT_GE(softTime.load(), 1);
-    EXPECT_GT(hardTime.load(), 0);
+    EXPECT_GE(searchThreads.control.softTime.load(), 1);
+    EXPECT_GT(searchThreads.control.hardTime.load(), 0);
   };
   clocks(-5000, -100);
   sane();
@@ -118,5 +121,5 @@ TEST_F(AllotTime, HostileClocksGivePositiveFiniteBudgets) {
   limits = searchLimits{};
   limits.moveTime = INT32_MAX;
   sane();
-  EXPECT_EQ(softTime.load(), INT32_MAX);
+  EXPECT_EQ(searchThreads.control.softTime.load(), INT32_MAX);
 }
