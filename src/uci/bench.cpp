@@ -37,6 +37,7 @@ void benchCommand(std::istringstream& words) {
 
   searchThreads.stopSearchAndWait();
   const int savedThreads = int(searchThreads.size());
+  const i32 savedHash = hashTable.megabytes();
   resizeThreads(1);
   resizeHash(BENCH_HASH_MB);
   // Loaded tablebases would change the count; the bench searches without them.
@@ -52,7 +53,7 @@ void benchCommand(std::istringstream& words) {
     *position = board{};
     position->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *position)) continue;
-    hashTable.clear(threadCount);
+    hashTable.clear(searchThreads.control.threads);
     searchThreads.clearHistories();
     searchControl& ctl = searchThreads.control;
     ctl.limits = searchLimits{};
@@ -75,7 +76,7 @@ void benchCommand(std::istringstream& words) {
       std::max<i64>(1, std::chrono::duration_cast<std::chrono::microseconds>(searching).count());
 
   tbLargest = savedTbLargest;
-  resizeHash(hashMegabytes);
-  resizeThreads(savedThreads > 0 ? savedThreads : threadCount);
+  resizeHash(savedHash);
+  resizeThreads(savedThreads > 0 ? savedThreads : DEFAULT_THREADS);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000000 / u64(elapsedUs)) + " nps");
 }

@@ -17,6 +17,7 @@
 #include "tuner/texel.h"
 #include "uci/about.h"
 #include "uci/commands.h"
+#include "uci/go.h"
 #include "uci/options.h"
 #include "uci/output.h"
 
@@ -24,9 +25,10 @@
 #define DRAVLIN_PERFT_FILE "data/perft.txt"
 #endif
 
-int perftDepth = 6;
-
 namespace {
+
+// The depth of the last "perft", used again when none is given.
+int perftDepth = 6;
 
 constexpr const char* AUTHOR = "Quellmark";
 
@@ -62,7 +64,7 @@ void helpCommand() {
 
 void rtestCommand() {
   searchThreads.stopSearchAndWait();  // it resizes the table under the search threads
-  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, chess960Option != 0);
+  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, game.chess960);
 }
 
 void engineStartup() {
@@ -73,9 +75,9 @@ void engineStartup() {
   outLine("enter 'help' to see the commands");
   initAttackTables();
   initKeys();
-  resizeHash(hashMegabytes);
+  resizeHash(DEFAULT_HASH_MB);
   setFromFen(START_FEN, currentBoard);
-  resizeThreads(threadCount);
+  resizeThreads(DEFAULT_THREADS);
   setupOutputBuffering();
 }
 
@@ -113,7 +115,7 @@ bool dispatchCommand(const std::string& line) {
     perftCommand(words);
   } else if (cmd == "texel") {
     searchThreads.stopSearchAndWait();  // it rebuilds the attack tables and the table
-    resizeHash(hashMegabytes);
+    resizeHash(hashTable.megabytes());
     texelCommand();
   } else if (cmd == "showboard") {
     outText(boardDiagram(currentBoard));

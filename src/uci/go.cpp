@@ -16,9 +16,7 @@
 #include "uci/options.h"
 #include "uci/output.h"
 
-i32 gamePlyCount = 0;
-u8 newGame = 1;
-float incFactor = 1.37f;
+gameState game;
 
 namespace {
 
@@ -36,9 +34,9 @@ void allotTime() {
   // A clock below zero means no time left; i64 keeps T + I * (n - 1) exact.
   const i64 T = std::max<i32>(limits.clock[c], 0);
   const i64 I = std::max<i32>(limits.increment[c], 0);
-  const i64 O = moveOverhead;
-  const int N = threadCount;
-  const int G = gamePlyCount;
+  const i64 O = game.moveOverhead;
+  const int N = ctl.threads;
+  const int G = game.plyCount;
   const bool given = limits.movesToGoGiven;
 
   double f;
@@ -53,7 +51,7 @@ void allotTime() {
     m = std::max<i32>(limits.movesToGo, 1);
   } else {
     f = N < 4 ? 0.66 : 0.72;
-    if (G == 1024) {
+    if (G == UNKNOWN_GAME_PLY) {
       m = 30;
       f *= 1.4;
     } else if (G < 18) {
@@ -70,15 +68,15 @@ void allotTime() {
     limits.movesToGo = i32(m);
   }
 
-  if (newGame) {
+  if (game.newGame) {
     const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), 100, 360);
-    incFactor = float(1.37 + double(r - 100) * 0.0014615385);
-    newGame = 0;
+    game.incFactor = float(1.37 + double(r - 100) * 0.0014615385);
+    game.newGame = false;
   }
-  if (ponderOption) f *= 1.1;
+  if (game.ponder) f *= 1.1;
   ctl.elapsedScale = 1.0f;
 
-  const i64 n = given ? m : i64(double(m) * double(incFactor));
+  const i64 n = given ? m : i64(double(m) * double(game.incFactor));
   const i64 total = T + I * (n - 1);
   const i64 avail = T - O;
   i64 soft = i64(std::max(1.0, double(total / m) * f));
@@ -210,10 +208,10 @@ void ponderhitCommand() {
 
 void ucinewgameCommand() {
   searchThreads.stopSearchAndWait();
-  hashTable.clear(threadCount);
+  hashTable.clear(searchThreads.control.threads);
   searchThreads.clearHistories();
-  gamePlyCount = 0;
-  newGame = 1;
+  game.plyCount = 0;
+  game.newGame = true;
   std::fill(std::begin(currentBoard.keyHistory), std::end(currentBoard.keyHistory), u64(0));
   // No "readyok" here: clients pair every one with an "isready" of their own.
 }
