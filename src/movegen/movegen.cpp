@@ -243,12 +243,12 @@ chessMove* evasions(u8 ply, chessMove* out, board& b) {
   const u64 movable = b.plies[ply].movable;
   const u64 pawns = b.pieceBB[S::PAWN_CODE] & movable;
 
-  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, checkers, 250);
+  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, checkers, PAWN_TAKES_CHECKER_SCORE);
   if (b.plies[ply].epSquare == checker && checker != 0) {
     // Unlike every other evasion, en passant empties a square (the checker's)
     // without filling it: a slider behind the checker may now see the king.
     chessMove* const first = out;
-    out = enPassant<US>(out, b, checker, pawns, 250);
+    out = enPassant<US>(out, b, checker, pawns, PAWN_TAKES_CHECKER_SCORE);
     for (chessMove* m = first; m < out;) {
       const u64 after = occ ^ bit(moveFrom(*m)) ^ bit(checker) ^ bit(checker + S::UP);
       if (sliderAttacks(b, ksq, THEM, after, 0))

@@ -6,6 +6,7 @@
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "search/search.h"
+#include "search/tuning.h"
 
 const int seeValue[14] = {0, 0, 90, 90, 325, 325, 325, 325, 499, 499, 1005, 1005, 10000, 10000};
 
@@ -107,8 +108,8 @@ bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
   return target && (pawnAttackers[us][to] & bit(from));
 }
 
-void applyBonus(i16& h, int bonus) { h = i16(h + bonus - h * bonus / 8192); }
-void applyMalus(i16& h, int bonus) { h = i16(h - bonus - h * bonus / 8192); }
+void applyBonus(i16& h, int bonus) { h = i16(h + bonus - h * bonus / HISTORY_GRAVITY); }
+void applyMalus(i16& h, int bonus) { h = i16(h - bonus - h * bonus / HISTORY_GRAVITY); }
 
 void penalise(board& b, chessMove m, int bonus, i16* row2, i16* row1) {
   int code = b.pieceOn[moveFrom(m)];
@@ -117,15 +118,6 @@ void penalise(board& b, chessMove m, int bonus, i16* row2, i16* row1) {
   if (row2) applyMalus(row2[idx], bonus);
   if (row1) applyMalus(row1[idx], bonus);
   applyMalus(b.history[code - 2][moveTo(m)], bonus);
-}
-
-// Moves the entry with the highest ordering byte in [first, end) to first;
-// the earliest of equal bytes wins.
-void pickHighestScore(chessMove* first, chessMove* end) {
-  chessMove* best = first;
-  for (chessMove* p = first + 1; p < end; ++p)
-    if (moveScore(*p) > moveScore(*best)) best = p;
-  std::swap(*first, *best);
 }
 
 // Stands in for a missing move-pair row: it adds nothing to a sum.
@@ -220,6 +212,23 @@ bool isPseudoLegal(chessMove m, const board& b, u8 ply) {
   return (reach & bit(to)) != 0;
 }
 
+void pickHighestScore(chessMove* first, chessMove* end) {
+  chessMove* best = first;
+  for (chessMove* p = first + 1; p < end; ++p)
+    if (moveScore(*p) > moveScore(*best)) best = p;
+  std::swap(*first, *best);
+}
+
+void demoteLosingEvasions(const board& b, chessMove* first, chessMove* end) {
+  for (chessMove* p = first; p < end; ++p) {
+    const chessMove m = *p;
+    const int kind = moveKindOf(m);
+    if (moveScore(m) == PAWN_TAKES_CHECKER_SCORE || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT || isCastle(kind))
+      continue;
+    if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - LOSING_EVASION_PENALTY);
+  }
+}
+
 bool hashMoveUsable(chessMove m, board& b, u8 ply) {
   if (!isPseudoLegal(m, b, ply)) return false;
   int us = b.sideToMove;
@@ -250,15 +259,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       generateCaptures(ply, ps.listStart, b);
       ps.cursor = ps.listStart;
       if (ps.stage == STAGE_EVASIONS) {
-        // Evasions that put a piece where it is lost go later.
-        for (chessMove* p = ps.listStart; p < ps.listEnd; ++p) {
-          chessMove m = *p;
-          int kind = moveKindOf(m);
-          if (moveScore(m) == 250 || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT ||
-              isCastle(kind))
-            continue;
-          if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - 100);
-        }
+        demoteLosingEvasions(b, ps.listStart, ps.listEnd);
         goto evasions;
       }
       ps.captureEnd = ps.listEnd;
@@ -283,7 +284,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       }
       [[fallthrough]];
 
-    case 3:
+    case STAGE_GOOD_CAPTURES_DONE:
       ps.stage = STAGE_KILLER1;
       if (usableRemembered(b, ply, ps.killer1)) return appendRemembered(ps, ps.killer1);
       [[fallthrough]];
@@ -321,7 +322,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       }
       [[fallthrough]];
 
-    case 8: {
+    case STAGE_GENERATE_QUIETS: {
       generateQuiets(ply, ps.quietStart, b);
       // Drop what was handed out already: the hash move, then the killers
       // and counter move in the reserved slots.
@@ -413,9 +414,9 @@ bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold) {
 void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
   plyState& ps = b.plies[ply];
   if (ps.inCheck || b.pieceOn[moveTo(m)] != 0) return;
-  if (depth < 19) {
+  if (depth <= HISTORY_UPDATE_MAX_DEPTH) {
     ++b.historyVersion[b.sideToMove];
-    const int bonus = 32 * std::min(depth * depth, 324);
+    const int bonus = HISTORY_BONUS_SCALE * std::min(depth * depth, HISTORY_BONUS_DEPTH_CAP);
     i16* row2 = historyRow(b, ply, 2, b.pairHistory2);
     i16* row1 = historyRow(b, ply, 1, b.pairHistory1);
     const int code = b.pieceOn[moveFrom(m)];

@@ -35,6 +35,13 @@ inline i16* historyRow(const board& b, int ply, int back, i16* table) {
   return table + ((code - 2) * 64 + moveTo(prev)) * HISTORY_ROW;
 }
 
+// Moves the move with the highest ordering byte in [first, end) to first;
+// the earliest of equal bytes wins.
+void pickHighestScore(chessMove* first, chessMove* end);
+// Evasions that put a piece where it is lost (by the exchange test) are
+// ordered later; king moves, en passant, castling and the generator's
+// top-scored moves keep their place.
+void demoteLosingEvasions(const board& b, chessMove* first, chessMove* end);
 // Prepares the ply for nextMove; `hashValid` says the hash move passed
 // isPseudoLegal and the legality test.
 void preparePicker(board& b, u8 ply, bool hashValid);

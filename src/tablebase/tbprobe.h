@@ -21,7 +21,10 @@ std::optional<int> initTablebases(const std::string& paths);
 // table that cannot be mapped (`notice`, a line for the GUI) and a missing or
 // corrupted table (`error`, text for standard error). Dropped until set.
 void setTbMessageSinks(textSink notice, textSink error);
-// WDL of the position at `ply`: 0 loss .. 4 win for the side to move, -1 unknown.
+// WDL of the position at `ply`: TB_LOSS (0) .. TB_WIN (4) for the side to
+// move, -1 unknown.
+constexpr int TB_LOSS = 0;
+constexpr int TB_WIN = 4;
 int tbProbeSearch(u8 ply, board& b);
 
 // ---- the probes behind them (also used by tests and the benchmark) ----------

@@ -15,6 +15,7 @@
 #include "uci/commands.h"
 #include "uci/options.h"
 #include "uci/output.h"
+#include "uci/tuning.h"
 
 gameState game;
 
@@ -42,56 +43,56 @@ void allotTime() {
   double f;
   i64 m;
   if (given) {
-    f = N < 4 ? 0.73 : 0.8;
-    if (G < 18)
-      f *= 0.9;
-    else if (G < 51)
-      f *= 1.1;
+    f = N < MANY_THREADS ? MOVES_GIVEN_FRACTION : MOVES_GIVEN_FRACTION_MANY;
+    if (G < OPENING_PLIES)
+      f *= OPENING_SCALE;
+    else if (G < MIDDLEGAME_PLIES)
+      f *= MIDDLEGAME_SCALE;
     // A count of zero or less would divide by zero; one move is the closest sense.
     m = std::max<i32>(limits.movesToGo, 1);
   } else {
-    f = N < 4 ? 0.66 : 0.72;
+    f = N < MANY_THREADS ? SUDDEN_DEATH_FRACTION : SUDDEN_DEATH_FRACTION_MANY;
     if (G == UNKNOWN_GAME_PLY) {
-      m = 30;
-      f *= 1.4;
-    } else if (G < 18) {
-      m = 40;
-    } else if (G < 51) {
-      m = 22;
-    } else if (G < 81) {
-      m = 25;
-    } else if (G < 201) {
-      m = 20;
+      m = MOVES_LEFT_UNKNOWN;
+      f *= UNKNOWN_STAGE_SCALE;
+    } else if (G < OPENING_PLIES) {
+      m = MOVES_LEFT_OPENING;
+    } else if (G < MIDDLEGAME_PLIES) {
+      m = MOVES_LEFT_MIDDLEGAME;
+    } else if (G < LATE_MIDDLEGAME_PLIES) {
+      m = MOVES_LEFT_LATE_MIDDLEGAME;
+    } else if (G < ENDGAME_PLIES) {
+      m = MOVES_LEFT_ENDGAME;
     } else {
-      m = 15;
+      m = MOVES_LEFT_LATE;
     }
     limits.movesToGo = i32(m);
   }
 
   if (game.newGame) {
-    const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), 100, 360);
-    game.incFactor = float(1.37 + double(r - 100) * 0.0014615385);
+    const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), INC_RATIO_MIN, INC_RATIO_MAX);
+    game.incFactor = float(INC_FACTOR_BASE + double(r - INC_RATIO_MIN) * INC_FACTOR_SLOPE);
     game.newGame = false;
   }
-  if (game.ponder) f *= 1.1;
+  if (game.ponder) f *= PONDER_SCALE;
   ctl.elapsedScale = 1.0f;
 
   const i64 n = given ? m : i64(double(m) * double(game.incFactor));
   const i64 total = T + I * (n - 1);
   const i64 avail = T - O;
   i64 soft = i64(std::max(1.0, double(total / m) * f));
-  i64 hard = m == 1 ? total - O : i64(std::min(5.0 * double(soft), double(avail) * 0.5));
-  if (given && m == 4) {
-    hard = std::max<i64>(hard, 40);
-  } else if (!given && avail / soft < 4) {
-    ctl.elapsedScale = 5.0f;
+  i64 hard = m == 1 ? total - O : i64(std::min(HARD_PER_SOFT * double(soft), double(avail) * HARD_CLOCK_SHARE));
+  if (given && m == LAST_MOVES_GIVEN) {
+    hard = std::max<i64>(hard, LAST_MOVES_MIN_HARD_MS);
+  } else if (!given && avail / soft < SHORT_CLOCK_BUDGETS) {
+    ctl.elapsedScale = SHORT_CLOCK_ELAPSED_SCALE;
     soft /= 2;
     hard /= 2;
   }
 
   if (limits.moveTime > 0) {
     ctl.hardTime.store(limits.moveTime, relaxed);
-    ctl.softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
+    ctl.softTime.store(clampMs(MOVETIME_SOFT_SCALE * limits.moveTime), relaxed);
   } else {
     // The hard stop never reaches into the overhead, even when a large
     // increment makes the soft budget bigger than the clock; soft stays below it.

@@ -3,6 +3,7 @@
 // game state it reads besides the limits.
 
 #include "board/types.h"
+#include "uci/tuning.h"
 
 // The game as the command thread sees it, and the options that shape the
 // time budget and the reading of positions.
@@ -12,7 +13,7 @@ struct gameState {
   i32 plyCount = 0;
   // Set by "ucinewgame"; the first "go" of a game then fixes incFactor.
   bool newGame = true;
-  float incFactor = 1.37f;
+  float incFactor = float(INC_FACTOR_BASE);
   // "Ponder": the GUI may ponder, so the budget may be a little larger.
   bool ponder = false;
   // "MoveOverhead": milliseconds the hard budget leaves on the clock.
