@@ -45,8 +45,8 @@ struct alignas(64) plyState {
   u8 epSquare;
   u8 castleRights;
   u8 stage;
-  u8 inCheck;
-  u8 quietsScored;    // quietScores hold the history sums of this ply's quiet moves...
+  bool inCheck;
+  bool quietsScored;  // quietScores hold the history sums of this ply's quiet moves...
   u32 scoredVersion;  // ...as of this historyVersion of the side to move
 };
 
@@ -54,7 +54,7 @@ struct alignas(64) plyState {
 // every position reached from it; not part of the key. Index i of the arrays
 // is the right bit (1 << i): white short, black short, white long, black long.
 struct castlingSetup {
-  u8 chess960;      // castling is written as the king taking its own rook
+  bool chess960;    // castling is written as the king taking its own rook
   u8 kingFrom[2];   // by colour
   u8 rookFrom[4];   // the castling rook's square, by right
   u8 kept[64];      // rights that survive a move from or to the square
@@ -85,7 +85,7 @@ struct board {
   u16 bestMoveChanges;
   i16 rootScore;
   u16 rootDepth;
-  u8 rootDepthComplete;
+  bool rootDepthComplete;
   i32 nodesToClockCheck;
   u8 pvLast;
   u8 selDepth;

@@ -243,8 +243,8 @@ bool prepareRoot(worker& w) {
   }
   // With several lines the root is searched, so that there are lines to show
   // (the tables still answer inside the search).
-  if (isBoss && lineCount == 1 && tbLargest > 0 && b.plies[0].castleRights == 0 &&
-      popCount(occupancy(b)) <= tbLargest) {
+  if (isBoss && lineCount == 1 && tbInfo.largest > 0 && b.plies[0].castleRights == 0 &&
+      popCount(occupancy(b)) <= tbInfo.largest) {
     int score = 0;
     const chessMove m = baseSkip > 0 ? tbProbeRoot(b, score, w.rootAllowed.data(), int(w.rootAllowed.size()))
                                      : tbProbeRoot(b, score);

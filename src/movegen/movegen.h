@@ -46,3 +46,8 @@ void generateLegal(u8 ply, chessMove* out, board& b);
 // Counted from the target sets without writing moves, except in check, where
 // the evasion list is written as generateCaptures writes it.
 unsigned countLegal(u8 ply, chessMove* out, board& b);
+
+// Can a remembered move (hash move, killer, counter move, a move of a
+// variation) be played at `ply`? The moving piece's code must sit in the top
+// byte; the move may still leave its own king in check.
+bool isPseudoLegal(chessMove m, const board& b, u8 ply);

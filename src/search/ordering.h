@@ -55,6 +55,11 @@ bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold);
 void updateOrdering(u8 ply, int depth, chessMove m, board& b);
 // Does the hash move pass the plausibility and the full legality test?
 bool hashMoveUsable(chessMove m, board& b, u8 ply);
+// Static exchange evaluation of `m` before it is made: does its mover come
+// out of the exchange on its destination with at least `threshold` (with
+// nothing lost)?
+bool seeAtLeast(const board& b, chessMove m, int threshold);
+bool seeNonNegative(const board& b, chessMove m);
 // Exchange test on the board after `m` (which captured `captured`, 0 if
 // nothing) was made: true when the side now to move cannot win material by
 // taking the piece m put on its destination.

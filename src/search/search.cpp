@@ -134,9 +134,9 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
 
   // Tablebases, right after a capture or pawn move (the tables know nothing
   // of the fifty-move count before it).
-  if (ply != 0 && tbLargest != 0 && b.halfMoves == 0 && ps.castleRights == 0) {
+  if (ply != 0 && tbInfo.largest != 0 && b.halfMoves == 0 && ps.castleRights == 0) {
     const int pieces = popCount(occupancy(b));
-    if (pieces < tbLargest || (pieces == tbLargest && depth >= syzygyProbeDepth)) {
+    if (pieces < tbInfo.largest || (pieces == tbInfo.largest && depth >= tbInfo.probeDepth)) {
       const int wdl = tbProbeSearch(ply, b);
       if (wdl >= 0) {
         bumpCounter(b.tbHits);

@@ -8,11 +8,15 @@
 #include "board/sink.h"
 #include "tablebase/tbposition.h"
 
-// Largest piece count of the loaded tables; 0 when none are loaded.
-extern int tbLargest;
-// Below the largest piece count the search probes at any depth; at it, only
-// from this remaining depth on ("SyzygyProbeDepth").
-extern int syzygyProbeDepth;
+// What the search reads of the tablebases.
+struct tbSearchInfo {
+  // Largest piece count of the loaded tables; 0 when none are loaded.
+  int largest = 0;
+  // Below the largest piece count the search probes at any depth; at it,
+  // only from this remaining depth on ("SyzygyProbeDepth").
+  int probeDepth = 0;
+};
+extern tbSearchInfo tbInfo;
 
 // Registers the tables found in `paths` (directories separated by ':' or
 // ';'); the number of tables found, or nothing when no directory was named.

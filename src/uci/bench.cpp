@@ -41,8 +41,8 @@ void benchCommand(std::istringstream& words) {
   resizeThreads(1);
   resizeHash(BENCH_HASH_MB);
   // Loaded tablebases would change the count; the bench searches without them.
-  const int savedTbLargest = tbLargest;
-  tbLargest = 0;
+  const int savedTbLargest = tbInfo.largest;
+  tbInfo.largest = 0;
 
   auto position = std::make_unique<board>();
   u64 nodes = 0;
@@ -75,7 +75,7 @@ void benchCommand(std::istringstream& words) {
   const i64 elapsedUs =
       std::max<i64>(1, std::chrono::duration_cast<std::chrono::microseconds>(searching).count());
 
-  tbLargest = savedTbLargest;
+  tbInfo.largest = savedTbLargest;
   resizeHash(savedHash);
   resizeThreads(savedThreads > 0 ? savedThreads : DEFAULT_THREADS);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000000 / u64(elapsedUs)) + " nps");

@@ -91,8 +91,8 @@ std::string onSyzygyPath(i32, const std::string& text) {
 
 std::string onSyzygyProbeDepth(i32 n, const std::string&) {
   searchThreads.stopSearchAndWait();
-  syzygyProbeDepth = n;
-  return std::to_string(syzygyProbeDepth);
+  tbInfo.probeDepth = n;
+  return std::to_string(tbInfo.probeDepth);
 }
 
 // Read by the next "go"; a running search keeps the count it started with.

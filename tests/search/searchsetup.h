@@ -27,7 +27,7 @@ struct searchSetup {
     hashTable.clear(1);
     hashTable.newSearch();
     control.infinite.store(true);
-    tbLargest = 0;
+    tbInfo.largest = 0;
     board& b = *tb;
     b.pairHistory2 = pair2.get();
     b.pairHistory1 = pair1.get();
