@@ -12,7 +12,6 @@
 #include "movegen/perft.h"
 #include "movegen/perftfile.h"
 #include "movegen/setup.h"
-#include "search/limits.h"
 #include "search/tt.h"
 #include "tuner/texel.h"
 #include "uci/about.h"
@@ -91,7 +90,7 @@ bool dispatchCommand(const std::string& line) {
   std::string cmd;
   words >> cmd;
   if (cmd == "quit") {
-    searchThreads.control.requestStop();
+    stopCommand();
     return false;
   } else if (cmd == "stop") {
     stopCommand();
