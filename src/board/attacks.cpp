@@ -21,10 +21,7 @@ u64 lineThrough[64][64];
 u64 passedMask[2][64];
 u8 reductionTable[128][256];
 
-u64 pieceKeys[14][64];
-u64 castleKeys[16];
-u64 epKeys[8];
-u64 sideKey;
+zobristKeys zobrist;
 
 namespace {
 
@@ -252,20 +249,20 @@ void initAttackTables() {
 void initKeys() {
   int n = 0;
   for (int code = 0; code < 2; ++code)
-    for (int s = 0; s < 64; ++s) pieceKeys[code][s] = 0;
+    for (int s = 0; s < 64; ++s) zobrist.piece[code][s] = 0;
   for (int code = 2; code < 14; ++code)
-    for (int s = 0; s < 64; ++s) pieceKeys[code][s] = zobristSource[n++];
-  for (int i = 0; i < 16; ++i) castleKeys[i] = zobristSource[n++];
-  for (int i = 0; i < 8; ++i) epKeys[i] = zobristSource[n++];
-  sideKey = zobristSource[n];
+    for (int s = 0; s < 64; ++s) zobrist.piece[code][s] = zobristSource[n++];
+  for (int i = 0; i < 16; ++i) zobrist.castle[i] = zobristSource[n++];
+  for (int i = 0; i < 8; ++i) zobrist.ep[i] = zobristSource[n++];
+  zobrist.side = zobristSource[n];
 }
 
 u64 computeHashKey(const board& b) {
   u64 key = 0;
   for (int s = 0; s < 64; ++s)
-    if (b.pieceOn[s] >= 2 && b.pieceOn[s] < 14) key ^= pieceKeys[b.pieceOn[s]][s];
-  key ^= castleKeys[b.plies[0].castleRights & 15];
-  if (b.plies[0].epSquare != 0) key ^= epKeys[b.plies[0].epSquare & 7];
-  if (b.sideToMove == BLACK) key ^= sideKey;
+    if (b.pieceOn[s] >= 2 && b.pieceOn[s] < 14) key ^= zobrist.piece[b.pieceOn[s]][s];
+  key ^= zobrist.castle[b.plies[0].castleRights & 15];
+  if (b.plies[0].epSquare != 0) key ^= zobrist.ep[b.plies[0].epSquare & 7];
+  if (b.sideToMove == BLACK) key ^= zobrist.side;
   return key;
 }

@@ -26,10 +26,14 @@ extern u64 lineThrough[64][64];
 extern u64 passedMask[2][64];
 extern u8 reductionTable[128][256];
 
-extern u64 pieceKeys[14][64];
-extern u64 castleKeys[16];
-extern u64 epKeys[8];
-extern u64 sideKey;
+// The Zobrist keys of a position's parts, fixed at start-up.
+struct zobristKeys {
+  u64 piece[14][64];  // by piece code and square; codes 0 and 1 are zero
+  u64 castle[16];     // by the set of castling rights
+  u64 ep[8];          // by the en-passant file
+  u64 side;           // black to move
+};
+extern zobristKeys zobrist;
 
 void initAttackTables();
 void initKeys();

@@ -9,6 +9,10 @@
 #include "board/attacks.h"
 #include "board/types.h"
 
+// The search's control (limits, stop flag, clocks), which the search layer
+// defines; a search thread's board points at the one it obeys.
+struct searchControl;
+
 constexpr int MAX_PLY = 127;
 constexpr int PLY_RECORDS = 129;
 constexpr int KEY_HISTORY_SIZE = 1024;
@@ -41,8 +45,8 @@ struct alignas(64) plyState {
   u8 epSquare;
   u8 castleRights;
   u8 stage;
-  u8 inCheck;
-  u8 quietsScored;    // quietScores hold the history sums of this ply's quiet moves...
+  bool inCheck;
+  bool quietsScored;  // quietScores hold the history sums of this ply's quiet moves...
   u32 scoredVersion;  // ...as of this historyVersion of the side to move
 };
 
@@ -50,7 +54,7 @@ struct alignas(64) plyState {
 // every position reached from it; not part of the key. Index i of the arrays
 // is the right bit (1 << i): white short, black short, white long, black long.
 struct castlingSetup {
-  u8 chess960;      // castling is written as the king taking its own rook
+  bool chess960;    // castling is written as the king taking its own rook
   u8 kingFrom[2];   // by colour
   u8 rookFrom[4];   // the castling rook's square, by right
   u8 kept[64];      // rights that survive a move from or to the square
@@ -70,8 +74,9 @@ struct board {
   combEval material[2];
   combEval pstSum[2];
   i16 phase;
-  i16* contHistory2;
-  i16* contHistory1;
+  i16* pairHistory2;  // move-pair histories, keyed by the move two plies back...
+  i16* pairHistory1;  // ...and one ply back
+  searchControl* control;
   u64 nodes;
   u64 qNodes;
   u64 tbHits;
@@ -80,7 +85,7 @@ struct board {
   u16 bestMoveChanges;
   i16 rootScore;
   u16 rootDepth;
-  u8 rootDepthComplete;
+  bool rootDepthComplete;
   i32 nodesToClockCheck;
   u8 pvLast;
   u8 selDepth;

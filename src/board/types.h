@@ -71,6 +71,8 @@ constexpr bool isPromotion(int kind) { return kind >= PROMOTE_KNIGHT && kind <= 
 constexpr int MATE_SCORE = 32000;
 constexpr int MATE_BAND = 31872;
 constexpr i16 NO_EVAL = -32767;  // no static evaluation (in check)
+// Plies without a capture or pawn move after which the game is drawn.
+constexpr int FIFTY_MOVE_PLIES = 100;
 
 // ---- evaluation pairs ----------------------------------------------------
 // eg * 65536 + mg in a signed 32-bit word, added and subtracted with wrapping.

@@ -29,15 +29,15 @@ searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits) {
 
 u64 poolNodes() {
   u64 nodes = 0;
-  for (const worker* w : threadPool) nodes += relaxedLoad(w->brd.nodes) + relaxedLoad(w->brd.qNodes);
+  for (const worker* w : searchThreads.workers()) nodes += relaxedLoad(w->brd.nodes) + relaxedLoad(w->brd.qNodes);
   return nodes;
 }
 
 searchTotals poolTotals() {
   const u64 nodes = poolNodes();
   u64 tbHits = 0;
-  for (const worker* w : threadPool) tbHits += relaxedLoad(w->brd.tbHits);
-  totalTbHits.store(tbHits, std::memory_order_relaxed);
+  for (const worker* w : searchThreads.workers()) tbHits += relaxedLoad(w->brd.tbHits);
+  std::atomic<i64>& elapsedMs = searchThreads.control.elapsedMs;
   i64 elapsed = elapsedMs.load(std::memory_order_relaxed);
   if (elapsed <= 0) {
     elapsed = 1;
@@ -62,7 +62,6 @@ std::string pvText(const board& b) {
   return pvTextOf(moves, b.pvLast + 1, b.sideToMove, &b.castling);
 }
 
-std::atomic<bool> showWdl{false};
 
 int materialCount(const board& b) {
   int m = 0;
@@ -110,7 +109,7 @@ std::string wdlField(const wdlChances& c) {
 }
 
 std::string wdlField(int score, int material) {
-  return showWdl.load(std::memory_order_relaxed) ? wdlField(wdlFromScore(score, material)) : std::string();
+  return searchThreads.control.showWdl.load(std::memory_order_relaxed) ? wdlField(wdlFromScore(score, material)) : std::string();
 }
 
 int mateMoves(int score) {

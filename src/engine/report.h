@@ -39,8 +39,6 @@ int mateMoves(int score);
 // Castling is written for the game's castling set-up.
 std::string pvTextOf(const chessMove* moves, int count, int side, const castlingSetup* setup = nullptr);
 
-// "UCI_ShowWDL": score lines carry " wdl W D L" right after the score.
-extern std::atomic<bool> showWdl;
 // Per mille chances of a win, a draw and a loss for the side to move.
 struct wdlChances {
   int win = 0, draw = 0, loss = 0;
@@ -51,7 +49,8 @@ int materialCount(const board& b);
 // A mate score is a certain result, and so is a tablebase result (a score
 // just outside the mate band); other scores go through the fitted model.
 wdlChances wdlFromScore(int score, int material);
-// What a score line carries after its score: " wdl W D L" or nothing.
+// What a score line carries after its score: " wdl W D L" when
+// "UCI_ShowWDL" is on, else nothing.
 std::string wdlField(int score, int material);
 std::string wdlField(const wdlChances& c);
 

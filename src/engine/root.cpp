@@ -1,12 +1,13 @@
 #include "engine/root.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "board/attacks.h"
 #include "board/clock.h"
 #include "engine/report.h"
-#include "engine/threads.h"
+#include "engine/tuning.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "search/limits.h"
@@ -15,21 +16,39 @@
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 
-const i16 aspirationDeltas[16][5] = {
+const i16 aspirationDeltas[THREAD_ROWS][5] = {
     {15, 35, 40, 80, 160},  {15, 20, 40, 80, 160}, {11, 19, 31, 49, 76},   {15, 35, 40, 80, 160},
     {50, 40, 80, 160, 320}, {15, 35, 40, 80, 160}, {29, 32, 68, 124, 200}, {15, 35, 40, 80, 160},
     {15, 35, 40, 80, 160},  {29, 32, 68, 124, 200}, {15, 35, 40, 80, 160}, {15, 35, 40, 80, 160},
     {15, 20, 40, 80, 160},  {11, 19, 31, 49, 76},   {50, 40, 80, 160, 320}, {35, 27, 58, 139, 200},
 };
-const u8 skipPeriod[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
-const u8 skipStep[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
-std::atomic<int> multiPvLines{1};
+const u8 skipPeriod[THREAD_ROWS] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
+const u8 skipStep[THREAD_ROWS] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
 
 namespace {
 
 constexpr std::memory_order relaxed = std::memory_order_relaxed;
 
 }  // namespace
+
+worker::worker(u32 index, searchControl& ctl) : control(ctl), threadIndex(index), brd{} {
+  std::memset(moveBuffer, 0, sizeof moveBuffer);
+  std::memset(pairHistory2, 0, sizeof pairHistory2);
+  std::memset(pairHistory1, 0, sizeof pairHistory1);
+  resetThreadBoard(brd);
+  brd.plies[0].listStart = moveBuffer;
+  brd.pairHistory2 = pairHistory2;
+  brd.pairHistory1 = pairHistory1;
+  brd.control = &control;
+}
+
+void worker::takePosition(const board& position) {
+  std::memcpy(static_cast<void*>(&brd), &position, sizeof(board));
+  brd.plies[0].listStart = moveBuffer;
+  brd.pairHistory2 = pairHistory2;
+  brd.pairHistory1 = pairHistory1;
+  brd.control = &control;
+}
 
 bool pvMoveFits(chessMove m, board& b, u8 ply) {
   // The records of a walked variation carry no check flag of their own.
@@ -46,7 +65,7 @@ void extractPv(board& b, int maxLength, chessMove first) {
   for (int k = 0; k < maxLength; ++k) {
     chessMove m = k == 0 ? first : 0;
     if (m == 0) {
-      const hashEntry e = hashProbe(b.hashKey);
+      const hashEntry e = hashTable.probe(b.hashKey);
       m = entryMove(e);
       if (entryBound(e) != BOUND_EXACT || m == 0) break;
     }
@@ -65,7 +84,7 @@ void extractPv(board& b, int maxLength, chessMove first) {
 }
 
 void openWindow(aspirationWindow& w, int row, int depth, int prevScore) {
-  if (depth >= 6) {
+  if (depth >= ASPIRATION_FROM_DEPTH) {
     w.alpha = prevScore - aspirationDeltas[row][0];
     w.beta = prevScore + aspirationDeltas[row][0];
   }
@@ -77,36 +96,36 @@ bool widenWindow(aspirationWindow& w, int row, int score) {
     ++w.failLows;
     w.failHighReduction = 0;
     w.beta = (w.alpha + w.beta) / 2;
-    w.alpha = w.failLows <= 4 ? score - aspirationDeltas[row][w.failLows] : -MATE_SCORE;
+    w.alpha = w.failLows <= ASPIRATION_STEPS ? score - aspirationDeltas[row][w.failLows] : -MATE_SCORE;
     return true;
   }
   if (score >= w.beta) {
     ++w.failHighs;
     ++w.failHighReduction;
-    w.beta = w.failHighs <= 4 ? score + aspirationDeltas[row][w.failHighs] : MATE_SCORE;
+    w.beta = w.failHighs <= ASPIRATION_STEPS ? score + aspirationDeltas[row][w.failHighs] : MATE_SCORE;
     return true;
   }
   return false;
 }
 
 double nextTimeFactor(double timeFactor, int depth, int instability) {
-  if (depth <= 5) return 1.0;
+  if (depth < TIME_FACTOR_FROM_DEPTH) return 1.0;
   if (instability <= 1) {
-    timeFactor *= 0.9;
+    timeFactor *= STABLE_TIME_SHRINK;
   } else {
-    const double x = 0.2 * instability;
-    timeFactor = timeFactor <= 1.0 ? 1.0 + x : timeFactor * 0.8 + x;
+    const double x = TIME_PER_INSTABILITY * instability;
+    timeFactor = timeFactor <= 1.0 ? 1.0 + x : timeFactor * UNSTABLE_TIME_KEEP + x;
   }
-  return std::clamp(timeFactor, 0.6, 2.0);
+  return std::clamp(timeFactor, MIN_TIME_FACTOR, MAX_TIME_FACTOR);
 }
 
 int skipLimit(int threads) { return threads <= 3 ? threads / 2 : threads / 2 + 1; }
 
 namespace {
 
-i64 refreshElapsed() {
-  const i64 e = nowMs() - searchStartMs.load(relaxed);
-  elapsedMs.store(e, relaxed);
+i64 refreshElapsed(searchControl& ctl) {
+  const i64 e = nowMs() - ctl.startMs.load(relaxed);
+  ctl.elapsedMs.store(e, relaxed);
   return e;
 }
 
@@ -115,8 +134,16 @@ bool mateWithinDepth(int score, int depth) {
 }
 
 // "go mate N": a proven mate in N moves or fewer for the side to move.
-bool mateLimitReached(int score) {
-  return limits.mate > 0 && score >= MATE_BAND && mateMoves(score) <= limits.mate;
+bool mateLimitReached(const searchControl& ctl, int score) {
+  return ctl.limits.mate > 0 && score >= MATE_BAND && mateMoves(score) <= ctl.limits.mate;
+}
+
+// The boss, while its first window fails high or holds, stops a search that
+// has used its soft budget (scaled by the time factor) mid-iteration.
+void stopWhenOverBudget(worker& w, const aspirationWindow& window, int iterLimit, double timeFactor) {
+  searchControl& ctl = w.control;
+  if (!w.isBoss() || window.failLows != 0 || ctl.unbounded() || iterLimit != 0) return;
+  if (double(refreshElapsed(ctl)) > double(ctl.softTime.load(relaxed)) * timeFactor) ctl.requestStop();
 }
 
 i16 toWindow(int v) { return i16(std::clamp(v, -32767, 32767)); }
@@ -141,8 +168,8 @@ void mergeLines(worker& w, int done, int wanted) {
 }  // namespace
 
 void reportShownLines(const worker& w) {
-  const board& b = *w.boardPtr;
-  const bool numbered = multiPvLines.load(relaxed) > 1;
+  const board& b = w.brd;
+  const bool numbered = w.control.multiPv.load(relaxed) > 1;
   const int material = materialCount(b);
   for (int k = 0; k < w.linesShown; ++k)
     reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material, &b.castling));
@@ -158,18 +185,16 @@ std::string rootLineText(const rootLine& line, int number, int side, int materia
                                  : centipawnLine(line.score, line.depth, line.selDepth, t, pv, x);
 }
 
-void rootSearch(worker& w) {
-  board& b = *w.boardPtr;
-  const bool isBoss = w.threadIndex == 0;
-  boss* chief = isBoss ? dynamic_cast<boss*>(&w) : nullptr;
-  const int row = int(w.threadIndex % 16);
-  const i64 minTime = std::max<i64>(100, softTime.load(relaxed) / 16);
+bool prepareRoot(worker& w) {
+  board& b = w.brd;
+  searchControl& ctl = w.control;
+  const bool isBoss = w.isBoss();
 
   // A node limit is polled from the first node on, so a small one is not
   // passed by a whole interval.
-  b.nodesToClockCheck = limits.nodes ? 0 : clockCheckInterval;
+  b.nodesToClockCheck = ctl.limits.nodes ? 0 : CLOCK_CHECK_NODES;
   b.plies[0].killer1 = b.plies[0].killer2 = 0;
-  searchFinished.store(0, relaxed);
+  ctl.finished.store(false, relaxed);
   generateLegal(0, b.plies[0].listStart, b);
   const long rootMoves = b.plies[0].listEnd - b.plies[0].listStart;
 
@@ -187,7 +212,8 @@ void rootSearch(worker& w) {
   }
   const int baseSkip = b.rootSkipCount;
   const int allowedMoves = int(rootMoves) - baseSkip;
-  const int lineCount = std::min(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
+  w.lineCount = std::min(std::clamp(ctl.multiPv.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
+  const int lineCount = w.lineCount;
   // Several lines, or a root with moves left out, are searched line by line;
   // otherwise the root is searched whole, as it always was.
   w.byLines = baseSkip > 0 || lineCount > 1;
@@ -201,48 +227,57 @@ void rootSearch(worker& w) {
   w.finishedDepth = 0;
 
   // A root without moves, or one the tablebases answer, needs no search and
-  // no helper. stopFlag stays clear: under "ponder" or "infinite" the boss
+  // no helper. The stop flag stays clear: under "ponder" or "infinite" the boss
   // still holds its answer until "ponderhit" or "stop".
   if (rootMoves == 0) {
-    if (!isBoss) return;
+    if (!isBoss) return false;
     const bool mated = b.plies[0].inCheck;
-    const std::string wdl = showWdl.load(relaxed) ? wdlField(wdlChances{0, mated ? 0 : 1000, mated ? 1000 : 0}) : "";
+    const std::string wdl = ctl.showWdl.load(relaxed) ? wdlField(wdlChances{0, mated ? 0 : 1000, mated ? 1000 : 0}) : "";
     reportLine((mated ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE) + wdl);
     b.plies[0].bestMove = 0;
     b.pvLast = 0;
     w.byLines = false;
-    elapsedMs.store(1, relaxed);
-    if (chief) chief->answeredAtOnce = chief->scoreShown = true;
-    return;
+    ctl.elapsedMs.store(1, relaxed);
+    w.answeredAtOnce = w.scoreShown = true;
+    return false;
   }
   // With several lines the root is searched, so that there are lines to show
   // (the tables still answer inside the search).
-  if (isBoss && lineCount == 1 && tbLargest > 0 && b.plies[0].castleRights == 0 &&
-      popCount(occupancy(b)) <= tbLargest) {
+  if (isBoss && lineCount == 1 && tbInfo.largest > 0 && b.plies[0].castleRights == 0 &&
+      popCount(occupancy(b)) <= tbInfo.largest) {
     int score = 0;
     const chessMove m = baseSkip > 0 ? tbProbeRoot(b, score, w.rootAllowed.data(), int(w.rootAllowed.size()))
                                      : tbProbeRoot(b, score);
     if (m) {
       const std::string wdl =
-          showWdl.load(relaxed) ? wdlField(wdlChances{score > 0 ? 1000 : 0, score == 0 ? 1000 : 0, score < 0 ? 1000 : 0})
+          ctl.showWdl.load(relaxed) ? wdlField(wdlChances{score > 0 ? 1000 : 0, score == 0 ? 1000 : 0, score < 0 ? 1000 : 0})
                                 : "";
       reportLine(tablebaseRootLine(score, m, b.sideToMove, wdl));
       b.plies[0].bestMove = m;
       b.pvLast = 0;
       w.byLines = false;
-      elapsedMs.store(1, relaxed);
+      ctl.elapsedMs.store(1, relaxed);
       b.rootDepthComplete = 1;
-      b.rootDepth = 127;
-      if (chief) chief->answeredAtOnce = chief->scoreShown = true;
-      return;
+      b.rootDepth = TABLEBASE_DEPTH;
+      w.answeredAtOnce = w.scoreShown = true;
+      return false;
     }
   }
-  if (isBoss)
-    for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
+  return true;
+}
 
-  const int iterLimit = rootMoves == 1 ? 3 : limits.depthLimit;
-  const int poolSize = int(threadPool.size());
-  const int limit = skipLimit(poolSize);
+void deepen(worker& w, std::span<worker* const> pool) {
+  board& b = w.brd;
+  searchControl& ctl = w.control;
+  const bool isBoss = w.isBoss();
+  const int row = int(w.threadIndex % THREAD_ROWS);
+  const i64 minTime = std::max<i64>(HELPER_MIN_TIME_MS, ctl.softTime.load(relaxed) / HELPER_MIN_TIME_DIVISOR);
+  const long rootMoves = b.plies[0].listEnd - b.plies[0].listStart;
+  const int baseSkip = b.rootSkipCount;
+  const int lineCount = w.lineCount;
+
+  const int iterLimit = rootMoves == 1 ? SINGLE_MOVE_DEPTH : ctl.limits.depthLimit;
+  const int limit = skipLimit(int(pool.size()));
 
   int d = 0;
   int prevScore = NO_EVAL;
@@ -257,10 +292,10 @@ void rootSearch(worker& w) {
   do {
     ++d;
     if (!isBoss) {
-      if ((row + d) % skipPeriod[row] == 0) d = std::min(127, d + skipStep[row]);
-      if (d > 9) {
+      if ((row + d) % skipPeriod[row] == 0) d = std::min(MAX_ITERATION_DEPTH, d + skipStep[row]);
+      if (d >= REPORTED_FROM_DEPTH) {
         int ahead = 0;
-        for (worker* other : threadPool)
+        for (worker* other : pool)
           if (other != &w && other->currentDepth.load(relaxed) >= d) ++ahead;
         if (ahead >= limit) continue;  // straight to the loop test
       }
@@ -273,25 +308,22 @@ void rootSearch(worker& w) {
     if (!w.byLines) {
       openWindow(win, row, d, prevScore);
       b.bestMoveChanges = 0;
-      if (!stopFlag.load(relaxed)) {
+      if (!ctl.stopped()) {
         for (;;) {
           score = alphaBeta(0, std::max(1, d - win.failHighReduction), toWindow(win.alpha), toWindow(win.beta), b);
           if (!widenWindow(win, row, score)) {
-            finished = !stopFlag.load(relaxed);
+            finished = !ctl.stopped();
             break;
           }
-          if (isBoss && win.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
-              iterLimit == 0) {
-            if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
-          }
-          if (stopFlag.load(relaxed)) break;
+          stopWhenOverBudget(w, win, iterLimit, timeFactor);
+          if (ctl.stopped()) break;
         }
       }
     } else {
       // Line k searches the allowed moves that lines 1..k-1 of this
       // iteration have not taken. The first line rules the clock.
       u16 changes = 0;
-      for (int k = 0; k < lineCount && !stopFlag.load(relaxed); ++k) {
+      for (int k = 0; k < lineCount && !ctl.stopped(); ++k) {
         b.rootSkipCount = u16(baseSkip + k);
         aspirationWindow& lw = lineWindows[k];
         openWindow(lw, row, d, linePrevScore[k]);
@@ -300,14 +332,11 @@ void rootSearch(worker& w) {
         for (;;) {
           score = alphaBeta(0, std::max(1, d - lw.failHighReduction), toWindow(lw.alpha), toWindow(lw.beta), b);
           if (!widenWindow(lw, row, score)) {
-            exact = !stopFlag.load(relaxed);
+            exact = !ctl.stopped();
             break;
           }
-          if (isBoss && k == 0 && lw.failLows == 0 && !infiniteMode.load(relaxed) && !pondering.load(relaxed) &&
-              iterLimit == 0) {
-            if (double(refreshElapsed()) > double(softTime.load(relaxed)) * timeFactor) stopFlag.store(1, relaxed);
-          }
-          if (stopFlag.load(relaxed)) break;
+          if (k == 0) stopWhenOverBudget(w, lw, iterLimit, timeFactor);
+          if (ctl.stopped()) break;
         }
         if (k == 0) {
           changes = b.bestMoveChanges;
@@ -339,7 +368,7 @@ void rootSearch(worker& w) {
     if (finished) {
       prevScore = score;
       b.rootScore = i16(score);
-      if (isBoss && d > 9 && !w.byLines) hashStore(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
+      if (isBoss && d >= REPORTED_FROM_DEPTH && !w.byLines) hashTable.store(b.hashKey, b.plies[0].bestMove, i16(score), d, BOUND_EXACT);
       b.rootDepthComplete = 1;
       b.rootDepth = u16(d);
       w.finishedDepth = d;
@@ -347,56 +376,55 @@ void rootSearch(worker& w) {
 
     int instability = b.bestMoveChanges;
     if (win.failLows > 1 || win.failHighs > 1) instability += std::max(win.failLows, win.failHighs) - 1;
-    const i64 elapsed = refreshElapsed();
+    const i64 elapsed = refreshElapsed(ctl);
 
     if (isBoss && !w.byLines) {
-      if (d > 9) {
+      if (d >= REPORTED_FROM_DEPTH) {
         extractPv(b, d);
-        if (!stopFlag.load(relaxed) && b.pvLast > 0 && chief) {
-          chief->savedBest = b.plies[0].bestMove;
-          chief->savedPonder = b.plies[1].bestMove;
+        if (!ctl.stopped() && b.pvLast > 0) {
+          w.savedBest = b.plies[0].bestMove;
+          w.savedPonder = b.plies[1].bestMove;
         }
         reportLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b),
                                  lineExtras{0, wdlField(prevScore, materialCount(b))}));
-        if (chief) chief->scoreShown = true;
+        w.scoreShown = true;
       }
-      if (!stopFlag.load(relaxed) && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore))) {
+      if (!ctl.stopped() && (mateWithinDepth(prevScore, d) || mateLimitReached(ctl, prevScore))) {
         reportLine(mateLine(prevScore, d, poolTotals(), pvText(b), lineExtras{0, wdlField(prevScore, 0)}));
-        if (chief) chief->scoreShown = true;
+        w.scoreShown = true;
         // A proven mate ends the iterations; while pondering the answer then
         // waits for "ponderhit", which releases it at once.
-        if (!infiniteMode.load(relaxed)) break;
+        if (!ctl.infinite.load(relaxed)) break;
       }
     } else if (isBoss) {
-      const bool mateProven = finished && (mateWithinDepth(prevScore, d) || mateLimitReached(prevScore));
-      if (linesDone > 0 && (d > 9 || mateProven)) {
+      const bool mateProven = finished && (mateWithinDepth(prevScore, d) || mateLimitReached(ctl, prevScore));
+      if (linesDone > 0 && (d >= REPORTED_FROM_DEPTH || mateProven)) {
         reportShownLines(w);
-        if (chief) chief->scoreShown = true;
+        w.scoreShown = true;
       }
-      if (mateProven && !stopFlag.load(relaxed) && !infiniteMode.load(relaxed) && !pondering.load(relaxed)) break;
+      if (mateProven && !ctl.stopped() && !ctl.unbounded()) break;
     }
 
     timeFactor = nextTimeFactor(timeFactor, d, instability);
 
     bool decides = isBoss;
-    if (!isBoss && elapsed > minTime && d > deepestDepth.load(relaxed)) {
-      deepestDepth.store(d, relaxed);
+    if (!isBoss && elapsed > minTime && d > ctl.deepestDepth.load(relaxed)) {
+      ctl.deepestDepth.store(d, relaxed);
       decides = true;
     }
     if (decides) {
       if (iterLimit == 0) {
-        if (double(elapsed) * elapsedScale > double(softTime.load(relaxed)) * timeFactor)
-          searchFinished.store(1, relaxed);
-        keepGoing = pondering.load(relaxed) ? true : !searchFinished.load(relaxed);
+        if (double(elapsed) * ctl.elapsedScale > double(ctl.softTime.load(relaxed)) * timeFactor)
+          ctl.finished.store(true, relaxed);
+        keepGoing = ctl.pondering.load(relaxed) ? true : !ctl.finished.load(relaxed);
       } else if (d >= iterLimit) {
         keepGoing = false;
       }
-      if (infiniteMode.load(relaxed)) keepGoing = true;
+      if (ctl.infinite.load(relaxed)) keepGoing = true;
     }
     // Another thread's proof ends the search too; the boss ended above.
-    if (!isBoss && mateLimitReached(prevScore) && !infiniteMode.load(relaxed) && !pondering.load(relaxed))
-      keepGoing = false;
-  } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
+    if (!isBoss && mateLimitReached(ctl, prevScore) && !ctl.unbounded()) keepGoing = false;
+  } while (!ctl.stopped() && d < MAX_ITERATION_DEPTH && keepGoing);
 
   // By lines, the answer is the first shown line.
   if (w.byLines && w.linesShown > 0) {
@@ -406,8 +434,8 @@ void rootSearch(worker& w) {
     b.rootScore = first.score;
   }
 
-  refreshElapsed();
+  refreshElapsed(ctl);
   // A limit reached while pondering ends only this thread's iterations: the
   // answer waits for "ponderhit", which then releases it at once.
-  if (!keepGoing && !pondering.load(relaxed)) stopFlag.store(1, relaxed);
+  if (!keepGoing && !ctl.pondering.load(relaxed)) ctl.requestStop();
 }

@@ -1,24 +1,82 @@
 #pragma once
-// Iterative deepening at the root, run by every search thread on its own
-// board, and the principal-variation walk through the hash table.
+// One search thread's state (its board, move buffer, move-pair histories and
+// the lines of its root), iterative deepening at its root, and the
+// principal-variation walk through the hash table. The thread pool above
+// runs these; nothing here knows about threads.
 
 #include <atomic>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "board/board.h"
+#include "search/limits.h"
+#include "search/ordering.h"
 
-class worker;
-struct rootLine;
+constexpr int HISTORY_PAIR_SIZE = HISTORY_ROW * HISTORY_ROW;
 
-// "MultiPV": how many best root moves each iteration finds, 1 to 256.
-extern std::atomic<int> multiPvLines;
+// One line of a search with several lines ("MultiPV") or a restricted root
+// ("searchmoves"): its score, the depth it was found at, and its variation.
+struct rootLine {
+  i16 score = 0;
+  i16 depth = 0;
+  u8 selDepth = 0;
+  u8 pvLast = 0;
+  chessMove pv[PLY_RECORDS] = {};
+};
+
+class worker {
+ public:
+  worker(u32 index, searchControl& control);
+  worker(const worker&) = delete;
+  worker& operator=(const worker&) = delete;
+
+  // Copies `position` into this thread's board and points the board at the
+  // thread's buffers and control again.
+  void takePosition(const board& position);
+  // Thread 0 is the boss: it prints the lines and "bestmove".
+  bool isBoss() const { return threadIndex == 0; }
+
+  searchControl& control;
+  const u32 threadIndex;
+  chessMove moveBuffer[MOVE_BUFFER_SIZE];
+  i16 pairHistory2[HISTORY_PAIR_SIZE];  // keyed by the move two plies back
+  i16 pairHistory1[HISTORY_PAIR_SIZE];  // keyed by the move one ply back
+  std::atomic<i32> currentDepth{0};
+  chessMove firstRootMove = 0;  // answer of last resort when stopped at once
+  i32 finishedDepth = 0;        // deepest finished iteration of this search
+  // The root moves "searchmoves" allows (empty: all), set before the start.
+  std::vector<chessMove> rootAllowed;
+  // Searched by lines: several lines or a restricted root. The lines shown,
+  // best first, and those of the running iteration.
+  bool byLines = false;
+  int lineCount = 1;  // lines wanted ("MultiPV", at most the allowed moves)
+  int linesShown = 0;
+  std::vector<rootLine> lines;
+  std::vector<rootLine> nextLines;
+  // What the boss keeps for its answer: the move and reply of the last
+  // finished iteration, whether the root needed no search (mated,
+  // stalemated, tablebase root), and whether a score line went out.
+  chessMove savedBest = 0;
+  chessMove savedPonder = 0;
+  bool answeredAtOnce = false;
+  bool scoreShown = false;
+  board brd;
+};
 
 // Per-thread rows (thread index mod 16): aspiration widths and depth skipping.
-extern const i16 aspirationDeltas[16][5];
-extern const u8 skipPeriod[16];
-extern const u8 skipStep[16];
+constexpr int THREAD_ROWS = 16;
+extern const i16 aspirationDeltas[THREAD_ROWS][5];
+extern const u8 skipPeriod[THREAD_ROWS];
+extern const u8 skipStep[THREAD_ROWS];
 
-void rootSearch(worker& w);
+// Generates the root moves and sets up the root; false when the root needs
+// no search: no legal move, or (boss only) a root the tablebases answer,
+// whose answer the boss has printed.
+bool prepareRoot(worker& w);
+// Iterative deepening until a limit, the clock or the stop flag ends it.
+// `pool` holds every search thread: helpers skip depths others search.
+void deepen(worker& w, std::span<worker* const> pool);
 // Reads the variation from the table into plies[0..pvLast].bestMove; the
 // board is left as it was found.
 // With `first`, the variation starts with that move, the table's from the

@@ -12,69 +12,55 @@
 #include "engine/root.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
-#include "search/limits.h"
-#include "search/search.h"
 #include "search/tt.h"
 
-std::vector<worker*> threadPool;
-std::atomic<i32> deepestDepth{0};
-std::atomic<i64> elapsedMs{0};
-std::atomic<u64> totalTbHits{0};
+threadPool searchThreads;
 
 namespace {
 constexpr std::memory_order relaxed = std::memory_order_relaxed;
 }
 
-worker::worker(u32 index) : threadIndex(index), brd{}, boardPtr(&brd) {
-  std::memset(moveBuffer, 0, sizeof moveBuffer);
-  std::memset(pairHistory2, 0, sizeof pairHistory2);
-  std::memset(pairHistory1, 0, sizeof pairHistory1);
-  resetThreadBoard(brd);
-  brd.plies[0].listStart = moveBuffer;
-  brd.contHistory2 = pairHistory2;
-  brd.contHistory1 = pairHistory1;
-  // The loop calls search() only after start(), which comes after every
+threadPool::searchThread::searchThread(threadPool& owner, u32 index) : pool(owner), w(index, owner.control) {
+  // The loop calls a search only after wake(), which comes after every
   // constructor has finished.
-  thread = std::thread(&worker::threadLoop, this);
-  waitIdle(*this);
+  thread = std::thread(&searchThread::loop, this);
+  waitIdle();
 }
 
-worker::~worker() {
+threadPool::searchThread::~searchThread() {
   {
     std::lock_guard<std::mutex> lock(mutex);
-    quit = 1;
+    quit = true;
   }
-  start(*this);
+  wake();
   if (thread.joinable()) thread.join();
 }
 
-void worker::search() { rootSearch(*this); }
-
-void worker::threadLoop() {
+void threadPool::searchThread::loop() {
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
-    busy = 0;
-    wake.notify_all();
-    wake.wait(lock, [this] { return busy != 0; });
+    busy = false;
+    signal.notify_all();
+    signal.wait(lock, [this] { return busy; });
     if (quit) return;
     lock.unlock();
-    search();
+    if (w.isBoss())
+      pool.bossSearch(w);
+    else
+      pool.helperSearch(w);
     lock.lock();
   }
 }
 
-boss::boss() : worker(0) {}
-boss::~boss() = default;
-
-void start(worker& w) {
-  std::lock_guard<std::mutex> lock(w.mutex);
-  w.busy = 1;
-  w.wake.notify_all();
+void threadPool::searchThread::wake() {
+  std::lock_guard<std::mutex> lock(mutex);
+  busy = true;
+  signal.notify_all();
 }
 
-void waitIdle(worker& w) {
-  std::unique_lock<std::mutex> lock(w.mutex);
-  w.wake.wait(lock, [&w] { return w.busy == 0; });
+void threadPool::searchThread::waitIdle() {
+  std::unique_lock<std::mutex> lock(mutex);
+  signal.wait(lock, [this] { return !busy; });
 }
 
 namespace {
@@ -101,23 +87,31 @@ bool replyFits(board& b, chessMove best, chessMove& reply) {
 
 }  // namespace
 
-void boss::search() {
-  savedBest = savedPonder = 0;
-  answeredAtOnce = scoreShown = false;
-  rootSearch(*this);  // starts the other threads unless the root needs no search
-  searchFinished.store(1, relaxed);
-  if (!stopFlag.load(relaxed)) {
-    while ((pondering.load(relaxed) || infiniteMode.load(relaxed)) && !stopFlag.load(relaxed))
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  stopFlag.store(1, relaxed);
-  for (std::size_t i = 1; i < threadPool.size(); ++i) waitIdle(*threadPool[i]);
+void threadPool::helperSearch(worker& w) {
+  if (prepareRoot(w)) deepen(w, workers_);
+}
 
-  worker* chosen = this;
+void threadPool::bossSearch(worker& w) {
+  w.savedBest = w.savedPonder = 0;
+  w.answeredAtOnce = w.scoreShown = false;
+  // A root that needs no search needs no helper either.
+  if (prepareRoot(w)) {
+    for (std::size_t i = 1; i < threads_.size(); ++i) threads_[i]->wake();
+    deepen(w, workers_);
+  }
+  control.finished.store(true, relaxed);
+  if (!control.stopped()) {
+    while (control.unbounded() && !control.stopped()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  control.requestStop();
+  for (std::size_t i = 1; i < threads_.size(); ++i) threads_[i]->waitIdle();
+
+  worker* chosen = &w;
+  board& bb = w.brd;
   // Lines are the boss's own: it printed them, and "bestmove" is the first.
-  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce && !byLines) {
-    int best = 2 * brd.rootDepth + brd.rootDepthComplete;
-    for (worker* t : threadPool) {
+  if (workers_.size() != 1 && control.limits.depthLimit == 0 && !w.answeredAtOnce && !w.byLines) {
+    int best = 2 * bb.rootDepth + bb.rootDepthComplete;
+    for (worker* t : workers_) {
       const board& tb = t->brd;
       const int worth = 2 * tb.rootDepth + tb.rootDepthComplete;
       const bool pick = (worth == best || tb.rootScore >= MATE_BAND) ? tb.rootScore > chosen->brd.rootScore
@@ -130,52 +124,53 @@ void boss::search() {
   }
 
   board& cb = chosen->brd;
-  if (chosen != this) {
+  if (chosen != &w) {
     extractPv(cb, cb.rootDepth);
     reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb),
                              lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
-  } else if (!scoreShown && finishedDepth > 0 && byLines) {
-    reportShownLines(*this);
-  } else if (!scoreShown && finishedDepth > 0) {
+  } else if (!w.scoreShown && w.finishedDepth > 0 && w.byLines) {
+    reportShownLines(w);
+  } else if (!w.scoreShown && w.finishedDepth > 0) {
     // Clients expect a score before the move, and the per-iteration lines
     // start deep. The table's variation is shown only when it begins with
     // the move about to be played.
     const chessMove searched = cb.plies[0].bestMove;
-    extractPv(cb, finishedDepth);
+    extractPv(cb, w.finishedDepth);
     if (!sameMove(cb.plies[0].bestMove, searched)) {
       cb.plies[0].bestMove = searched;
       cb.pvLast = 0;
     }
-    reportLine(centipawnLine(cb.rootScore, finishedDepth, cb.selDepth, poolTotals(), pvText(cb),
+    reportLine(centipawnLine(cb.rootScore, w.finishedDepth, cb.selDepth, poolTotals(), pvText(cb),
                              lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
   }
   chessMove bestMove = cb.plies[0].bestMove;
   // Stopped before the first root move was searched: any legal move beats
   // the empty one.
-  if ((bestMove & MOVE_MASK) == 0) bestMove = firstRootMove;
+  if ((bestMove & MOVE_MASK) == 0) bestMove = w.firstRootMove;
 
   chessMove ponder = 0;
   if (cb.pvLast > 0 && (cb.plies[1].bestMove & MOVE_MASK) != 0)
     ponder = cb.plies[1].bestMove;
-  else if (sameMove(bestMove, savedBest))
-    ponder = savedPonder;
+  else if (sameMove(bestMove, w.savedBest))
+    ponder = w.savedPonder;
   if (!replyFits(cb, bestMove, ponder)) ponder = 0;
   reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove, &cb.castling));
 }
 
-void clearPairHistories() {
-  for (worker* w : threadPool) {
+void threadPool::clearHistories() {
+  for (worker* w : workers_) {
     std::memset(w->pairHistory2, 0, sizeof w->pairHistory2);
     std::memset(w->pairHistory1, 0, sizeof w->pairHistory1);
   }
 }
 
-int resizePool(int n) {
-  if (!threadPool.empty()) {
-    waitIdle(*threadPool[0]);
-    while (!threadPool.empty()) {
-      delete threadPool.back();
-      threadPool.pop_back();
+int threadPool::resize(int n) {
+  if (!threads_.empty()) {
+    threads_[0]->waitIdle();
+    while (!threads_.empty()) {
+      delete threads_.back();
+      threads_.pop_back();
+      workers_.pop_back();
     }
   }
   n = std::clamp(n, 0, 256);
@@ -183,30 +178,39 @@ int resizePool(int n) {
     // The system may refuse a thread or its memory (an address-space limit,
     // for one); the engine then plays on with the threads it has.
     try {
-      threadPool.reserve(std::size_t(n));
-      if (threadPool.empty()) threadPool.push_back(new boss());
-      while (int(threadPool.size()) < n) threadPool.push_back(new worker(u32(threadPool.size())));
+      threads_.reserve(std::size_t(n));
+      workers_.reserve(std::size_t(n));
+      while (int(threads_.size()) < n) {
+        threads_.push_back(nullptr);
+        threads_.back() = new searchThread(*this, u32(threads_.size() - 1));
+        workers_.push_back(&threads_.back()->w);
+      }
     } catch (const std::exception&) {
       // the count returned tells the caller
+      if (!threads_.empty() && threads_.back() == nullptr) threads_.pop_back();
     }
   }
-  clearPairHistories();
-  searchPool.nodes = poolNodes;
-  searchPool.threads = std::max<int>(1, int(threadPool.size()));
-  return int(threadPool.size());
+  clearHistories();
+  control.poolNodes = poolNodes;
+  control.threads = std::max<int>(1, int(threads_.size()));
+  return int(threads_.size());
 }
 
-bool searchRunning() {
-  if (threadPool.empty()) return false;
-  worker& b = *threadPool[0];
+bool threadPool::searchRunning() {
+  if (threads_.empty()) return false;
+  searchThread& b = *threads_[0];
   std::lock_guard<std::mutex> lock(b.mutex);
-  return b.busy != 0;
+  return b.busy;
 }
 
-void stopSearchAndWait() {
-  if (threadPool.empty()) return;
-  if (searchRunning()) stopFlag.store(1, relaxed);
-  waitIdle(*threadPool[0]);
+void threadPool::waitIdle() {
+  if (!threads_.empty()) threads_[0]->waitIdle();
+}
+
+void threadPool::stopSearchAndWait() {
+  if (threads_.empty()) return;
+  if (searchRunning()) control.requestStop();
+  threads_[0]->waitIdle();
 }
 
 namespace {
@@ -230,25 +234,22 @@ void answerWithoutSearch(const board& position, const std::vector<chessMove>& al
 
 }  // namespace
 
-void startSearch(const board& position, const std::vector<chessMove>& allowed) {
+void threadPool::startSearch(const board& position, const std::vector<chessMove>& allowed) {
   // A pool the system refused earlier gets one more try.
-  if (threadPool.empty()) resizePool(1);
-  if (threadPool.empty()) {
+  if (threads_.empty()) resize(1);
+  if (threads_.empty()) {
     answerWithoutSearch(position, allowed);
     return;
   }
-  waitIdle(*threadPool[0]);
-  stopFlag.store(0, relaxed);
-  searchFinished.store(0, relaxed);
-  deepestDepth.store(0, relaxed);
-  elapsedMs.store(0, relaxed);
-  newSearchGeneration();
-  for (worker* w : threadPool) {
+  threads_[0]->waitIdle();
+  control.stop.store(false, relaxed);
+  control.finished.store(false, relaxed);
+  control.deepestDepth.store(0, relaxed);
+  control.elapsedMs.store(0, relaxed);
+  hashTable.newSearch();
+  for (worker* w : workers_) {
+    w->takePosition(position);
     board& b = w->brd;
-    std::memcpy(static_cast<void*>(&b), &position, sizeof(board));
-    b.plies[0].listStart = w->moveBuffer;
-    b.contHistory2 = w->pairHistory2;
-    b.contHistory1 = w->pairHistory1;
     b.nodes = b.qNodes = b.tbHits = 0;
     b.selDepth = 0;
     b.pvLast = 0;
@@ -257,11 +258,11 @@ void startSearch(const board& position, const std::vector<chessMove>& allowed) {
     w->firstRootMove = 0;
     w->rootAllowed = allowed;
     // Room for the lines before the search starts: the search allocates nothing.
-    const std::size_t lineRoom = std::size_t(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES));
+    const std::size_t lineRoom = std::size_t(std::clamp(control.multiPv.load(relaxed), 1, MAX_ROOT_MOVES));
     if (w->lines.size() < lineRoom) {
       w->lines.resize(lineRoom);
       w->nextLines.resize(lineRoom);
     }
   }
-  start(*threadPool[0]);
+  threads_[0]->wake();
 }

@@ -81,16 +81,16 @@ void makeCastle(board& b, u8 ply, chessMove m) {
 
   const u8 rights = prev.castleRights;
   const u8 newRights = rights & b.castling.kept[from];
-  key ^= castleKeys[rights] ^ castleKeys[newRights];
+  key ^= zobrist.castle[rights] ^ zobrist.castle[newRights];
   next.castleRights = newRights;
   next.epSquare = 0;
-  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
-  key ^= sideKey;
+  if (prev.epSquare) key ^= zobrist.ep[prev.epSquare & 7];
+  key ^= zobrist.side;
 
   placeCastlingMen(b, us, from, to, rookFrom, rookTo);
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[king][to], tables.pst[king][from]));
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
-  key ^= pieceKeys[king][from] ^ pieceKeys[king][to] ^ pieceKeys[rook][rookFrom] ^ pieceKeys[rook][rookTo];
+  key ^= zobrist.piece[king][from] ^ zobrist.piece[king][to] ^ zobrist.piece[rook][rookFrom] ^ zobrist.piece[rook][rookTo];
 
   b.hashKey = key;
   b.keyHistory[b.keyCount++] = key;
@@ -139,32 +139,32 @@ void makeMove(board& b, u8 ply, chessMove m) {
     b.phase = i16(b.phase - tables.phase[victim]);
     b.pieceBB[victim] ^= bit(to);
     b.pieceBB[them] ^= bit(to);
-    key ^= pieceKeys[victim][to];
+    key ^= zobrist.piece[victim][to];
   }
 
   const u8 rights = prev.castleRights;
   u8 newRights = rights;
   if (rights) {
     newRights = rights & b.castling.kept[from] & b.castling.kept[to];
-    if (newRights != rights) key ^= castleKeys[rights] ^ castleKeys[newRights];
+    if (newRights != rights) key ^= zobrist.castle[rights] ^ zobrist.castle[newRights];
   }
   next.castleRights = newRights;
 
   next.epSquare = 0;
-  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
-  key ^= sideKey;
+  if (prev.epSquare) key ^= zobrist.ep[prev.epSquare & 7];
+  key ^= zobrist.side;
 
   combEval pst = b.pstSum[us];
   switch (kind) {
     case MOVE_NORMAL:
       movePiece(b, code, us, from, to);
       pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
-      key ^= pieceKeys[code][from] ^ pieceKeys[code][to];
+      key ^= zobrist.piece[code][from] ^ zobrist.piece[code][to];
       break;
     case DOUBLE_PUSH:
       movePiece(b, code, us, from, to);
       pst = addEval(pst, subEval(tables.pst[code][to], tables.pst[code][from]));
-      key ^= pieceKeys[code][from] ^ pieceKeys[code][to] ^ epKeys[to & 7];
+      key ^= zobrist.piece[code][from] ^ zobrist.piece[code][to] ^ zobrist.ep[to & 7];
       next.epSquare = u8(to);
       break;
     case EN_PASSANT: {
@@ -172,7 +172,7 @@ void makeMove(board& b, u8 ply, chessMove m) {
       b.pieceOn[to] = 0;
       movePiece(b, code, us, from, landing);
       pst = addEval(pst, subEval(tables.pst[code][landing], tables.pst[code][from]));
-      key ^= pieceKeys[code][from] ^ pieceKeys[code][landing];
+      key ^= zobrist.piece[code][from] ^ zobrist.piece[code][landing];
       break;
     }
     default: {  // promotion: the kind is the new piece's white code
@@ -184,7 +184,7 @@ void makeMove(board& b, u8 ply, chessMove m) {
       b.material[us] = addEval(b.material[us], subEval(tables.material[promoted], tables.material[code]));
       pst = addEval(pst, subEval(tables.pst[promoted][to], tables.pst[code][from]));
       b.phase = i16(b.phase + tables.phase[promoted]);
-      key ^= pieceKeys[code][from] ^ pieceKeys[promoted][to];
+      key ^= zobrist.piece[code][from] ^ zobrist.piece[promoted][to];
       break;
     }
   }
@@ -250,21 +250,21 @@ u64 keyAfterAnyMove(const board& b, u8 ply, chessMove m) {
   if (kind >= CASTLE_SHORT) {
     // The king may land on its rook's square: nothing is captured there.
     const int rook = WHITE_ROOK + us, rookFrom = castleRookFrom(b, us, kind);
-    u64 key = b.hashKey ^ sideKey ^ pieceKeys[code][from] ^ pieceKeys[code][to] ^ pieceKeys[rook][rookFrom] ^
-              pieceKeys[rook][castleRookTo(to, kind)];
-    if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+    u64 key = b.hashKey ^ zobrist.side ^ zobrist.piece[code][from] ^ zobrist.piece[code][to] ^ zobrist.piece[rook][rookFrom] ^
+              zobrist.piece[rook][castleRookTo(to, kind)];
+    if (prev.epSquare) key ^= zobrist.ep[prev.epSquare & 7];
     const u8 rights = prev.castleRights;
-    return key ^ castleKeys[rights] ^ castleKeys[rights & b.castling.kept[from]];
+    return key ^ zobrist.castle[rights] ^ zobrist.castle[rights & b.castling.kept[from]];
   }
-  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from];
-  if (prev.epSquare) key ^= epKeys[prev.epSquare & 7];
+  u64 key = b.hashKey ^ zobrist.side ^ zobrist.piece[b.pieceOn[to]][to] ^ zobrist.piece[code][from];
+  if (prev.epSquare) key ^= zobrist.ep[prev.epSquare & 7];
   if (const u8 rights = prev.castleRights)
-    key ^= castleKeys[rights] ^ castleKeys[rights & b.castling.kept[from] & b.castling.kept[to]];
+    key ^= zobrist.castle[rights] ^ zobrist.castle[rights & b.castling.kept[from] & b.castling.kept[to]];
   switch (kind) {
-    case MOVE_NORMAL: return key ^ pieceKeys[code][to];
-    case DOUBLE_PUSH: return key ^ pieceKeys[code][to] ^ epKeys[to & 7];
-    case EN_PASSANT: return key ^ pieceKeys[code][us == WHITE ? to + 8 : to - 8];
-    default: return key ^ pieceKeys[kind + us][to];  // promotion: the kind is the new piece's white code
+    case MOVE_NORMAL: return key ^ zobrist.piece[code][to];
+    case DOUBLE_PUSH: return key ^ zobrist.piece[code][to] ^ zobrist.ep[to & 7];
+    case EN_PASSANT: return key ^ zobrist.piece[code][us == WHITE ? to + 8 : to - 8];
+    default: return key ^ zobrist.piece[kind + us][to];  // promotion: the kind is the new piece's white code
   }
 }
 
@@ -343,8 +343,8 @@ void makeNullMove(board& b, u8 ply) {
   next.captured = 0;
   next.epSquare = 0;
   b.sideToMove ^= 1;
-  u64 key = b.hashKey ^ sideKey;
-  if (b.plies[ply].epSquare) key ^= epKeys[b.plies[ply].epSquare & 7];
+  u64 key = b.hashKey ^ zobrist.side;
+  if (b.plies[ply].epSquare) key ^= zobrist.ep[b.plies[ply].epSquare & 7];
   b.hashKey = key;
 }
 

@@ -15,8 +15,8 @@ inline u64 keyAfter(const board& b, u8 ply, chessMove m) {
   if (moveKindOf(m) != MOVE_NORMAL || (ps.castleRights && ((bit(from) | bit(to)) & b.castling.touched)))
     return keyAfterAnyMove(b, ply, m);
   // Row 0 of the piece keys is zero: an empty `to` adds nothing.
-  u64 key = b.hashKey ^ sideKey ^ pieceKeys[b.pieceOn[to]][to] ^ pieceKeys[code][from] ^ pieceKeys[code][to];
-  if (ps.epSquare) key ^= epKeys[ps.epSquare & 7];
+  u64 key = b.hashKey ^ zobrist.side ^ zobrist.piece[b.pieceOn[to]][to] ^ zobrist.piece[code][from] ^ zobrist.piece[code][to];
+  if (ps.epSquare) key ^= zobrist.ep[ps.epSquare & 7];
   return key;
 }
 

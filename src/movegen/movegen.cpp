@@ -243,12 +243,12 @@ chessMove* evasions(u8 ply, chessMove* out, board& b) {
   const u64 movable = b.plies[ply].movable;
   const u64 pawns = b.pieceBB[S::PAWN_CODE] & movable;
 
-  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, checkers, 250);
+  out = pawnCaptures<US, FULL_PROMOTIONS>(out, b, pawns, checkers, PAWN_TAKES_CHECKER_SCORE);
   if (b.plies[ply].epSquare == checker && checker != 0) {
     // Unlike every other evasion, en passant empties a square (the checker's)
     // without filling it: a slider behind the checker may now see the king.
     chessMove* const first = out;
-    out = enPassant<US>(out, b, checker, pawns, 250);
+    out = enPassant<US>(out, b, checker, pawns, PAWN_TAKES_CHECKER_SCORE);
     for (chessMove* m = first; m < out;) {
       const u64 after = occ ^ bit(moveFrom(*m)) ^ bit(checker) ^ bit(checker + S::UP);
       if (sliderAttacks(b, ksq, THEM, after, 0))
@@ -631,4 +631,77 @@ void generateLegal(u8 ply, chessMove* out, board& b) {
 
 unsigned countLegal(u8 ply, chessMove* out, board& b) {
   return b.sideToMove == WHITE ? countFast<WHITE>(ply, out, b) : countFast<BLACK>(ply, out, b);
+}
+
+namespace {
+
+bool isCastleKind(int kind) { return kind == CASTLE_SHORT || kind == CASTLE_LONG; }
+
+// The generator's castling conditions, read from the game's castling set-up.
+bool castlePlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
+  const plyState& ps = b.plies[ply];
+  if (ps.inCheck) return false;
+  const castlingSetup& c = b.castling;
+  const bool isShort = kind == CASTLE_SHORT;
+  const int i = castleIndex(us, isShort);
+  const int base = us == WHITE ? 0 : 56;
+  if (from != c.kingFrom[us] || to != base + (isShort ? 6 : 2) || !(ps.castleRights & (1 << i))) return false;
+  const u64 occ = occupancy(b);
+  if (occ & c.mustBeEmpty[i]) return false;
+  if (b.pieceOn[c.rookFrom[i]] != pieceCode(ROOK, us)) return false;
+  const u64 seen = occ ^ bit(c.rookFrom[i]);
+  for (u64 path = c.kingPath[i]; path;)
+    if (squareAttacked(b, popLsb(path), us ^ 1, seen)) return false;
+  return true;
+}
+
+bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
+  const int forward = us == WHITE ? 8 : -8;
+  const int target = b.pieceOn[to];
+  if (from < 8 || from > 55) return false;
+  if (kind == DOUBLE_PUSH) {
+    int startRank = us == WHITE ? 1 : 6;
+    return (from >> 3) == startRank && to == from + 2 * forward && !target && !b.pieceOn[from + forward];
+  }
+  if (kind == EN_PASSANT) {
+    int ep = b.plies[ply].epSquare;
+    int landing = to + forward;
+    return ep != 0 && to == ep && (epNeighbours[ep] & bit(from)) && target == pieceCode(PAWN, us ^ 1) &&
+           landing >= 0 && landing < 64 && !b.pieceOn[landing];
+  }
+  if (kind != MOVE_NORMAL && !isPromotion(kind)) return false;
+  // A pawn reaching the last rank must promote, and only there.
+  bool lastRank = (to >> 3) == (us == WHITE ? 7 : 0);
+  if (isPromotion(kind) != lastRank) return false;
+  if (to == from + forward) return !target;
+  return target && (pawnAttackers[us][to] & bit(from));
+}
+
+}  // namespace
+
+bool isPseudoLegal(chessMove m, const board& b, u8 ply) {
+  if (m == 0) return false;
+  int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  if (from >= 64 || to >= 64) return false;
+  int us = b.sideToMove;
+  int mover = b.pieceOn[from];
+  if (mover < 2 || int(m >> 24) != mover || colourOf(mover) != us) return false;
+  // A Chess960 king may castle without moving, or onto its rook's square.
+  if (isCastleKind(kind)) return typeOf(mover) == KING && castlePlausible(b, ply, from, to, kind, us);
+  if (from == to) return false;
+  int target = b.pieceOn[to];
+  if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
+  int type = typeOf(mover);
+  if (type == PAWN) return pawnPlausible(b, ply, from, to, kind, us);
+  if (kind != MOVE_NORMAL) return false;
+  u64 occ = occupancy(b);
+  u64 reach = 0;
+  switch (type) {
+    case KNIGHT: reach = knightAttacks[from]; break;
+    case BISHOP: reach = bishopAttacks(from, occ); break;
+    case ROOK: reach = rookAttacks(from, occ); break;
+    case QUEEN: reach = queenAttacks(from, occ); break;
+    default: reach = kingAttacks[from]; break;
+  }
+  return (reach & bit(to)) != 0;
 }

@@ -6,6 +6,7 @@
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "search/search.h"
+#include "search/tuning.h"
 
 const int seeValue[14] = {0, 0, 90, 90, 325, 325, 325, 325, 499, 499, 1005, 1005, 10000, 10000};
 
@@ -67,48 +68,8 @@ bool goodCapture(const board& b, chessMove m) {
   return seeNonNegative(b, m);
 }
 
-// The generator's castling conditions, read from the game's castling set-up.
-bool castlePlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
-  const plyState& ps = b.plies[ply];
-  if (ps.inCheck) return false;
-  const castlingSetup& c = b.castling;
-  const bool isShort = kind == CASTLE_SHORT;
-  const int i = castleIndex(us, isShort);
-  const int base = us == WHITE ? 0 : 56;
-  if (from != c.kingFrom[us] || to != base + (isShort ? 6 : 2) || !(ps.castleRights & (1 << i))) return false;
-  const u64 occ = occupancy(b);
-  if (occ & c.mustBeEmpty[i]) return false;
-  if (b.pieceOn[c.rookFrom[i]] != pieceCode(ROOK, us)) return false;
-  const u64 seen = occ ^ bit(c.rookFrom[i]);
-  for (u64 path = c.kingPath[i]; path;)
-    if (squareAttacked(b, popLsb(path), us ^ 1, seen)) return false;
-  return true;
-}
-
-bool pawnPlausible(const board& b, u8 ply, int from, int to, int kind, int us) {
-  const int forward = us == WHITE ? 8 : -8;
-  const int target = b.pieceOn[to];
-  if (from < 8 || from > 55) return false;
-  if (kind == DOUBLE_PUSH) {
-    int startRank = us == WHITE ? 1 : 6;
-    return (from >> 3) == startRank && to == from + 2 * forward && !target && !b.pieceOn[from + forward];
-  }
-  if (kind == EN_PASSANT) {
-    int ep = b.plies[ply].epSquare;
-    int landing = to + forward;
-    return ep != 0 && to == ep && (epNeighbours[ep] & bit(from)) && target == pieceCode(PAWN, us ^ 1) &&
-           landing >= 0 && landing < 64 && !b.pieceOn[landing];
-  }
-  if (kind != MOVE_NORMAL && !isPromotion(kind)) return false;
-  // A pawn reaching the last rank must promote, and only there.
-  bool lastRank = (to >> 3) == (us == WHITE ? 7 : 0);
-  if (isPromotion(kind) != lastRank) return false;
-  if (to == from + forward) return !target;
-  return target && (pawnAttackers[us][to] & bit(from));
-}
-
-void applyBonus(i16& h, int bonus) { h = i16(h + bonus - h * bonus / 8192); }
-void applyMalus(i16& h, int bonus) { h = i16(h - bonus - h * bonus / 8192); }
+void applyBonus(i16& h, int bonus) { h = i16(h + bonus - h * bonus / HISTORY_GRAVITY); }
+void applyMalus(i16& h, int bonus) { h = i16(h - bonus - h * bonus / HISTORY_GRAVITY); }
 
 void penalise(board& b, chessMove m, int bonus, i16* row2, i16* row1) {
   int code = b.pieceOn[moveFrom(m)];
@@ -117,15 +78,6 @@ void penalise(board& b, chessMove m, int bonus, i16* row2, i16* row1) {
   if (row2) applyMalus(row2[idx], bonus);
   if (row1) applyMalus(row1[idx], bonus);
   applyMalus(b.history[code - 2][moveTo(m)], bonus);
-}
-
-// Moves the entry with the highest ordering byte in [first, end) to first;
-// the earliest of equal bytes wins.
-void pickHighestScore(chessMove* first, chessMove* end) {
-  chessMove* best = first;
-  for (chessMove* p = first + 1; p < end; ++p)
-    if (moveScore(*p) > moveScore(*best)) best = p;
-  std::swap(*first, *best);
 }
 
 // Stands in for a missing move-pair row: it adds nothing to a sum.
@@ -193,31 +145,21 @@ bool movedPieceSafe(const board& b, chessMove m, int captured) {
   return exchangeLoop(b, to, occ, attackersOf(b, to, occ) & occ, b.sideToMove, balance);
 }
 
-bool isPseudoLegal(chessMove m, const board& b, u8 ply) {
-  if (m == 0) return false;
-  int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
-  if (from >= 64 || to >= 64) return false;
-  int us = b.sideToMove;
-  int mover = b.pieceOn[from];
-  if (mover < 2 || int(m >> 24) != mover || colourOf(mover) != us) return false;
-  // A Chess960 king may castle without moving, or onto its rook's square.
-  if (isCastle(kind)) return typeOf(mover) == KING && castlePlausible(b, ply, from, to, kind, us);
-  if (from == to) return false;
-  int target = b.pieceOn[to];
-  if (target && (colourOf(target) == us || typeOf(target) == KING)) return false;
-  int type = typeOf(mover);
-  if (type == PAWN) return pawnPlausible(b, ply, from, to, kind, us);
-  if (kind != MOVE_NORMAL) return false;
-  u64 occ = occupancy(b);
-  u64 reach = 0;
-  switch (type) {
-    case KNIGHT: reach = knightAttacks[from]; break;
-    case BISHOP: reach = bishopAttacks(from, occ); break;
-    case ROOK: reach = rookAttacks(from, occ); break;
-    case QUEEN: reach = queenAttacks(from, occ); break;
-    default: reach = kingAttacks[from]; break;
+void pickHighestScore(chessMove* first, chessMove* end) {
+  chessMove* best = first;
+  for (chessMove* p = first + 1; p < end; ++p)
+    if (moveScore(*p) > moveScore(*best)) best = p;
+  std::swap(*first, *best);
+}
+
+void demoteLosingEvasions(const board& b, chessMove* first, chessMove* end) {
+  for (chessMove* p = first; p < end; ++p) {
+    const chessMove m = *p;
+    const int kind = moveKindOf(m);
+    if (moveScore(m) == PAWN_TAKES_CHECKER_SCORE || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT || isCastle(kind))
+      continue;
+    if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - LOSING_EVASION_PENALTY);
   }
-  return (reach & bit(to)) != 0;
 }
 
 bool hashMoveUsable(chessMove m, board& b, u8 ply) {
@@ -250,15 +192,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       generateCaptures(ply, ps.listStart, b);
       ps.cursor = ps.listStart;
       if (ps.stage == STAGE_EVASIONS) {
-        // Evasions that put a piece where it is lost go later.
-        for (chessMove* p = ps.listStart; p < ps.listEnd; ++p) {
-          chessMove m = *p;
-          int kind = moveKindOf(m);
-          if (moveScore(m) == 250 || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT ||
-              isCastle(kind))
-            continue;
-          if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - 100);
-        }
+        demoteLosingEvasions(b, ps.listStart, ps.listEnd);
         goto evasions;
       }
       ps.captureEnd = ps.listEnd;
@@ -283,7 +217,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       }
       [[fallthrough]];
 
-    case 3:
+    case STAGE_GOOD_CAPTURES_DONE:
       ps.stage = STAGE_KILLER1;
       if (usableRemembered(b, ply, ps.killer1)) return appendRemembered(ps, ps.killer1);
       [[fallthrough]];
@@ -321,7 +255,7 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
       }
       [[fallthrough]];
 
-    case 8: {
+    case STAGE_GENERATE_QUIETS: {
       generateQuiets(ply, ps.quietStart, b);
       // Drop what was handed out already: the hash move, then the killers
       // and counter move in the reserved slots.
@@ -350,8 +284,8 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder) {
         i32* const sums = kept ? b.quietScores + first : unkept;
         const u32 version = b.historyVersion[b.sideToMove];
         if (!kept || !ps.quietsScored || ps.scoredVersion != version) {
-          historySums(b, ps.cursor, ps.cursor + count, sums, historyRow(b, ply, 2, b.contHistory2),
-                      historyRow(b, ply, 1, b.contHistory1));
+          historySums(b, ps.cursor, ps.cursor + count, sums, historyRow(b, ply, 2, b.pairHistory2),
+                      historyRow(b, ply, 1, b.pairHistory1));
           ps.quietsScored = kept;
           ps.scoredVersion = version;
         }
@@ -413,11 +347,11 @@ bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold) {
 void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
   plyState& ps = b.plies[ply];
   if (ps.inCheck || b.pieceOn[moveTo(m)] != 0) return;
-  if (depth < 19) {
+  if (depth <= HISTORY_UPDATE_MAX_DEPTH) {
     ++b.historyVersion[b.sideToMove];
-    const int bonus = 32 * std::min(depth * depth, 324);
-    i16* row2 = historyRow(b, ply, 2, b.contHistory2);
-    i16* row1 = historyRow(b, ply, 1, b.contHistory1);
+    const int bonus = HISTORY_BONUS_SCALE * std::min(depth * depth, HISTORY_BONUS_DEPTH_CAP);
+    i16* row2 = historyRow(b, ply, 2, b.pairHistory2);
+    i16* row1 = historyRow(b, ply, 1, b.pairHistory1);
     const int code = b.pieceOn[moveFrom(m)];
     const int idx = (code - 2) * 64 + moveTo(m);
     if (row2) applyBonus(row2[idx], bonus);

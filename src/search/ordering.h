@@ -35,6 +35,13 @@ inline i16* historyRow(const board& b, int ply, int back, i16* table) {
   return table + ((code - 2) * 64 + moveTo(prev)) * HISTORY_ROW;
 }
 
+// Moves the move with the highest ordering byte in [first, end) to first;
+// the earliest of equal bytes wins.
+void pickHighestScore(chessMove* first, chessMove* end);
+// Evasions that put a piece where it is lost (by the exchange test) are
+// ordered later; king moves, en passant, castling and the generator's
+// top-scored moves keep their place.
+void demoteLosingEvasions(const board& b, chessMove* first, chessMove* end);
 // Prepares the ply for nextMove; `hashValid` says the hash move passed
 // isPseudoLegal and the legality test.
 void preparePicker(board& b, u8 ply, bool hashValid);
@@ -48,6 +55,11 @@ bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold);
 void updateOrdering(u8 ply, int depth, chessMove m, board& b);
 // Does the hash move pass the plausibility and the full legality test?
 bool hashMoveUsable(chessMove m, board& b, u8 ply);
+// Static exchange evaluation of `m` before it is made: does its mover come
+// out of the exchange on its destination with at least `threshold` (with
+// nothing lost)?
+bool seeAtLeast(const board& b, chessMove m, int threshold);
+bool seeNonNegative(const board& b, chessMove m);
 // Exchange test on the board after `m` (which captured `captured`, 0 if
 // nothing) was made: true when the side now to move cannot win material by
 // taking the piece m put on its destination.

@@ -7,19 +7,7 @@
 #include "search/ordering.h"
 #include "search/search.h"
 #include "search/tt.h"
-
-namespace {
-
-// Moves the highest-scored move of [first, end) to first; the earliest of
-// equal scores wins.
-void pickHighest(chessMove* first, chessMove* end) {
-  chessMove* pick = first;
-  for (chessMove* p = first + 1; p < end; ++p)
-    if (moveScore(*p) > moveScore(*pick)) pick = p;
-  std::swap(*first, *pick);
-}
-
-}  // namespace
+#include "search/tuning.h"
 
 // No pawns, and each side holds at most one minor piece.
 bool insufficientMaterial(const board& b) {
@@ -38,7 +26,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
 
   plyState& ps = b.plies[ply];
-  const hashEntry entry = hashProbe(b.hashKey);
+  const hashEntry entry = hashTable.probe(b.hashKey);
   const u8 bound = entryBound(entry);
   int ttScore = 0;
   if (bound != BOUND_NONE) {
@@ -64,37 +52,30 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   const int enemyKing = kingSquare(b, us ^ 1);  // a valid stand-in square if the king is gone
 
   // Deep in the line, checks are no longer answered with evasions.
-  if (depth < -13) ps.inCheck = 0;
+  if (depth < QS_EVASIONS_DEPTH) ps.inCheck = 0;
   const bool inCheck = ps.inCheck;
 
-  if (depth >= -4)
+  if (depth >= QS_ALL_CAPTURES_DEPTH)
     generateQuiesceCaptures(ply, ps.listStart, b);
   else
     generateRecaptures(ply, ps.listStart, b);
 
   if (inCheck) {
     if (ps.listEnd == ps.listStart) return i16(best);
-    for (chessMove* p = ps.listStart; p < ps.listEnd; ++p) {
-      chessMove m = *p;
-      int kind = moveKindOf(m);
-      if (moveScore(m) == 250 || typeOf(b.pieceOn[moveFrom(m)]) == KING || kind == EN_PASSANT ||
-          kind == CASTLE_SHORT || kind == CASTLE_LONG)
-        continue;
-      if (!seeNonNegative(b, m)) *p = withScore(m, moveScore(m) - 100);
-    }
+    demoteLosingEvasions(b, ps.listStart, ps.listEnd);
   }
 
-  const bool filtered = !inCheck && depth >= -4 && depth <= 0;
+  const bool filtered = !inCheck && depth >= QS_ALL_CAPTURES_DEPTH && depth <= 0;
   int played = 0;
   for (chessMove* cursor = ps.listStart; cursor < ps.listEnd; ++cursor) {
-    if (cursor == ps.listStart) pickHighest(cursor, ps.listEnd);
+    if (cursor == ps.listStart) pickHighestScore(cursor, ps.listEnd);
     const chessMove m = *cursor;
     const int kind = moveKindOf(m);
     // The next choice does not depend on this move's subtree: it is made
     // now, and its child's bucket is fetched while this subtree is searched.
     if (cursor + 1 < ps.listEnd) {
-      pickHighest(cursor + 1, ps.listEnd);
-      hashPrefetch(keyAfter(b, ply, cursor[1]));
+      pickHighestScore(cursor + 1, ps.listEnd);
+      hashTable.prefetch(keyAfter(b, ply, cursor[1]));
     }
 
     if (filtered && kind != EN_PASSANT && kind != CASTLE_SHORT && kind != CASTLE_LONG &&
@@ -103,7 +84,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     if (!inCheck && !isLegalQuick(m, b, ply)) continue;
 
     makeMove(b, ply, m);
-    hashPrefetch(b.hashKey);
+    hashTable.prefetch(b.hashKey);
     ps.currentMove = m & MOVE_MASK;
     b.plies[ply + 1].inCheck = squareAttacked(b, enemyKing, us, occupancy(b)) ? 1 : 0;
 

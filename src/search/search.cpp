@@ -10,14 +10,12 @@
 #include "movegen/movegen.h"
 #include "search/limits.h"
 #include "search/ordering.h"
+#include "search/tbroot.h"
 #include "search/tt.h"
+#include "search/tuning.h"
 #include "tablebase/tbprobe.h"
 
 namespace {
-
-constexpr int reverseFutilityMargin[7] = {0, 65, 130, 195, 260, 325, 390};
-constexpr int razorMargin[8] = {0, 90, 140, 200, 0, 120, 190, 240};  // + 4 when improving
-constexpr int lateMoveCount[16] = {1, 2, 3, 5, 7, 10, 14, 19, 2, 4, 6, 8, 11, 15, 20, 27};  // + 8 when improving
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
@@ -36,13 +34,13 @@ bool isRepetition(const board& b) {
   return false;
 }
 
-void store(const board& b, u8 ply, chessMove move, int score, int depth, u8 bound) {
-  hashStore(b.hashKey, move, scoreToTable(score, ply), depth, bound);
+void storeNode(const board& b, u8 ply, chessMove move, int score, int depth, u8 bound) {
+  hashTable.store(b.hashKey, move, scoreToTable(score, ply), depth, bound);
 }
 
-bool timeIsUp() {
-  if (infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
-  return nowMs() - searchStartMs.load(relaxed) >= hardTime.load(relaxed);
+bool timeIsUp(const searchControl& ctl) {
+  if (ctl.unbounded()) return false;
+  return nowMs() - ctl.startMs.load(relaxed) >= ctl.hardTime.load(relaxed);
 }
 
 // "go nodes": the nodes of all threads, polled like the clock and likewise
@@ -51,13 +49,13 @@ bool timeIsUp() {
 // so far of polled nodes to all nodes (quiescence nodes do not count down to
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
-bool nodeLimitReached(board& b) {
-  const u64 limit = limits.nodes;
-  if (limit == 0 || !searchPool.nodes || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
-  const u64 total = searchPool.nodes();
+bool nodeLimitReached(const searchControl& ctl, board& b) {
+  const u64 limit = ctl.limits.nodes;
+  if (limit == 0 || !ctl.poolNodes || ctl.unbounded()) return false;
+  const u64 total = ctl.poolNodes();
   if (total >= limit) return true;
   const double share = std::min(
-      double(limit - total) / (2 * std::max(1, searchPool.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
+      double(limit - total) / (2 * std::max(1, ctl.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
       double(b.nodes));
   if (share < b.nodesToClockCheck) b.nodesToClockCheck = i32(share);
   return false;
@@ -82,23 +80,25 @@ i16 searchChild(u8 ply, int depth, int alpha, int beta, board& b) {
 i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (depth <= 0) return quiescence(ply, 0, alphaIn, betaIn, b);  // callers should not, but stay sound
 
-  // 1. Count and poll.
+  // Count the node; every CLOCK_CHECK_NODES nodes look at the clock and the
+  // node limit.
   bumpCounter(b.nodes);
   if (ply > b.selDepth) b.selDepth = ply;
+  searchControl& ctl = *b.control;
   if (--b.nodesToClockCheck < 0) {
-    b.nodesToClockCheck = clockCheckInterval;
-    if (timeIsUp() || nodeLimitReached(b)) {
-      stopFlag.store(1, relaxed);
+    b.nodesToClockCheck = CLOCK_CHECK_NODES;
+    if (timeIsUp(ctl) || nodeLimitReached(ctl, b)) {
+      ctl.requestStop();
       return 0;
     }
   }
-  if (stopFlag.load(relaxed)) return 0;
+  if (ctl.stopped()) return 0;
 
   const bool pvNode = betaIn > alphaIn + 1;
   int alpha = alphaIn, beta = betaIn;
   plyState& ps = b.plies[ply];
 
-  // 2. Draws, mate distance and the ply limit, below the root only.
+  // Draws, mate distance and the ply limit, below the root only.
   if (ply != 0) {
     if (isRepetition(b) || insufficientMaterial(b)) return 0;
     alpha = std::max(alpha, ply - MATE_SCORE);
@@ -108,7 +108,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // Fifty moves without a capture or pawn move: drawn unless mated, and
     // settled here, before a table entry, a pruning or a cut-off could
     // claim another score.
-    if (b.halfMoves >= 100) {
+    if (b.halfMoves >= FIFTY_MOVE_PLIES) {
       if (!ps.inCheck) return 0;
       generateCaptures(ply, ps.listStart, b);  // in check: exactly the legal evasions
       return ps.listEnd != ps.listStart ? 0 : i16(ply - MATE_SCORE);
@@ -116,9 +116,10 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   }
   const int alphaOrig = alpha;
 
-  // 3. Table probe.
+  // Table probe: outside the principal variation, a deep enough entry whose
+  // bound settles the window is the node's value.
   ps.hashMove = 0;
-  hashEntry tte = hashProbe(b.hashKey);
+  hashEntry tte = hashTable.probe(b.hashKey);
   if (entryBound(tte) == BOUND_NONE) tte = 0;
   int ttScore = 0;
   if (tte) {
@@ -131,34 +132,36 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     ps.hashMove = entryMove(tte);
   }
 
-  // 4. Tablebases, right after a capture or pawn move.
-  if (ply != 0 && tbLargest != 0 && b.halfMoves == 0 && ps.castleRights == 0) {
+  // Tablebases, right after a capture or pawn move (the tables know nothing
+  // of the fifty-move count before it).
+  if (ply != 0 && tbInfo.largest != 0 && b.halfMoves == 0 && ps.castleRights == 0) {
     const int pieces = popCount(occupancy(b));
-    if (pieces < tbLargest || (pieces == tbLargest && depth >= syzygyProbeDepth)) {
+    if (pieces < tbInfo.largest || (pieces == tbInfo.largest && depth >= tbInfo.probeDepth)) {
       const int wdl = tbProbeSearch(ply, b);
       if (wdl >= 0) {
         bumpCounter(b.tbHits);
-        if (wdl == 4) {
+        if (wdl == TB_WIN) {
           const int value = MATE_BAND - ply;
           if (value >= beta) {
-            store(b, ply, 0, value, 127, BOUND_LOWER);
+            storeNode(b, ply, 0, value, TABLEBASE_DEPTH, BOUND_LOWER);
             return i16(value);
           }
-        } else if (wdl == 0) {
+        } else if (wdl == TB_LOSS) {
           const int value = ply - MATE_BAND;
           if (value <= alpha) {
-            store(b, ply, 0, value, 127, BOUND_UPPER);
+            storeNode(b, ply, 0, value, TABLEBASE_DEPTH, BOUND_UPPER);
             return i16(value);
           }
         } else {
-          store(b, ply, 0, 0, 127, BOUND_EXACT);
+          storeNode(b, ply, 0, 0, TABLEBASE_DEPTH, BOUND_EXACT);
           return 0;
         }
       }
     }
   }
 
-  // 5. Static evaluation.
+  // Static evaluation; a table bound on the right side of it replaces it for
+  // the pruning below.
   const int us = b.sideToMove;
   const bool inCheck = ps.inCheck;
   bool improving = true;
@@ -175,33 +178,36 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     improving = ply < 2 || staticEval >= b.plies[ply - 2].staticEval;
     const bool pruneEvalIsMate = std::abs(pruneEval) >= MATE_BAND;
 
-    // 6. Reverse futility pruning.
-    if (!pvNode && depth <= 6 && !pruneEvalIsMate && pruneEval >= beta + reverseFutilityMargin[depth] &&
+    // Reverse futility pruning: far enough above beta, the node fails high
+    // without a search (not in pawn endings, where zugzwang rules).
+    if (!pvNode && depth <= REVERSE_FUTILITY_MAX_DEPTH && !pruneEvalIsMate && pruneEval >= beta + reverseFutilityMargin[depth] &&
         hasPieces(b, us))
       return i16(pruneEval);
 
-    // 7. Razoring.
-    if (!pvNode && depth <= 3 && pruneEval + razorMargin[depth + 4 * improving] < alpha) {
+    // Razoring: far below alpha near the leaves, a quiescence search decides.
+    if (!pvNode && depth <= RAZOR_MAX_DEPTH && pruneEval + razorMargin[depth + (RAZOR_MAX_DEPTH + 1) * improving] < alpha) {
       const int q = quiescence(ply, 0, i16(alpha), i16(beta), b);
       if (q < alpha) return i16(q);
     }
 
-    // 8. Null move, never twice in a row for one side.
-    if (!pvNode && depth >= 4 && ply >= 2 && b.plies[ply - 2].currentMove != 0 && pruneEval >= beta &&
+    // Null move: if passing still fails high, so would a move; never twice
+    // in a row for one side.
+    if (!pvNode && depth >= NULL_MOVE_MIN_DEPTH && ply >= 2 && b.plies[ply - 2].currentMove != 0 && pruneEval >= beta &&
         hasPieces(b, us)) {
-      const int reduction = 3 + depth / 4 + std::min(3, (pruneEval - beta) / 90);
+      const int reduction = NULL_MOVE_BASE_REDUCTION + depth / NULL_MOVE_DEPTH_DIVISOR +
+                            std::min(NULL_MOVE_EVAL_CAP, (pruneEval - beta) / NULL_MOVE_EVAL_STEP);
       ps.currentMove = 0;
       const u64 key = b.hashKey;
       makeNullMove(b, ply);
-      hashPrefetch(b.hashKey);
+      hashTable.prefetch(b.hashKey);
       const int s = -searchChild(u8(ply + 1), depth - reduction, -beta, -beta + 1, b);
       unmakeNullMove(b, ply, key);
       if (s >= beta) return i16(s > MATE_BAND ? beta : s);  // a mate found after passing is not trusted
     }
 
-    // 9. ProbCut: a capture that beats beta by a margin in a shallower search.
-    if (!pvNode && depth >= 5 && !pruneEvalIsMate) {
-      const int rBeta = beta + 110;
+    // ProbCut: a capture that beats beta by a margin in a shallower search.
+    if (!pvNode && depth >= PROBCUT_MIN_DEPTH && !pruneEvalIsMate) {
+      const int rBeta = beta + PROBCUT_MARGIN;
       chessMove* cursor = ps.listStart;
       if (ps.hashMove && hashMoveUsable(ps.hashMove, b, ply)) {
         *cursor = ps.hashMove;
@@ -213,14 +219,14 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       }
       b.plies[ply + 1].listStart = ps.listEnd;
       int tried = 0;
-      while (tried < 4 && (ps.stage < STAGE_CAPTURES || cursor < ps.listEnd)) {
+      while (tried < PROBCUT_MAX_TRIES && (ps.stage < STAGE_CAPTURES || cursor < ps.listEnd)) {
         if (nextProbCutMove(ply, cursor, b, rBeta - staticEval)) {
           const chessMove m = *cursor;
           ps.currentMove = m;
           b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
-          hashPrefetch(b.hashKey);
+          hashTable.prefetch(b.hashKey);
           int s = -quiescence(u8(ply + 1), 0, i16(-rBeta), i16(-rBeta + 1), b);
-          if (s >= rBeta) s = -alphaBeta(u8(ply + 1), depth - 3, i16(-rBeta), i16(-rBeta + 1), b);
+          if (s >= rBeta) s = -alphaBeta(u8(ply + 1), depth - PROBCUT_REDUCTION, i16(-rBeta), i16(-rBeta + 1), b);
           unmakeMove(b, ply, m);
           if (s >= rBeta) return i16(s);
           ++tried;
@@ -229,10 +235,10 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       }
     }
 
-    // 10. Internal iterative deepening, to find a move to try first.
-    if (ps.hashMove == 0 && depth >= 4 && (pvNode || pruneEval >= beta - 100)) {
-      alphaBeta(ply, depth - 2, i16(alpha), i16(beta), b);
-      const hashEntry e = hashProbe(b.hashKey);
+    // Internal iterative deepening, to find a move to try first.
+    if (ps.hashMove == 0 && depth >= IID_MIN_DEPTH && (pvNode || pruneEval >= beta - IID_BETA_MARGIN)) {
+      alphaBeta(ply, depth - IID_REDUCTION, i16(alpha), i16(beta), b);
+      const hashEntry e = hashTable.probe(b.hashKey);
       if (entryBound(e) != BOUND_NONE) {
         tte = e;
         ttScore = scoreFromTable(entryScore(e), ply);
@@ -241,18 +247,20 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     }
   }
 
-  // 11. Move loop.
+  // The moves: the hash move first, if it can be played here.
   const bool hashValid = ps.hashMove && hashMoveUsable(ps.hashMove, b, ply);
   // A remembered move that cannot be played here must not hide a real move
   // with the same squares from the lists below.
   if (!hashValid) ps.hashMove = 0;
   preparePicker(b, ply, hashValid);
 
-  // A. Singular test: is the hash move clearly better than every rival?
+  // Singular test: is the hash move clearly better than every rival? Then
+  // it is extended. The rivals are searched at half depth against a lowered
+  // bound; the picker is then set back.
   bool singular = false;
-  if (hashValid && ply != 0 && depth >= 7 && entryDepth(tte) >= depth - 3 && entryBound(tte) != BOUND_NONE &&
+  if (hashValid && ply != 0 && depth >= SINGULAR_MIN_DEPTH && entryDepth(tte) >= depth - SINGULAR_ENTRY_SLACK && entryBound(tte) != BOUND_NONE &&
       entryBound(tte) != BOUND_UPPER && std::abs(ttScore) < MATE_BAND) {
-    const int singularBeta = ttScore - 2 * depth;
+    const int singularBeta = ttScore - SINGULAR_MARGIN_PER_PLY * depth;
     int last = -MATE_SCORE;
     int counted = 0;
     const plyState saved = ps;
@@ -267,14 +275,14 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       if (stage > STAGE_CAPTURES && stage != STAGE_BAD_CAPTURES) ++counted;
       last = -alphaBeta(u8(ply + 1), depth / 2 - 1, i16(-singularBeta), i16(-singularBeta + 1), b);
       unmakeMove(b, ply, m);
-      if (last > singularBeta || counted > 6) break;
+      if (last > singularBeta || counted > SINGULAR_MAX_QUIETS) break;
     }
     ps = saved;
     b.plies[ply + 1].listStart = ps.listEnd;
     singular = last <= singularBeta;
   }
 
-  // B. Main loop.
+  // The move loop.
   b.plies[ply + 1].killer1 = b.plies[ply + 1].killer2 = 0;
   int movesSearched = 0;
   bool prunedLegal = false;  // a legal move was skipped by a pruning rule
@@ -282,8 +290,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   int lateIndex = 0;
   bool pruneRest = false;
   int best = -MATE_SCORE;
-  i16* const row2 = historyRow(b, ply, 2, b.contHistory2);
-  i16* const row1 = historyRow(b, ply, 1, b.contHistory1);
+  i16* const row2 = historyRow(b, ply, 2, b.pairHistory2);
+  i16* const row1 = historyRow(b, ply, 1, b.pairHistory1);
   const bool bothRows = row2 && row1;
   checkTest checkInfo;
   prepareCheckTest(b, checkInfo);
@@ -311,57 +319,64 @@ searchMoves:
       return bothRows && b.history[mover - 2][to] < 0 && row2[idx] < 0 && row1[idx] < 0;
     };
 
-    // 1. Bad captures that lose too much. 2. Quiet moves with a bad record everywhere.
-    if (mayPrune && ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= 6 && !seeAtLeast(b, m, -110 * depth)) ||
-                     (ply != 0 && !b.pieceOn[to] && depth <= 3 && negativeHistories()))) {
+    // Pruned before anything else: bad captures that lose too much, and quiet
+    // moves with a bad record everywhere.
+    if (mayPrune &&
+        ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= BAD_CAPTURE_PRUNE_MAX_DEPTH &&
+          !seeAtLeast(b, m, -BAD_CAPTURE_LOSS_PER_PLY * depth)) ||
+         (ply != 0 && !b.pieceOn[to] && depth <= HISTORY_PRUNE_MAX_DEPTH && negativeHistories()))) {
       prunedLegal = prunedLegal || stage == STAGE_HASH || inCheck || isLegal(m, b, ply);
       continue;
     }
-    // 3-4. Legality; the hash move and evasions are known to be legal.
+    // Legality; the hash move and evasions are known to be legal.
     if (stage != STAGE_HASH && !inCheck && !isLegalQuick(m, b, ply)) continue;
 
-    // 6. Late-move pruning (ahead of 5: a pruned move need not be made).
-    if (mayPrune && !checks && ply != 0 && !pvNode && !inCheck && depth <= 7 &&
+    // Late-move pruning, before the move is made: a pruned move need not be.
+    if (mayPrune && !checks && ply != 0 && !pvNode && !inCheck && depth <= LATE_MOVE_MAX_DEPTH &&
         (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER || stage == STAGE_QUIETS) &&
-        lateIndex >= lateMoveCount[depth + 8 * improving]) {
+        lateIndex >= lateMoveCount[depth + (LATE_MOVE_MAX_DEPTH + 1) * improving]) {
       pruneRest = true;
       prunedLegal = true;
       continue;
     }
 
-    // 5. Make it; the child's bucket is fetched as soon as its key is known.
+    // Make it; the child's bucket is fetched as soon as its key is known.
     const chessMove played = (m & MOVE_MASK) | (u32(mover) << 24);
     makeMove(b, ply, m);
-    hashPrefetch(b.hashKey);
+    hashTable.prefetch(b.hashKey);
     ps.currentMove = played;
     b.plies[ply + 1].inCheck = checks ? 1 : 0;
 
-    // 7.
     ++movesSearched;
     const bool captures = b.plies[ply + 1].captured != 0;
 
-    // 8. Extensions.
+    // Extensions: the singular hash move; a check whose piece is safe (or
+    // that cannot be taken back: en passant, castling); a quiet move both
+    // move-pair histories rate highly.
     int newDepth = depth - 1;
     if (movesSearched == 1 && singular) {
       newDepth = depth;
     } else if (checks) {
       if (kind == EN_PASSANT || kind == CASTLE_SHORT || kind == CASTLE_LONG || movedPieceSafe(b, m, b.plies[ply + 1].captured))
         newDepth = depth;
-    } else if (!inCheck && !captures && bothRows && row2[idx] > 4096 && row1[idx] > 4096) {
+    } else if (!inCheck && !captures && bothRows && row2[idx] > HISTORY_EXTENSION_SCORE && row1[idx] > HISTORY_EXTENSION_SCORE) {
       newDepth = depth;
     }
 
-    // 9.
+    // Bad captures do not count as late moves.
     if (stage != STAGE_BAD_CAPTURES) ++lateIndex;
 
-    // 10. Search, reduced first for later moves.
+    // Search: the first move with the full window; later ones with a null
+    // window, reduced by the late-move table and the adjustments below, and
+    // searched again at full depth, then with the full window, when they
+    // beat alpha.
     int s;
     if (movesSearched == 1) {
       s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
     } else {
       int r = 0;
-      if (depth >= 3 && !captures) {
-        r = pvNode && lateIndex == 4 ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
+      if (depth >= REDUCTION_MIN_DEPTH && !captures) {
+        r = pvNode && lateIndex == PV_LIGHT_REDUCTION_INDEX ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
         if (!improving) ++r;
         if (negativeHistories()) ++r;
         if (r != 0) {
@@ -377,11 +392,11 @@ searchMoves:
       if (s > alpha && s < beta) s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
     }
 
-    // 11.
+    // Take it back; a stopped search's scores mean nothing.
     unmakeMove(b, ply, m);
-    if (stopFlag.load(relaxed)) return 0;
+    if (ctl.stopped()) return 0;
 
-    // 12.
+    // A new best move; a cut-off stores a lower bound and feeds the ordering.
     if (s > best) {
       best = s;
       if (s > alpha) {
@@ -393,7 +408,7 @@ searchMoves:
           b.rootDepthComplete = 0;
         }
         if (s >= beta) {
-          if (!restrictedRoot(b, ply)) store(b, ply, played, s, depth, BOUND_LOWER);
+          if (!restrictedRoot(b, ply)) storeNode(b, ply, played, s, depth, BOUND_LOWER);
           updateOrdering(ply, depth, played, b);
           return i16(s);
         }
@@ -401,7 +416,7 @@ searchMoves:
     }
   }
 
-  // 13. Moves exhausted. When legal moves were only pruned, the node is
+  // Moves exhausted. When legal moves were only pruned, the node is
   // neither mated nor stalemated: it fails low and stores nothing. A fail
   // low must not read as a mate, though: where mate-distance pruning (or the
   // window) put alpha in the mate band, "at most alpha" would claim this side
@@ -417,11 +432,11 @@ searchMoves:
     goto searchMoves;
   }
   if (movesSearched == 0) return inCheck ? i16(ply - MATE_SCORE) : 0;
-  if (b.halfMoves >= 100) return 0;
+  if (b.halfMoves >= FIFTY_MOVE_PLIES) return 0;
   if (restrictedRoot(b, ply)) return i16(best);
   if (best <= alphaOrig)
-    store(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
+    storeNode(b, ply, ps.hashMove, best, depth, BOUND_UPPER);
   else
-    store(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
+    storeNode(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
   return i16(best);
 }

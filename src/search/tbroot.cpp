@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "search/search.h"
+#include "movegen/movegen.h"
 #include "tablebase/tbprobe.h"
 
 chessMove tbProbeRoot(board& b, int& score, const chessMove* allowed, int allowedCount) {
   tbPosition pos;
-  if (tbLargest == 0 || popCount(occupancy(b)) > tbLargest || !tbPositionFromBoard(b, 0, u8(b.halfMoves & 0xFF), pos))
+  if (tbInfo.largest == 0 || popCount(occupancy(b)) > tbInfo.largest || !tbPositionFromBoard(b, 0, u8(b.halfMoves & 0xFF), pos))
     return 0;
   // The tables name a move by its squares and promotion piece.
   tbMove asked[MAX_ROOT_MOVES];

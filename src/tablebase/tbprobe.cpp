@@ -89,7 +89,7 @@ int decodeFor(const tbPosition& pos, const tbTable& t, const orientation& o, boo
 void disableSlots(tbTable* t, const tbPosition& pos) {
   for (bool mirrored : {false, true}) {
     const u64 key = materialKey(pos, mirrored);
-    for (tbHashSlot& s : materialHash[key >> 54])
+    for (tbHashSlot& s : tablebaseRegistry.materialHash[key >> 54])
       if (s.table == t) s.key.store(0, std::memory_order_relaxed);
   }
 }
@@ -452,7 +452,7 @@ bool tbPositionFromBoard(const board& b, u8 ply, u8 rule50, tbPosition& out) {
 
 int tbProbeSearch(u8 ply, board& b) {
   tbPosition pos;
-  if (tbLargest == 0 || pieceCountOf(b) > tbLargest || !tbPositionFromBoard(b, ply, 0, pos)) return -1;
+  if (tbInfo.largest == 0 || pieceCountOf(b) > tbInfo.largest || !tbPositionFromBoard(b, ply, 0, pos)) return -1;
   int success;
   const int w = probeWdl(pos, success);
   return success ? w + 2 : -1;

@@ -8,11 +8,15 @@
 #include "board/sink.h"
 #include "tablebase/tbposition.h"
 
-// Largest piece count of the loaded tables; 0 when none are loaded.
-extern int tbLargest;
-// Below the largest piece count the search probes at any depth; at it, only
-// from this remaining depth on ("SyzygyProbeDepth").
-extern int syzygyProbeDepth;
+// What the search reads of the tablebases.
+struct tbSearchInfo {
+  // Largest piece count of the loaded tables; 0 when none are loaded.
+  int largest = 0;
+  // Below the largest piece count the search probes at any depth; at it,
+  // only from this remaining depth on ("SyzygyProbeDepth").
+  int probeDepth = 0;
+};
+extern tbSearchInfo tbInfo;
 
 // Registers the tables found in `paths` (directories separated by ':' or
 // ';'); the number of tables found, or nothing when no directory was named.
@@ -21,7 +25,10 @@ std::optional<int> initTablebases(const std::string& paths);
 // table that cannot be mapped (`notice`, a line for the GUI) and a missing or
 // corrupted table (`error`, text for standard error). Dropped until set.
 void setTbMessageSinks(textSink notice, textSink error);
-// WDL of the position at `ply`: 0 loss .. 4 win for the side to move, -1 unknown.
+// WDL of the position at `ply`: TB_LOSS (0) .. TB_WIN (4) for the side to
+// move, -1 unknown.
+constexpr int TB_LOSS = 0;
+constexpr int TB_WIN = 4;
 int tbProbeSearch(u8 ply, board& b);
 
 // ---- the probes behind them (also used by tests and the benchmark) ----------

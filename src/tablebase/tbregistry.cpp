@@ -17,13 +17,9 @@
 #include "tablebase/tbprobe.h"
 #include "tablebase/tbtables.h"
 
-int tbLargest = 0;
-int syzygyProbeDepth = 0;
+tbSearchInfo tbInfo;
 
-tbHashSlot materialHash[TB_HASH_BUCKETS][HSHMAX];
-tbTable wdlPieceTables[TBMAX_PIECE];
-tbTable wdlPawnTables[TBMAX_PAWN];
-int pieceTableCount = 0, pawnTableCount = 0;
+tbRegistry tablebaseRegistry;
 
 namespace {
 
@@ -81,7 +77,7 @@ void countPieces(const std::string& name, int counts[2][7]) {
 }
 
 void hashInsert(u64 key, tbTable* t) {
-  for (tbHashSlot& s : materialHash[key >> 54]) {
+  for (tbHashSlot& s : tablebaseRegistry.materialHash[key >> 54]) {
     if (!s.table) {
       s.key.store(key, std::memory_order_relaxed);
       s.table = t;
@@ -92,9 +88,9 @@ void hashInsert(u64 key, tbTable* t) {
 }
 
 void clearRegistry() {
-  pieceTableCount = pawnTableCount = 0;
-  tbLargest = 0;
-  for (auto& bucket : materialHash)
+  tablebaseRegistry.pieceCount = tablebaseRegistry.pawnCount = 0;
+  tbInfo.largest = 0;
+  for (auto& bucket : tablebaseRegistry.materialHash)
     for (tbHashSlot& s : bucket) {
       s.key.store(0, std::memory_order_relaxed);
       s.table = nullptr;
@@ -206,7 +202,7 @@ void releaseTable(tbTable& t) {
 }
 
 tbHashSlot* findTableSlot(u64 key) {
-  for (tbHashSlot& s : materialHash[key >> 54])
+  for (tbHashSlot& s : tablebaseRegistry.materialHash[key >> 54])
     if (s.key.load(std::memory_order_relaxed) == key && s.table) return &s;
   return nullptr;
 }
@@ -222,11 +218,11 @@ void addTable(const std::string& name) {
 
   tbTable* t;
   if (hasPawns) {
-    if (pawnTableCount >= TBMAX_PAWN) fatal("TBMAX_PAWN limit too low!\n");
-    t = &wdlPawnTables[pawnTableCount++];
+    if (tablebaseRegistry.pawnCount >= TBMAX_PAWN) fatal("TBMAX_PAWN limit too low!\n");
+    t = &tablebaseRegistry.pawnTables[tablebaseRegistry.pawnCount++];
   } else {
-    if (pieceTableCount >= TBMAX_PIECE) fatal("TBMAX_PIECE limit too low!\n");
-    t = &wdlPieceTables[pieceTableCount++];
+    if (tablebaseRegistry.pieceCount >= TBMAX_PIECE) fatal("TBMAX_PIECE limit too low!\n");
+    t = &tablebaseRegistry.pieceTables[tablebaseRegistry.pieceCount++];
   }
   releaseTable(*t);
   t->key = key;
@@ -241,7 +237,7 @@ void addTable(const std::string& name) {
   t->hasPawns = hasPawns;
   t->encType = 0;
   t->leadCount[0] = t->leadCount[1] = 0;
-  tbLargest = std::max(tbLargest, total);
+  tbInfo.largest = std::max(tbInfo.largest, total);
 
   if (!hasPawns) {
     int unique = 0;
@@ -263,8 +259,8 @@ std::optional<int> initTablebases(const std::string& paths) {
   static bool initialised = false;
   if (initialised) {
     searchDirs.clear();
-    for (tbTable& t : wdlPieceTables) releaseTable(t);
-    for (tbTable& t : wdlPawnTables) releaseTable(t);
+    for (tbTable& t : tablebaseRegistry.pieceTables) releaseTable(t);
+    for (tbTable& t : tablebaseRegistry.pawnTables) releaseTable(t);
   }
   initialised = true;
   tbidx::get();
@@ -314,5 +310,5 @@ std::optional<int> initTablebases(const std::string& paths) {
       for (int k = j; k < 5; ++k)
         for (int l = k; l < 5; ++l) addTable(K(s(i) + s(j) + s(k) + s(l), ""));
 
-  return pieceTableCount + pawnTableCount;
+  return tablebaseRegistry.pieceCount + tablebaseRegistry.pawnCount;
 }

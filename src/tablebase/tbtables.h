@@ -112,10 +112,14 @@ struct tbHashSlot {
   tbTable* table = nullptr;
 };
 
-extern tbHashSlot materialHash[TB_HASH_BUCKETS][HSHMAX];
-extern tbTable wdlPieceTables[TBMAX_PIECE];
-extern tbTable wdlPawnTables[TBMAX_PAWN];
-extern int pieceTableCount, pawnTableCount;
+// The tables found, and the material-key hash that finds them.
+struct tbRegistry {
+  tbHashSlot materialHash[TB_HASH_BUCKETS][HSHMAX];
+  tbTable pieceTables[TBMAX_PIECE];
+  tbTable pawnTables[TBMAX_PAWN];
+  int pieceCount = 0, pawnCount = 0;
+};
+extern tbRegistry tablebaseRegistry;
 
 u64 materialKey(const tbPosition& pos, bool mirrored);
 std::string tableName(const tbPosition& pos, bool mirrored);

@@ -11,9 +11,7 @@
 #include "eval/eval.h"
 #include "movegen/setup.h"
 
-std::vector<tuningEntry> tuningData;
-std::vector<std::unique_ptr<texelWorker>> tuningPool;
-std::vector<tuningParam> tuningParams;
+tunerState tuner;
 
 namespace {
 
@@ -53,8 +51,8 @@ texelWorker::~texelWorker() {
   waitIdle();
   {
     std::lock_guard<std::mutex> lock(mutex);
-    quit = 1;
-    busy = 1;
+    quit = true;
+    busy = true;
   }
   wake.notify_all();
   if (thread.joinable()) thread.join();
@@ -64,9 +62,9 @@ void texelWorker::loop() {
   sayLine("Lets go");
   for (;;) {
     std::unique_lock<std::mutex> lock(mutex);
-    busy = 0;
+    busy = false;
     wake.notify_all();
-    wake.wait(lock, [this] { return busy != 0; });
+    wake.wait(lock, [this] { return busy; });
     if (quit) return;
     lock.unlock();
     sumErrors();
@@ -76,23 +74,23 @@ void texelWorker::loop() {
 void texelWorker::startWork() {
   {
     std::lock_guard<std::mutex> lock(mutex);
-    busy = 1;
+    busy = true;
   }
   wake.notify_all();
 }
 
 void texelWorker::waitIdle() {
   std::unique_lock<std::mutex> lock(mutex);
-  wake.wait(lock, [this] { return busy == 0; });
+  wake.wait(lock, [this] { return !busy; });
 }
 
 void texelWorker::sumErrors() {
   double sum = 0.0;
   for (const tuningEntry& e : entries) {
     // The loader only keeps text the FEN reader accepts.
-    setFromFen(e.fen, *boardPtr);
-    int score = evaluate(*boardPtr);
-    if (boardPtr->sideToMove != WHITE) score = -score;
+    setFromFen(e.fen, threadBoard);
+    int score = evaluate(threadBoard);
+    if (threadBoard.sideToMove != WHITE) score = -score;
     double diff = e.result - winProbability(score);
     sum += diff * diff;
   }
@@ -101,31 +99,31 @@ void texelWorker::sumErrors() {
 
 void startTuningThreads() {
   stopTuningThreads();
-  while (tuningPool.size() < TUNING_THREADS) tuningPool.push_back(std::make_unique<texelWorker>(tuningPool.size()));
+  while (tuner.pool.size() < TUNING_THREADS) tuner.pool.push_back(std::make_unique<texelWorker>(tuner.pool.size()));
 
   // Fixed contiguous shares; the last thread also takes the remainder.
-  const size_t n = tuningData.size();
+  const size_t n = tuner.data.size();
   const size_t chunk = n / TUNING_THREADS;
   for (size_t i = 0; i < TUNING_THREADS; ++i) {
     size_t from = chunk * i;
     size_t to = i + 1 == TUNING_THREADS ? n : from + chunk;
-    tuningPool[i]->entries.assign(tuningData.begin() + from, tuningData.begin() + to);
+    tuner.pool[i]->entries.assign(tuner.data.begin() + from, tuner.data.begin() + to);
   }
 }
 
 void stopTuningThreads() {
-  for (auto& w : tuningPool) w->waitIdle();
-  while (!tuningPool.empty()) tuningPool.pop_back();
+  for (auto& w : tuner.pool) w->waitIdle();
+  while (!tuner.pool.empty()) tuner.pool.pop_back();
 }
 
 double meanError() {
   size_t n = 0;
-  for (auto& w : tuningPool) {
+  for (auto& w : tuner.pool) {
     n += w->entries.size();
     w->startWork();
   }
   double sum = 0.0;
-  for (auto& w : tuningPool) {
+  for (auto& w : tuner.pool) {
     w->waitIdle();
     sum += w->error;
   }
@@ -176,10 +174,10 @@ int loadTuningData(const std::string& path) {
       ++skipped;
       continue;
     }
-    tuningData.push_back(std::move(entry));
+    tuner.data.push_back(std::move(entry));
   }
   if (skipped) sayLine("Skipped " + std::to_string(skipped) + " unusable lines of the tuning file");
-  if (tuningData.empty()) {
+  if (tuner.data.empty()) {
     sayText("There are no usable positions in the tuning file. tuning not executed\n");
     return 9;
   }
@@ -226,7 +224,7 @@ void minimiseError(std::vector<tuningParam>& params, const std::function<double(
   sayLine("Ending error " + formatDouble(e) + " Minimum error " + formatDouble(best));
 }
 
-void minimiseError() { minimiseError(tuningParams, meanError); }
+void minimiseError() { minimiseError(tuner.params, meanError); }
 
 void texelCommand() {
   initAttackTables();
@@ -234,8 +232,8 @@ void texelCommand() {
   if (loadTuningData() != 0) return;
   startTuningThreads();
   sayLine("Starting texel tuning....");
-  tuningParams.clear();
-  printParams(tuningParams);
+  tuner.params.clear();
+  printParams(tuner.params);
   minimiseError();
-  printParams(tuningParams);
+  printParams(tuner.params);
 }

@@ -23,18 +23,15 @@ struct tuningEntry {
   double result;    // from White's view: 1 won, 0.5 drawn, 0 lost
 };
 
-// Every labelled position read so far, in file order; each "texel" appends.
-extern std::vector<tuningEntry> tuningData;
-
 class texelWorker {
  public:
   explicit texelWorker(u64 index);
-  virtual ~texelWorker();
+  ~texelWorker();
   texelWorker(const texelWorker&) = delete;
   texelWorker& operator=(const texelWorker&) = delete;
 
   // Sum of squared errors over `entries`, stored in `error`.
-  virtual void sumErrors();
+  void sumErrors();
 
   // Hand-over with the command thread.
   void startWork();
@@ -45,24 +42,29 @@ class texelWorker {
   std::mutex mutex;
   std::condition_variable wake;
   std::thread thread;
-  u8 quit = 0;  // guarded by mutex
-  u8 busy = 1;  // guarded by mutex
+  bool quit = false;  // guarded by mutex
+  bool busy = true;   // guarded by mutex
   double error = 0.0;
   board threadBoard{};
-  board* boardPtr = &threadBoard;
 
  private:
   void loop();
 };
-
-extern std::vector<std::unique_ptr<texelWorker>> tuningPool;
 
 // A tunable evaluation weight: the descent driver nudges *value by one.
 struct tuningParam {
   std::string name;
   int* value;
 };
-extern std::vector<tuningParam> tuningParams;
+
+// The tuner's state between commands.
+struct tunerState {
+  // Every labelled position read so far, in file order; each "texel" appends.
+  std::vector<tuningEntry> data;
+  std::vector<std::unique_ptr<texelWorker>> pool;
+  std::vector<tuningParam> params;
+};
+extern tunerState tuner;
 
 // Expected score of White for a White-view evaluation.
 double winProbability(int whiteScore);
@@ -77,7 +79,7 @@ void startTuningThreads();
 // Ends and joins every tuning thread.
 void stopTuningThreads();
 
-// Mean squared error over all of tuningData, using every tuning thread.
+// Mean squared error over all of tuner.data, using every tuning thread.
 double meanError();
 
 // Coordinate descent over `params` against `error`, printing its report.

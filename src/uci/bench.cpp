@@ -35,13 +35,14 @@ void benchCommand(std::istringstream& words) {
   std::string word;
   if (words >> word && !readDecimalIn(word, 1, 64, depth)) depth = BENCH_DEPTH;
 
-  stopSearchAndWait();
-  const int savedThreads = int(threadPool.size());
+  searchThreads.stopSearchAndWait();
+  const int savedThreads = int(searchThreads.size());
+  const i32 savedHash = hashTable.megabytes();
   resizeThreads(1);
   resizeHash(BENCH_HASH_MB);
   // Loaded tablebases would change the count; the bench searches without them.
-  const int savedTbLargest = tbLargest;
-  tbLargest = 0;
+  const int savedTbLargest = tbInfo.largest;
+  tbInfo.largest = 0;
 
   auto position = std::make_unique<board>();
   u64 nodes = 0;
@@ -52,30 +53,30 @@ void benchCommand(std::istringstream& words) {
     *position = board{};
     position->plies[0].listStart = commandMoveBuffer;
     if (!setFromFen(fen, *position)) continue;
-    hashClear(threadCount);
-    clearPairHistories();
-    limits = searchLimits{};
-    limits.depthLimit = i32(depth);
-    infiniteMode.store(0);
-    pondering.store(0);
+    hashTable.clear(searchThreads.control.threads);
+    searchThreads.clearHistories();
+    searchControl& ctl = searchThreads.control;
+    ctl.limits = searchLimits{};
+    ctl.limits.depthLimit = i32(depth);
+    ctl.infinite.store(false);
+    ctl.pondering.store(false);
     // No clock may end a bench search: the count must not depend on speed.
-    softTime.store(INT32_MAX);
-    hardTime.store(INT32_MAX);
-    elapsedScale = 1.0f;
-    clockCheckInterval = CLOCK_CHECK_NODES;
-    searchStartMs.store(nowMs());
+    ctl.softTime.store(INT32_MAX);
+    ctl.hardTime.store(INT32_MAX);
+    ctl.elapsedScale = 1.0f;
+    ctl.startMs.store(nowMs());
     const auto searchStart = std::chrono::steady_clock::now();
-    startSearch(*position);
-    waitIdle(*threadPool[0]);
+    searchThreads.startSearch(*position);
+    searchThreads.waitIdle();
     searching += std::chrono::steady_clock::now() - searchStart;
-    const board& done = threadPool[0]->brd;
+    const board& done = searchThreads.workers()[0]->brd;
     nodes += done.nodes + done.qNodes;
   }
   const i64 elapsedUs =
       std::max<i64>(1, std::chrono::duration_cast<std::chrono::microseconds>(searching).count());
 
-  tbLargest = savedTbLargest;
-  resizeHash(hashMegabytes);
-  resizeThreads(savedThreads > 0 ? savedThreads : threadCount);
+  tbInfo.largest = savedTbLargest;
+  resizeHash(savedHash);
+  resizeThreads(savedThreads > 0 ? savedThreads : DEFAULT_THREADS);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000000 / u64(elapsedUs)) + " nps");
 }

@@ -12,11 +12,11 @@
 #include "movegen/perft.h"
 #include "movegen/perftfile.h"
 #include "movegen/setup.h"
-#include "search/limits.h"
 #include "search/tt.h"
 #include "tuner/texel.h"
 #include "uci/about.h"
 #include "uci/commands.h"
+#include "uci/go.h"
 #include "uci/options.h"
 #include "uci/output.h"
 
@@ -24,9 +24,10 @@
 #define DRAVLIN_PERFT_FILE "data/perft.txt"
 #endif
 
-int perftDepth = 6;
-
 namespace {
+
+// The depth of the last "perft", used again when none is given.
+int perftDepth = 6;
 
 constexpr const char* AUTHOR = "Quellmark";
 
@@ -61,8 +62,8 @@ void helpCommand() {
 }  // namespace
 
 void rtestCommand() {
-  stopSearchAndWait();  // it resizes the table under the search threads
-  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, chess960Option != 0);
+  searchThreads.stopSearchAndWait();  // it resizes the table under the search threads
+  perftFileCheck(DRAVLIN_PERFT_FILE, outText, [] { resizeHash(128); }, game.chess960);
 }
 
 void engineStartup() {
@@ -73,15 +74,15 @@ void engineStartup() {
   outLine("enter 'help' to see the commands");
   initAttackTables();
   initKeys();
-  resizeHash(hashMegabytes);
+  resizeHash(DEFAULT_HASH_MB);
   setFromFen(START_FEN, currentBoard);
-  resizeThreads(threadCount);
+  resizeThreads(DEFAULT_THREADS);
   setupOutputBuffering();
 }
 
 void engineShutdown() {
-  resizePool(0);
-  hashRelease();
+  searchThreads.resize(0);
+  hashTable.release();
 }
 
 bool dispatchCommand(const std::string& line) {
@@ -89,7 +90,7 @@ bool dispatchCommand(const std::string& line) {
   std::string cmd;
   words >> cmd;
   if (cmd == "quit") {
-    stopFlag.store(1, std::memory_order_relaxed);
+    stopCommand();
     return false;
   } else if (cmd == "stop") {
     stopCommand();
@@ -112,8 +113,8 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "perft") {
     perftCommand(words);
   } else if (cmd == "texel") {
-    stopSearchAndWait();  // it rebuilds the attack tables and the table
-    resizeHash(hashMegabytes);
+    searchThreads.stopSearchAndWait();  // it rebuilds the attack tables and the table
+    resizeHash(hashTable.megabytes());
     texelCommand();
   } else if (cmd == "showboard") {
     outText(boardDiagram(currentBoard));

@@ -10,5 +10,3 @@ void engineShutdown();
 bool dispatchCommand(const std::string& line);
 // The whole program: banner, start-up, loop or one-shot arguments, shutdown.
 int runEngine(int argc, char** argv);
-
-extern int perftDepth;

@@ -15,10 +15,9 @@
 #include "uci/commands.h"
 #include "uci/options.h"
 #include "uci/output.h"
+#include "uci/tuning.h"
 
-i32 gamePlyCount = 0;
-u8 newGame = 1;
-float incFactor = 1.37f;
+gameState game;
 
 namespace {
 
@@ -30,74 +29,76 @@ i32 clampMs(double v) { return i32(std::clamp(v, 1.0, double(INT32_MAX))); }
 }  // namespace
 
 void allotTime() {
+  searchControl& ctl = searchThreads.control;
+  searchLimits& limits = ctl.limits;
   const int c = currentBoard.sideToMove & 1;
   // A clock below zero means no time left; i64 keeps T + I * (n - 1) exact.
   const i64 T = std::max<i32>(limits.clock[c], 0);
   const i64 I = std::max<i32>(limits.increment[c], 0);
-  const i64 O = moveOverhead;
-  const int N = threadCount;
-  const int G = gamePlyCount;
-  const bool given = limits.movesToGoGiven != 0;
+  const i64 O = game.moveOverhead;
+  const int N = ctl.threads;
+  const int G = game.plyCount;
+  const bool given = limits.movesToGoGiven;
 
   double f;
   i64 m;
   if (given) {
-    f = N < 4 ? 0.73 : 0.8;
-    if (G < 18)
-      f *= 0.9;
-    else if (G < 51)
-      f *= 1.1;
+    f = N < MANY_THREADS ? MOVES_GIVEN_FRACTION : MOVES_GIVEN_FRACTION_MANY;
+    if (G < OPENING_PLIES)
+      f *= OPENING_SCALE;
+    else if (G < MIDDLEGAME_PLIES)
+      f *= MIDDLEGAME_SCALE;
     // A count of zero or less would divide by zero; one move is the closest sense.
     m = std::max<i32>(limits.movesToGo, 1);
   } else {
-    f = N < 4 ? 0.66 : 0.72;
-    if (G == 1024) {
-      m = 30;
-      f *= 1.4;
-    } else if (G < 18) {
-      m = 40;
-    } else if (G < 51) {
-      m = 22;
-    } else if (G < 81) {
-      m = 25;
-    } else if (G < 201) {
-      m = 20;
+    f = N < MANY_THREADS ? SUDDEN_DEATH_FRACTION : SUDDEN_DEATH_FRACTION_MANY;
+    if (G == UNKNOWN_GAME_PLY) {
+      m = MOVES_LEFT_UNKNOWN;
+      f *= UNKNOWN_STAGE_SCALE;
+    } else if (G < OPENING_PLIES) {
+      m = MOVES_LEFT_OPENING;
+    } else if (G < MIDDLEGAME_PLIES) {
+      m = MOVES_LEFT_MIDDLEGAME;
+    } else if (G < LATE_MIDDLEGAME_PLIES) {
+      m = MOVES_LEFT_LATE_MIDDLEGAME;
+    } else if (G < ENDGAME_PLIES) {
+      m = MOVES_LEFT_ENDGAME;
     } else {
-      m = 15;
+      m = MOVES_LEFT_LATE;
     }
     limits.movesToGo = i32(m);
   }
 
-  if (newGame) {
-    const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), 100, 360);
-    incFactor = float(1.37 + double(r - 100) * 0.0014615385);
-    newGame = 0;
+  if (game.newGame) {
+    const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), INC_RATIO_MIN, INC_RATIO_MAX);
+    game.incFactor = float(INC_FACTOR_BASE + double(r - INC_RATIO_MIN) * INC_FACTOR_SLOPE);
+    game.newGame = false;
   }
-  if (ponderOption) f *= 1.1;
-  elapsedScale = 1.0f;
+  if (game.ponder) f *= PONDER_SCALE;
+  ctl.elapsedScale = 1.0f;
 
-  const i64 n = given ? m : i64(double(m) * double(incFactor));
+  const i64 n = given ? m : i64(double(m) * double(game.incFactor));
   const i64 total = T + I * (n - 1);
   const i64 avail = T - O;
   i64 soft = i64(std::max(1.0, double(total / m) * f));
-  i64 hard = m == 1 ? total - O : i64(std::min(5.0 * double(soft), double(avail) * 0.5));
-  if (given && m == 4) {
-    hard = std::max<i64>(hard, 40);
-  } else if (!given && avail / soft < 4) {
-    elapsedScale = 5.0f;
+  i64 hard = m == 1 ? total - O : i64(std::min(HARD_PER_SOFT * double(soft), double(avail) * HARD_CLOCK_SHARE));
+  if (given && m == LAST_MOVES_GIVEN) {
+    hard = std::max<i64>(hard, LAST_MOVES_MIN_HARD_MS);
+  } else if (!given && avail / soft < SHORT_CLOCK_BUDGETS) {
+    ctl.elapsedScale = SHORT_CLOCK_ELAPSED_SCALE;
     soft /= 2;
     hard /= 2;
   }
 
   if (limits.moveTime > 0) {
-    hardTime.store(limits.moveTime, relaxed);
-    softTime.store(clampMs(10.0 * limits.moveTime), relaxed);
+    ctl.hardTime.store(limits.moveTime, relaxed);
+    ctl.softTime.store(clampMs(MOVETIME_SOFT_SCALE * limits.moveTime), relaxed);
   } else {
     // The hard stop never reaches into the overhead, even when a large
     // increment makes the soft budget bigger than the clock; soft stays below it.
     const i64 hardMs = std::min(std::max(std::min(hard, avail), soft + 1), avail);
-    softTime.store(clampMs(double(std::min(soft, hardMs - 1))), relaxed);
-    hardTime.store(clampMs(double(hardMs)), relaxed);
+    ctl.softTime.store(clampMs(double(std::min(soft, hardMs - 1))), relaxed);
+    ctl.hardTime.store(clampMs(double(hardMs)), relaxed);
   }
 }
 
@@ -164,7 +165,7 @@ void goCommand(std::istringstream& words) {
       words >> next.increment[BLACK];
     } else if (word == "movestogo") {
       words >> next.movesToGo;
-      next.movesToGoGiven = 1;
+      next.movesToGoGiven = true;
     } else if (word == "depth") {
       words >> next.depthLimit;
     } else if (word == "mate") {
@@ -183,32 +184,35 @@ void goCommand(std::istringstream& words) {
   next.depthLimit = std::max<i32>(next.depthLimit, 0);
 
   // The previous search must have reported before its limits are replaced.
-  stopSearchAndWait();
+  searchThreads.stopSearchAndWait();
   const std::vector<chessMove> allowed = restricted ? resolveSearchMoves(moveTexts) : std::vector<chessMove>{};
-  searchStartMs.store(startMs, relaxed);
-  limits = next;
-  infiniteMode.store(infinite, relaxed);
-  pondering.store(ponder, relaxed);
-  clockCheckInterval = CLOCK_CHECK_NODES;
+  searchControl& ctl = searchThreads.control;
+  ctl.startMs.store(startMs, relaxed);
+  ctl.limits = next;
+  ctl.infinite.store(infinite, relaxed);
+  ctl.pondering.store(ponder, relaxed);
   allotTime();
-  startSearch(currentBoard, allowed);
+  searchThreads.startSearch(currentBoard, allowed);
 }
 
-void stopCommand() { stopFlag.store(1, relaxed); }
+void stopCommand() { searchThreads.control.requestStop(); }
 
+// A search still iterating goes on under the clock; one that has finished
+// iterating was only holding its answer.
 void ponderhitCommand() {
-  if (!searchFinished.load(relaxed))
-    pondering.store(0, relaxed);
+  searchControl& ctl = searchThreads.control;
+  if (!ctl.finished.load(relaxed))
+    ctl.pondering.store(false, relaxed);
   else
-    stopFlag.store(1, relaxed);
+    ctl.requestStop();
 }
 
 void ucinewgameCommand() {
-  stopSearchAndWait();
-  hashClear(threadCount);
-  clearPairHistories();
-  gamePlyCount = 0;
-  newGame = 1;
+  searchThreads.stopSearchAndWait();
+  hashTable.clear(searchThreads.control.threads);
+  searchThreads.clearHistories();
+  game.plyCount = 0;
+  game.newGame = true;
   std::fill(std::begin(currentBoard.keyHistory), std::end(currentBoard.keyHistory), u64(0));
   // No "readyok" here: clients pair every one with an "isready" of their own.
 }

@@ -3,14 +3,30 @@
 // game state it reads besides the limits.
 
 #include "board/types.h"
+#include "uci/tuning.h"
 
-// Half-moves of the game so far, as "position" counted them (1024 when a
-// FEN position gives no usable count).
-extern i32 gamePlyCount;
-// Set by "ucinewgame"; the first "go" of a game then fixes incFactor.
-extern u8 newGame;
-extern float incFactor;
+// The game as the command thread sees it, and the options that shape the
+// time budget and the reading of positions.
+struct gameState {
+  // Half-moves of the game so far, as "position" counted them
+  // (UNKNOWN_GAME_PLY when a FEN position gives no usable count).
+  i32 plyCount = 0;
+  // Set by "ucinewgame"; the first "go" of a game then fixes incFactor.
+  bool newGame = true;
+  float incFactor = float(INC_FACTOR_BASE);
+  // "Ponder": the GUI may ponder, so the budget may be a little larger.
+  bool ponder = false;
+  // "MoveOverhead": milliseconds the hard budget leaves on the clock.
+  i32 moveOverhead = 100;
+  // "UCI_Chess960": "position" reads and castling is written as in Chess960.
+  bool chess960 = false;
+};
+extern gameState game;
 
-// Turns `limits`, the side to move of currentBoard and the options into
-// softTime, hardTime and elapsedScale (and incFactor at a game's first "go").
+// A position whose game length is unknown (a FEN without a usable count).
+constexpr i32 UNKNOWN_GAME_PLY = 1024;
+
+// Turns the limits of the search control, the side to move of currentBoard,
+// the game state and the thread count into the soft and hard budgets and the
+// elapsed-time scale (and incFactor at a game's first "go").
 void allotTime();

@@ -12,14 +12,8 @@
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 #include "uci/commands.h"
+#include "uci/go.h"
 #include "uci/output.h"
-
-i32 hashMegabytes = 256;
-i32 threadCount = 1;
-u8 ponderOption = 0;
-i32 moveOverhead = 100;
-std::string syzygyPath;
-u8 chess960Option = 0;
 
 namespace {
 
@@ -35,13 +29,13 @@ bool readOptionNumber(const std::string& text, i32& out) {
 }  // namespace
 
 bool resizeHash(i32 megabytes) {
-  const hashResizeResult r = hashResize(megabytes, threadCount);
+  const hashResizeResult r = hashTable.resize(megabytes, searchThreads.control.threads);
   if (!r.granted) outLine(r.refusal);
   return r.granted;
 }
 
 int resizeThreads(int n) {
-  const int running = resizePool(n);
+  const int running = searchThreads.resize(n);
   if (running < n)
     outLine("info string Only " + std::to_string(running) + " of " + std::to_string(n) +
             " search threads could be started");
@@ -59,82 +53,78 @@ enum class optionType { spin, check, text, button };
 struct optionRow {
   const char* name;
   optionType type;
-  const char* defaultText;
+  std::string defaultText;
   i32 min, max;
   const char* confirmation;
   std::string (*handler)(i32 number, const std::string& text);
 };
 
+// A refused size confirms what was granted.
 std::string onHash(i32 n, const std::string&) {
-  hashMegabytes = n;
-  stopSearchAndWait();  // the search must not run on a freed table
-  if (!resizeHash(hashMegabytes)) hashMegabytes = hashSizeMegabytes();  // confirm what was granted
-  return std::to_string(hashMegabytes);
+  searchThreads.stopSearchAndWait();  // the search must not run on a freed table
+  return std::to_string(resizeHash(n) ? n : hashTable.megabytes());
 }
 
 // Some may have been refused: the confirmation names those that run, 0
 // included ("go" then tries once more, and answers without a search if that
 // fails too).
 std::string onThreads(i32 n, const std::string&) {
-  stopSearchAndWait();
-  const int running = resizeThreads(n);
-  threadCount = std::max<i32>(1, running);
-  return std::to_string(running);
+  searchThreads.stopSearchAndWait();
+  return std::to_string(resizeThreads(n));
 }
 
 std::string onPonder(i32 on, const std::string&) {
-  ponderOption = u8(on);
-  return std::to_string(ponderOption);
+  game.ponder = on != 0;
+  return std::to_string(on);
 }
 
 std::string onMoveOverhead(i32 n, const std::string&) {
-  moveOverhead = n;
-  return std::to_string(moveOverhead);
+  game.moveOverhead = n;
+  return std::to_string(n);
 }
 
 std::string onSyzygyPath(i32, const std::string& text) {
-  stopSearchAndWait();  // probes must not meet tables being unmapped
-  syzygyPath = text;
+  searchThreads.stopSearchAndWait();  // probes must not meet tables being unmapped
   if (const auto found = initTablebases(text)) outText("Found " + std::to_string(*found) + " tablebases.\n");
   return text;
 }
 
 std::string onSyzygyProbeDepth(i32 n, const std::string&) {
-  stopSearchAndWait();
-  syzygyProbeDepth = n;
-  return std::to_string(syzygyProbeDepth);
+  searchThreads.stopSearchAndWait();
+  tbInfo.probeDepth = n;
+  return std::to_string(tbInfo.probeDepth);
 }
 
 // Read by the next "go"; a running search keeps the count it started with.
 std::string onMultiPv(i32 n, const std::string&) {
-  multiPvLines.store(n, std::memory_order_relaxed);
+  searchThreads.control.multiPv.store(n, std::memory_order_relaxed);
   return std::to_string(n);
 }
 
 std::string onShowWdl(i32 on, const std::string&) {
-  showWdl.store(on != 0, std::memory_order_relaxed);
+  searchThreads.control.showWdl.store(on != 0, std::memory_order_relaxed);
   return std::to_string(on);
 }
 
 // As "ucinewgame" does for the table and the histories; the game goes on.
 std::string onClearHash(i32, const std::string&) {
-  stopSearchAndWait();
-  hashClear(threadCount);
-  clearPairHistories();
+  searchThreads.stopSearchAndWait();
+  hashTable.clear(searchThreads.control.threads);
+  searchThreads.clearHistories();
   return "";
 }
 
 // Takes effect with the next "position" command, which GUIs send anyway.
 std::string onChess960(i32 on, const std::string&) {
-  chess960Option = u8(on);
-  return std::to_string(chess960Option);
+  game.chess960 = on != 0;
+  return std::to_string(on);
 }
 
 // The order is the order "uci" prints; new options go at the end.
 const std::vector<optionRow>& optionTable() {
   static const std::vector<optionRow> rows = {
-      {"Hash", optionType::spin, "256", 1, 262144, "info string Size of Hashtable set to : ", onHash},
-      {"Threads", optionType::spin, "1", 1, 256, "info string Number of threads set to : ", onThreads},
+      {"Hash", optionType::spin, std::to_string(DEFAULT_HASH_MB), 1, 262144, "info string Size of Hashtable set to : ", onHash},
+      {"Threads", optionType::spin, std::to_string(DEFAULT_THREADS), 1, 256, "info string Number of threads set to : ", onThreads},
       {"Ponder", optionType::check, "false", 0, 1, "info string Ponder set to : ", onPonder},
       {"MoveOverhead", optionType::spin, "100", 1, 60000, "info string MoveOverhead set to : ", onMoveOverhead},
       {"SyzygyPath", optionType::text, "<empty>", 0, 0, "info string Syzygy tablebases used from directory : ",

@@ -1,17 +1,13 @@
 #pragma once
-// UCI option values, process-wide, and the resizes that follow them.
-
-#include <string>
+// The UCI options: one table of rows in options.cpp. Their values live with
+// what uses them: the table and the thread pool know their sizes, the search
+// control holds MultiPV and UCI_ShowWDL, the game state (uci/go.h) Ponder,
+// MoveOverhead and UCI_Chess960, the tablebase registry SyzygyProbeDepth.
 
 #include "board/types.h"
 
-extern i32 hashMegabytes;
-extern i32 threadCount;
-extern u8 ponderOption;
-extern i32 moveOverhead;
-extern std::string syzygyPath;
-// UCI_Chess960: "position" reads and castling is written as in Chess960.
-extern u8 chess960Option;
+constexpr i32 DEFAULT_HASH_MB = 256;
+constexpr int DEFAULT_THREADS = 1;
 
 // The table at a new size, printing the line that says what the system
 // refused; false when the size was refused.

@@ -44,7 +44,7 @@ void positionCommand(std::istringstream& words) {
   } else {
     return;
   }
-  if (!setFromFen(fen, currentBoard, chess960Option != 0)) return;
+  if (!setFromFen(fen, currentBoard, game.chess960)) return;
 
   board& b = currentBoard;
   int played = 0;
@@ -65,7 +65,7 @@ void positionCommand(std::istringstream& words) {
   b.hashKey = computeHashKey(b);
   b.plies[0].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
   if (startpos)
-    gamePlyCount = played;
+    game.plyCount = played;
   else
-    gamePlyCount = b.keyCount > 1 ? b.keyCount + played : 1024;
+    game.plyCount = b.keyCount > 1 ? b.keyCount + played : UNKNOWN_GAME_PLY;
 }

@@ -153,21 +153,21 @@ TEST(AttackTables, ReductionTableRows) {
 
 TEST(ZobristKeys, FixedDistinctAndInTheirSlots) {
   ensureTables();
-  EXPECT_EQ(pieceKeys[2][0], 0xacfeaf947971818aULL);
-  EXPECT_EQ(pieceKeys[2][1], 0x1e1a986bcee58e3bULL);
-  EXPECT_EQ(pieceKeys[2][2], 0xd1dd9bbc7b8c8d68ULL);
+  EXPECT_EQ(zobrist.piece[2][0], 0xacfeaf947971818aULL);
+  EXPECT_EQ(zobrist.piece[2][1], 0x1e1a986bcee58e3bULL);
+  EXPECT_EQ(zobrist.piece[2][2], 0xd1dd9bbc7b8c8d68ULL);
   std::set<u64> all;
   for (int c = 0; c < 14; ++c)
     for (int s = 0; s < 64; ++s) {
       if (c < 2) {
-        EXPECT_EQ(pieceKeys[c][s], 0u);
+        EXPECT_EQ(zobrist.piece[c][s], 0u);
       } else {
-        all.insert(pieceKeys[c][s]);
+        all.insert(zobrist.piece[c][s]);
       }
     }
-  for (u64 k : castleKeys) all.insert(k);
-  for (u64 k : epKeys) all.insert(k);
-  all.insert(sideKey);
+  for (u64 k : zobrist.castle) all.insert(k);
+  for (u64 k : zobrist.ep) all.insert(k);
+  all.insert(zobrist.side);
   EXPECT_EQ(all.size(), 793u);
   EXPECT_EQ(all.count(0), 0u);
   // Well mixed: every bit position is set in roughly half of the keys.
@@ -181,14 +181,14 @@ TEST(ZobristKeys, FixedDistinctAndInTheirSlots) {
 
 TEST(ZobristKeys, StartPositionKeyFromScratch) {
   testBoard tb;
-  u64 expected = castleKeys[15];
+  u64 expected = zobrist.castle[15];
   for (int s = 0; s < 64; ++s)
-    if (tb->pieceOn[s]) expected ^= pieceKeys[tb->pieceOn[s]][s];
+    if (tb->pieceOn[s]) expected ^= zobrist.piece[tb->pieceOn[s]][s];
   EXPECT_EQ(tb->hashKey, expected);
   EXPECT_EQ(computeHashKey(*tb), expected);
   testBoard black("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
-  u64 k = castleKeys[15] ^ sideKey ^ epKeys[4];
+  u64 k = zobrist.castle[15] ^ zobrist.side ^ zobrist.ep[4];
   for (int s = 0; s < 64; ++s)
-    if (black->pieceOn[s]) k ^= pieceKeys[black->pieceOn[s]][s];
+    if (black->pieceOn[s]) k ^= zobrist.piece[black->pieceOn[s]][s];
   EXPECT_EQ(black->hashKey, k);
 }

@@ -91,7 +91,7 @@ TEST(RootPv, MoveFitnessRejectsWhatCannotBePlayed) {
 
 TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   ensureTables();
-  hashResize(1, 1);
+  hashTable.resize(1, 1);
   testBoard b;
   const board before = *b;
   const chessMove line[] = {makeChessMove(12, 28, DOUBLE_PUSH) | (u32(WHITE_PAWN) << 24),
@@ -100,7 +100,7 @@ TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   u64 keys[3];
   for (int k = 0; k < 3; ++k) {
     keys[k] = b->hashKey;
-    hashStore(keys[k], line[k], 10, 5, BOUND_EXACT);
+    hashTable.store(keys[k], line[k], 10, 5, BOUND_EXACT);
     makeMove(*b, u8(k), line[k]);
   }
   for (int k = 2; k >= 0; --k) unmakeMove(*b, u8(k), line[k]);
@@ -116,15 +116,15 @@ TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   EXPECT_EQ(b->pvLast, 1);
 
   // A lower bound ends the variation; so does a move that cannot be played.
-  hashStore(keys[1], line[1], 10, 5, BOUND_LOWER);
+  hashTable.store(keys[1], line[1], 10, 5, BOUND_LOWER);
   extractPv(*b, 10);
   EXPECT_EQ(b->pvLast, 0);
-  hashStore(keys[0], line[1], 10, 5, BOUND_EXACT);  // Black's move, White to play
+  hashTable.store(keys[0], line[1], 10, 5, BOUND_EXACT);  // Black's move, White to play
   b->plies[0].bestMove = 77;
   extractPv(*b, 10);
   EXPECT_EQ(b->pvLast, 0);
   EXPECT_EQ(b->plies[0].bestMove, 77u);  // the search's move stays
-  hashClear(1);
+  hashTable.clear(1);
 }
 
 TEST(RootPv, LongGamesKeepTheirNewestKeys) {
@@ -142,15 +142,17 @@ TEST(RootPv, LongGamesKeepTheirNewestKeys) {
 
 TEST(ThreadPool, ResizeBuildsBossFirstAndClearsHistories) {
   ensureTables();
-  resizePool(3);
-  ASSERT_EQ(threadPool.size(), 3u);
-  EXPECT_NE(dynamic_cast<boss*>(threadPool[0]), nullptr);
-  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(threadPool[i]->threadIndex, i);
-  threadPool[2]->pairHistory1[1234] = 55;
-  resizePool(2);
-  ASSERT_EQ(threadPool.size(), 2u);
-  EXPECT_EQ(threadPool[1]->pairHistory1[1234], 0);
-  EXPECT_FALSE(searchRunning());
-  resizePool(0);
-  EXPECT_TRUE(threadPool.empty());
+  threadPool& pool = searchThreads;
+  pool.resize(3);
+  ASSERT_EQ(pool.size(), 3u);
+  EXPECT_TRUE(pool.workers()[0]->isBoss());
+  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(pool.workers()[i]->threadIndex, i);
+  for (u32 i = 0; i < 3; ++i) EXPECT_EQ(&pool.workers()[i]->control, &pool.control);
+  pool.workers()[2]->pairHistory1[1234] = 55;
+  pool.resize(2);
+  ASSERT_EQ(pool.size(), 2u);
+  EXPECT_EQ(pool.workers()[1]->pairHistory1[1234], 0);
+  EXPECT_FALSE(pool.searchRunning());
+  pool.resize(0);
+  EXPECT_EQ(pool.size(), 0u);
 }

@@ -214,7 +214,7 @@ TEST(MakeMove, NullMoveFlipsSideAndEnPassantKey) {
   b.plies[1].hashMove = 1234;
   makeNullMove(b, 1);
   EXPECT_EQ(b.sideToMove, WHITE);
-  EXPECT_EQ(b.hashKey, key ^ sideKey ^ epKeys[4]);
+  EXPECT_EQ(b.hashKey, key ^ zobrist.side ^ zobrist.ep[4]);
   EXPECT_EQ(b.plies[2].epSquare, 0);
   EXPECT_EQ(b.plies[2].captured, 0);
   EXPECT_EQ(b.plies[2].hashMove, 1234u);

@@ -87,16 +87,16 @@ TEST(PerftFile, WrongCountFailsTheLineAndTheGameIsLeftAlone) {
 
 TEST(PerftFile, RtestPassesTheProjectFileAndRenewsTheTable) {
   ensureTables();
-  hashResize(1, 1);
+  hashTable.resize(1, 1);
   const u64 key = 0x123456789abcdef1ULL;
-  hashStore(key, makeChessMove(12, 28), 17, 5, BOUND_EXACT);
-  ASSERT_NE(hashProbe(key), 0u);
+  hashTable.store(key, makeChessMove(12, 28), 17, 5, BOUND_EXACT);
+  ASSERT_NE(hashTable.probe(key), 0u);
   testing::internal::CaptureStdout();
   rtestCommand();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.substr(out.size() - SUMMARY.size() - 2), SUMMARY + "1\n") << out;
   EXPECT_EQ(("\n" + out).find("\n0;"), std::string::npos) << out;
   EXPECT_GE(std::count(out.begin(), out.end(), '\n'), 20);
-  EXPECT_EQ(hashProbe(key), 0u);
-  EXPECT_EQ((hashMask + 1) * sizeof(hashBucket), u64(128) << 20);
+  EXPECT_EQ(hashTable.probe(key), 0u);
+  EXPECT_EQ((hashTable.bucketCount()) * sizeof(hashBucket), u64(128) << 20);
 }

@@ -227,7 +227,7 @@ TEST_F(Picker, CutOffRewardsTheMoveAndPunishesThoseTriedBefore) {
   ASSERT_EQ(b.plies[1].stage, STAGE_QUIETS);
   const int code = b.pieceOn[moveFrom(m)];
   const chessMove cut = remembered(m, code);
-  i16* row1 = b.contHistory1 + ((BLACK_PAWN - 2) * 64 + sq("d5")) * 768;
+  i16* row1 = b.pairHistory1 + ((BLACK_PAWN - 2) * 64 + sq("d5")) * 768;
 
   updateOrdering(1, 4, cut, b);  // bonus 32 * 16 = 512
   EXPECT_EQ(b.history[code - 2][moveTo(m)], 512);

@@ -151,11 +151,11 @@ TEST(Search, ANodeWhoseMovesAreAllPrunedFailsLowButNeverClaimsAMate) {
     };
     badRecords();
     EXPECT_EQ(alphaBeta(2, 3, -50, 50, b), -50) << c.fen;
-    EXPECT_EQ(entryBound(hashProbe(b.hashKey)), BOUND_NONE) << c.fen;
+    EXPECT_EQ(entryBound(hashTable.probe(b.hashKey)), BOUND_NONE) << c.fen;
     // Full and widened aspiration windows: mate-distance pruning lifts alpha
     // into the mate band, where failing low would read as being mated.
     for (const auto& [alpha, beta] : {std::pair{-32000, 32000}, {-32767, 32767}, {-32000, 60}, {-32000, -31000}}) {
-      hashClear(1);
+      hashTable.clear(1);
       badRecords();
       const int v = alphaBeta(2, 3, i16(alpha), i16(beta), b);
       EXPECT_GT(v, -MATE_BAND) << c.fen << " window " << alpha << ' ' << beta;
@@ -180,7 +180,7 @@ TEST(Search, TableCutsOffOnlyInNullWindowNodesBelowTheRoot) {
   searchSetup s("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1");
   board& b = *s;
   atPly(b, 2);
-  hashStore(b.hashKey, 0, 250, 6, BOUND_EXACT);
+  hashTable.store(b.hashKey, 0, 250, 6, BOUND_EXACT);
   u64 nodes = b.nodes;
   EXPECT_EQ(alphaBeta(2, 4, 10, 11, b), 250);
   EXPECT_EQ(b.nodes, nodes + 1);
@@ -188,7 +188,7 @@ TEST(Search, TableCutsOffOnlyInNullWindowNodesBelowTheRoot) {
   alphaBeta(2, 4, 10, 300, b);  // a PV node searches
   EXPECT_GT(b.nodes, nodes + 1);
   // An upper bound above alpha proves nothing.
-  hashStore(b.hashKey, 0, 250, 6, BOUND_UPPER);
+  hashTable.store(b.hashKey, 0, 250, 6, BOUND_UPPER);
   nodes = b.nodes;
   alphaBeta(2, 4, 10, 11, b);
   EXPECT_GT(b.nodes, nodes + 1);
@@ -197,19 +197,17 @@ TEST(Search, TableCutsOffOnlyInNullWindowNodesBelowTheRoot) {
 TEST(Search, StopsOnTheFlagAndOnTheClock) {
   searchSetup s;
   board& b = *s;
-  stopFlag.store(1);
+  s.control.stop.store(true);
   EXPECT_EQ(alphaBeta(0, 5, -32767, 32767, b), 0);
   EXPECT_EQ(b.nodes, 1u);
-  stopFlag.store(0);
-  infiniteMode.store(0);
-  searchStartMs.store(nowMs() - 10);
-  hardTime.store(5);
+  s.control.stop.store(false);
+  s.control.infinite.store(false);
+  s.control.startMs.store(nowMs() - 10);
+  s.control.hardTime.store(5);
   b.nodesToClockCheck = 0;
   EXPECT_EQ(alphaBeta(0, 5, -32767, 32767, b), 0);
-  EXPECT_EQ(stopFlag.load(), 1);
+  EXPECT_TRUE(s.control.stopped());
   EXPECT_EQ(b.nodesToClockCheck, 4096);
-  stopFlag.store(0);
-  infiniteMode.store(1);
 }
 
 TEST(Quiescence, DrawsAndTableBounds) {
@@ -222,17 +220,17 @@ TEST(Quiescence, DrawsAndTableBounds) {
   searchSetup s("4k3/8/8/8/8/8/8/R3K3 w - - 0 1");  // no capture anywhere
   board& b = *s;
   const int eval = evaluate(b);
-  hashStore(b.hashKey, 0, i16(eval + 50), -20, BOUND_LOWER);
+  hashTable.store(b.hashKey, 0, i16(eval + 50), -20, BOUND_LOWER);
   EXPECT_EQ(quiescence(0, 0, -1000, 1000, b), eval + 50);
-  hashStore(b.hashKey, 0, i16(eval - 50), -20, BOUND_UPPER);
+  hashTable.store(b.hashKey, 0, i16(eval - 50), -20, BOUND_UPPER);
   EXPECT_EQ(quiescence(0, 0, -1000, 1000, b), eval - 50);
-  hashStore(b.hashKey, 0, i16(eval + 7), -100, BOUND_EXACT);
+  hashTable.store(b.hashKey, 0, i16(eval + 7), -100, BOUND_EXACT);
   EXPECT_EQ(quiescence(0, 0, -1000, 1000, b), eval + 7);
   // Mate-band scores are read relative to the probing ply.
   atPly(b, 10);
-  hashStore(b.hashKey, 0, 31990, 0, BOUND_EXACT);
+  hashTable.store(b.hashKey, 0, 31990, 0, BOUND_EXACT);
   EXPECT_EQ(quiescence(10, 0, -32000, 32000, b), 31980);
-  hashStore(b.hashKey, 0, -31990, 0, BOUND_EXACT);
+  hashTable.store(b.hashKey, 0, -31990, 0, BOUND_EXACT);
   EXPECT_EQ(quiescence(10, 0, -32000, 32000, b), -31980);
 }
 

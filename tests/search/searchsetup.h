@@ -1,5 +1,5 @@
 #pragma once
-// A board ready to be searched from a test: the globals a search reads, a
+// A board ready to be searched from a test: the control a search reads, a
 // small table, its own move buffer and zeroed move-pair history tables.
 
 #include <cstring>
@@ -18,22 +18,21 @@ constexpr int PAIR_TABLE = 768 * 768;
 
 struct searchSetup {
   testBoard tb;
+  searchControl control;
   std::unique_ptr<i16[]> pair2 = std::make_unique<i16[]>(PAIR_TABLE);  // value-initialised: zero
   std::unique_ptr<i16[]> pair1 = std::make_unique<i16[]>(PAIR_TABLE);
 
   explicit searchSetup(const std::string& fen = START_FEN) : tb(fen) {
-    if (hashMask != 4 * 16384 - 1) hashResize(4, 1);
-    hashClear(1);
-    newSearchGeneration();
-    stopFlag.store(0);
-    pondering.store(0);
-    infiniteMode.store(1);
-    clockCheckInterval = CLOCK_CHECK_NODES;
-    tbLargest = 0;
+    if (hashTable.bucketCount() != 4 * 16384) hashTable.resize(4, 1);
+    hashTable.clear(1);
+    hashTable.newSearch();
+    control.infinite.store(true);
+    tbInfo.largest = 0;
     board& b = *tb;
-    b.contHistory2 = pair2.get();
-    b.contHistory1 = pair1.get();
-    b.nodesToClockCheck = clockCheckInterval;
+    b.pairHistory2 = pair2.get();
+    b.pairHistory1 = pair1.get();
+    b.control = &control;
+    b.nodesToClockCheck = CLOCK_CHECK_NODES;
   }
   board& operator*() { return *tb; }
   board* operator->() { return tb.b.get(); }

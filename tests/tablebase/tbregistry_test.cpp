@@ -86,11 +86,11 @@ TEST(TbRegistry, DiscoveryAndSlots) {
   tempDir one;
   one.copy("KQvK.rtbw");
   EXPECT_EQ(tablesFound(one.str()), 1);
-  EXPECT_EQ(tbLargest, 3);
+  EXPECT_EQ(tbInfo.largest, 3);
   EXPECT_EQ(wdlOf(tbFromFen(KQK_WHITE)), 2);
 
   EXPECT_EQ(tablesFound("<empty>"), -1);
-  EXPECT_EQ(tbLargest, 0);
+  EXPECT_EQ(tbInfo.largest, 0);
   EXPECT_EQ(probeWdlSuccess(tbFromFen(KQK_WHITE)), 0);
 
   // Registration needs only the file's presence.
@@ -98,10 +98,10 @@ TEST(TbRegistry, DiscoveryAndSlots) {
   for (const char* f : {"KRvKR.rtbw", "KQvKR.rtbw", "KPvKP.rtbw", "KPPvKP.rtbw", "KRPPvKQ.rtbw"})
     names.write(f, {});
   EXPECT_EQ(tablesFound(names.str()), 5);
-  EXPECT_EQ(tbLargest, 6);
+  EXPECT_EQ(tbInfo.largest, 6);
   auto slotsOf = [](const tbTable* t) {
     int n = 0;
-    for (auto& bucket : materialHash)
+    for (auto& bucket : tablebaseRegistry.materialHash)
       for (auto& s : bucket) n += s.table == t;
     return n;
   };
@@ -145,7 +145,7 @@ TEST(TbRegistry, DiscoveryAndSlots) {
   fs::create_directory(dirs.path / "KQvK.rtbw");
   EXPECT_EQ(tablesFound(dirs.str()), 0);
   EXPECT_EQ(tablesFound(";;/no/such/dir;" + std::string(10000, 'x')), 0);
-  EXPECT_EQ(tbLargest, 0);
+  EXPECT_EQ(tbInfo.largest, 0);
 }
 
 // A regular file that cannot be mapped (a text file of sysfs), or "" when

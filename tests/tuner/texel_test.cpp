@@ -23,11 +23,11 @@ class Texel : public testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
     std::filesystem::current_path(dir);
-    tuningData.clear();
+    tuner.data.clear();
   }
   void TearDown() override {
     stopTuningThreads();
-    tuningData.clear();
+    tuner.data.clear();
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);
   }
@@ -71,11 +71,11 @@ TEST_F(Texel, LoaderReadsLabelsAndSkipsUnusableLines) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(loadTuningData(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Skipped 3 unusable lines of the tuning file\n");
-  ASSERT_EQ(tuningData.size(), 4u);
-  EXPECT_EQ(tuningData[0].fen, "4k3/8/8/8/8/8/8/4K2R w K - ");
-  EXPECT_EQ(tuningData[3].fen, "4k3/8/8/8/8/8/8/3QK3 b - - ");
+  ASSERT_EQ(tuner.data.size(), 4u);
+  EXPECT_EQ(tuner.data[0].fen, "4k3/8/8/8/8/8/8/4K2R w K - ");
+  EXPECT_EQ(tuner.data[3].fen, "4k3/8/8/8/8/8/8/3QK3 b - - ");
   const double want[] = {1.0, 0.5, 0.0, 0.0};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(tuningData[i].result, want[i]) << i;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(tuner.data[i].result, want[i]) << i;
 
   std::remove("lichess-good.epd");
   // A missing file ends the command: no thread starts, nothing else prints.
@@ -87,15 +87,15 @@ TEST_F(Texel, SharesAreContiguousAndTheLastTakesTheRest) {
   std::vector<std::pair<std::string, double>> all;
   for (int i = 0; i < 100; ++i) {
     all.push_back(SAMPLE[i % SAMPLE.size()]);
-    tuningData.push_back({all.back().first + " ", all.back().second});
+    tuner.data.push_back({all.back().first + " ", all.back().second});
   }
   testing::internal::CaptureStdout();
   startTuningThreads();
   testing::internal::GetCapturedStdout();
-  ASSERT_EQ(tuningPool.size(), 24u);
+  ASSERT_EQ(tuner.pool.size(), 24u);
   for (size_t i = 0; i < 24; ++i) {
-    ASSERT_EQ(tuningPool[i]->entries.size(), i < 23 ? 4u : 8u) << i;
-    EXPECT_EQ(tuningPool[i]->entries[0].fen, tuningData[4 * i].fen) << i;
+    ASSERT_EQ(tuner.pool[i]->entries.size(), i < 23 ? 4u : 8u) << i;
+    EXPECT_EQ(tuner.pool[i]->entries[0].fen, tuner.data[4 * i].fen) << i;
   }
   EXPECT_NEAR(meanError(), expectedError(all), 1e-12);
 }

@@ -3,11 +3,14 @@
 #include <climits>
 
 #include "testutil.h"
+#include "engine/threads.h"
 #include "search/limits.h"
 #include "uci/go.h"
 #include "uci/options.h"
 
 namespace {
+
+searchLimits& limits = searchThreads.control.limits;
 
 // The first "go" of a new game, White to move, one thread, MoveOverhead 100.
 struct AllotTime : ::testing::Test {
@@ -19,12 +22,8 @@ struct AllotTime : ::testing::Test {
   void TearDown() override { reset(); }
   static void reset() {
     limits = searchLimits{};
-    moveOverhead = 100;
-    threadCount = 1;
-    ponderOption = 0;
-    gamePlyCount = 0;
-    newGame = 1;
-    incFactor = 1.37f;
+    game = gameState{};
+    searchThreads.control.threads = 1;
   }
   static void clocks(int ms, int inc = 0) {
     limits.clock[WHITE] = limits.clock[BLACK] = ms;
@@ -32,8 +31,8 @@ struct AllotTime : ::testing::Test {
   }
   static void expectBudgets(int soft, int hard) {
     allotTime();
-    EXPECT_EQ(softTime.load(), soft);
-    EXPECT_EQ(hardTime.load(), hard);
+    EXPECT_EQ(searchThreads.control.softTime.load(), soft);
+    EXPECT_EQ(searchThreads.control.hardTime.load(), hard);
   }
 };
 
@@ -41,9 +40,9 @@ struct AllotTime : ::testing::Test {
 
 TEST_F(AllotTime, IncFactorIsFixedAtTheFirstGoOfAGame) {
   clocks(60000);
-  expectBudgets(990, 4950);  // m = 40, incFactor 1.75, n = 70
-  EXPECT_FLOAT_EQ(incFactor, 1.75f);
-  EXPECT_EQ(newGame, 0);
+  expectBudgets(990, 4950);  // m = 40, game.incFactor 1.75, n = 70
+  EXPECT_FLOAT_EQ(game.incFactor, 1.75f);
+  EXPECT_FALSE(game.newGame);
   // Kept for the game: n stays 70, total = 60000 + 1000 * 69.
   clocks(60000, 1000);
   expectBudgets(2128, 10640);
@@ -51,7 +50,7 @@ TEST_F(AllotTime, IncFactorIsFixedAtTheFirstGoOfAGame) {
   reset();  // "ucinewgame"
   clocks(60000, 1000);
   expectBudgets(1864, 9320);
-  EXPECT_FLOAT_EQ(incFactor, 1.37f);
+  EXPECT_FLOAT_EQ(game.incFactor, 1.37f);
 }
 
 TEST_F(AllotTime, MoveTimeMovesToGoAndDefaultClocks) {
@@ -70,30 +69,30 @@ TEST_F(AllotTime, MoveTimeMovesToGoAndDefaultClocks) {
 }
 
 TEST_F(AllotTime, StageThreadsPonderAndShortClocks) {
-  newGame = 0;
-  gamePlyCount = 1024;  // stage unknown: 30 moves, fraction times 1.4
+  game.newGame = false;
+  game.plyCount = 1024;  // stage unknown: 30 moves, fraction times 1.4
   clocks(61000);
   expectBudgets(1878, 9390);
   EXPECT_EQ(limits.movesToGo, 30);
 
-  gamePlyCount = 120;  // m = 20; four threads and Ponder: 0.72 * 1.1
-  threadCount = 4;
-  ponderOption = 1;
+  game.plyCount = 120;  // m = 20; four threads and Ponder: 0.72 * 1.1
+  searchThreads.control.threads = 4;
+  game.ponder = true;
   clocks(60000);
   expectBudgets(2376, 11880);
 
   reset();
-  newGame = 0;
-  gamePlyCount = 30;  // m = 22: soft 29, hard 50, but avail 100 / 29 < 4
+  game.newGame = false;
+  game.plyCount = 30;  // m = 22: soft 29, hard 50, but avail 100 / 29 < 4
   clocks(1000);
-  moveOverhead = 900;
+  game.moveOverhead = 900;
   expectBudgets(14, 25);
-  EXPECT_FLOAT_EQ(elapsedScale, 5.0f);
+  EXPECT_FLOAT_EQ(searchThreads.control.elapsedScale, 5.0f);
 }
 
 TEST_F(AllotTime, LargeIncrementsNeverBudgetBeyondTheClock) {
-  newGame = 0;
-  gamePlyCount = 58;  // move 30: soft 8764 from the increments, on a 2 s clock
+  game.newGame = false;
+  game.plyCount = 58;  // move 30: soft 8764 from the increments, on a 2 s clock
   clocks(2000, 10000);
   expectBudgets(1899, 1900);
   clocks(150, 10000);
@@ -103,12 +102,12 @@ TEST_F(AllotTime, LargeIncrementsNeverBudgetBeyondTheClock) {
 TEST_F(AllotTime, HostileClocksGivePositiveFiniteBudgets) {
   auto sane = [] {
     allotTime();
-    EXPECT_GE(softTime.load(), 1);
-    EXPECT_GT(hardTime.load(), 0);
+    EXPECT_GE(searchThreads.control.softTime.load(), 1);
+    EXPECT_GT(searchThreads.control.hardTime.load(), 0);
   };
   clocks(-5000, -100);
   sane();
-  newGame = 1;
+  game.newGame = true;
   clocks(INT32_MAX, INT32_MAX);
   sane();
   clocks(10000);
@@ -118,5 +117,5 @@ TEST_F(AllotTime, HostileClocksGivePositiveFiniteBudgets) {
   limits = searchLimits{};
   limits.moveTime = INT32_MAX;
   sane();
-  EXPECT_EQ(softTime.load(), INT32_MAX);
+  EXPECT_EQ(searchThreads.control.softTime.load(), INT32_MAX);
 }

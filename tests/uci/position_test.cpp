@@ -37,7 +37,7 @@ TEST_F(PositionCommand, StartposWithMoves) {
   EXPECT_EQ(b.sideToMove, BLACK);
   EXPECT_EQ(b.keyCount, 4);
   EXPECT_EQ(b.halfMoves, 1);
-  EXPECT_EQ(gamePlyCount, 3);
+  EXPECT_EQ(game.plyCount, 3);
   EXPECT_EQ(b.plies[0].epSquare, 0);
   EXPECT_EQ(b.hashKey, computeHashKey(b));
   EXPECT_EQ(b.keyHistory[b.keyCount - 1], b.hashKey);
@@ -45,7 +45,7 @@ TEST_F(PositionCommand, StartposWithMoves) {
   // The word after startpos is skipped whatever it is.
   position("startpos e2e4");
   EXPECT_EQ(currentBoard.pieceOn[sq("e2")], WHITE_PAWN);
-  EXPECT_EQ(gamePlyCount, 0);
+  EXPECT_EQ(game.plyCount, 0);
 }
 
 TEST_F(PositionCommand, EnPassantCastlingAndCheckFlag) {
@@ -68,7 +68,7 @@ TEST_F(PositionCommand, Chess960CastlingIsTheKingTakingItsRook) {
     return perft(0, depth, *copy);
   };
   const std::string opening = " moves e2e4 e7e5 g1f3 g8f6 f1c4 f8c5 ";
-  chess960Option = 1;
+  game.chess960 = true;
   // Counts from another engine after the castlings; both castle in each.
   position("startpos" + opening + "e1h1 e8h8");
   EXPECT_EQ(currentBoard.pieceOn[sq("g8")], BLACK_KING);
@@ -82,7 +82,7 @@ TEST_F(PositionCommand, Chess960CastlingIsTheKingTakingItsRook) {
   // Each mode refuses the other's castling text.
   position("startpos" + opening + "e1g1");
   EXPECT_EQ(currentBoard.pieceOn[sq("e1")], WHITE_KING);
-  chess960Option = 0;
+  game.chess960 = false;
   position("startpos" + opening + "e1h1");
   EXPECT_EQ(currentBoard.pieceOn[sq("e1")], WHITE_KING);
   position("startpos" + opening + "e1g1 e8g8");
@@ -92,9 +92,9 @@ TEST_F(PositionCommand, Chess960CastlingIsTheKingTakingItsRook) {
 TEST_F(PositionCommand, FenGamePlyCount) {
   position(std::string("fen ") + START_FEN + " moves e2e4");
   EXPECT_EQ(currentBoard.keyCount, 2);
-  EXPECT_EQ(gamePlyCount, 3);
+  EXPECT_EQ(game.plyCount, 3);
   position(std::string("fen ") + START_FEN);
-  EXPECT_EQ(gamePlyCount, 1024);
+  EXPECT_EQ(game.plyCount, 1024);
 }
 
 TEST_F(PositionCommand, BadInputLeavesASoundBoard) {
@@ -110,11 +110,11 @@ TEST_F(PositionCommand, BadInputLeavesASoundBoard) {
   // A move text that names no move ends the list: later moves are not played.
   position("startpos moves e2e4 e7e5 xx g1f3");
   EXPECT_EQ(currentBoard.pieceOn[sq("g1")], WHITE_KNIGHT);
-  EXPECT_EQ(gamePlyCount, 2);
+  EXPECT_EQ(game.plyCount, 2);
   position("startpos moves e2e4 e2e3 g1f3");
   EXPECT_EQ(currentBoard.pieceOn[sq("e4")], WHITE_PAWN);
   EXPECT_EQ(currentBoard.sideToMove, BLACK);
-  EXPECT_EQ(gamePlyCount, 1);
+  EXPECT_EQ(game.plyCount, 1);
 }
 
 TEST_F(PositionCommand, AMoveThatIsNotLegalEndsTheListAndIsReported) {
@@ -132,7 +132,7 @@ TEST_F(PositionCommand, AMoveThatIsNotLegalEndsTheListAndIsReported) {
             "info string illegal move a7a6 at index 4 ignored, and the moves after it\n");
   EXPECT_EQ(currentBoard.pieceOn[sq("a7")], BLACK_PAWN);
   EXPECT_EQ(currentBoard.plies[0].inCheck, 1);
-  EXPECT_EQ(gamePlyCount, 3);
+  EXPECT_EQ(game.plyCount, 3);
   EXPECT_EQ(played("startpos moves e2e4 d7d5 f1b5 c7c6"), "");
 }
 
@@ -141,7 +141,7 @@ TEST_F(PositionCommand, ThousandsOfMovesKeepTheKeyHistoryInBounds) {
   for (int i = 0; i < 2000; ++i) line += " g1f3 g8f6 f3g1 f6g8";
   position(line);
   const board& b = currentBoard;
-  EXPECT_EQ(gamePlyCount, 8000);
+  EXPECT_EQ(game.plyCount, 8000);
   EXPECT_LE(b.keyCount, KEY_HISTORY_SIZE - 130);
   EXPECT_GE(b.keyCount, 512);
   // The newest keys survive the slides: the start position repeats every
