@@ -6,6 +6,7 @@
 #include "board/attacks.h"
 #include "board/clock.h"
 #include "engine/report.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
@@ -142,7 +143,7 @@ void mergeLines(worker& w, int done, int wanted) {
 
 void reportShownLines(const worker& w) {
   const board& b = *w.boardPtr;
-  const bool numbered = multiPvLines.load(relaxed) > 1;
+  const bool numbered = multiPvLines.load(relaxed) > 1 || w.linesShown > 1;
   const int material = materialCount(b);
   for (int k = 0; k < w.linesShown; ++k)
     reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material));
@@ -167,7 +168,7 @@ void rootSearch(worker& w) {
 
   // A node limit is polled from the first node on, so a small one is not
   // passed by a whole interval.
-  b.nodesToClockCheck = limits.nodes ? 0 : clockCheckInterval;
+  b.nodesToClockCheck = limits.nodes || limits.capNodes ? 0 : clockCheckInterval;
   b.plies[0].killer1 = b.plies[0].killer2 = 0;
   searchFinished.store(0, relaxed);
   generateLegal(0, b.plies[0].listStart, b);
@@ -187,7 +188,9 @@ void rootSearch(worker& w) {
   }
   const int baseSkip = b.rootSkipCount;
   const int allowedMoves = int(rootMoves) - baseSkip;
-  const int lineCount = std::min(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
+  // A limited strength may want lines to choose from (activePlan.lines is 1 otherwise).
+  const int lineCount =
+      std::min(std::max(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), activePlan.lines), allowedMoves);
   // Several lines, or a root with moves left out, are searched line by line;
   // otherwise the root is searched whole, as it always was.
   w.byLines = baseSkip > 0 || lineCount > 1;
@@ -237,7 +240,8 @@ void rootSearch(worker& w) {
       return;
     }
   }
-  if (isBoss)
+  // A limited strength searches on one thread: its node cap is the whole search.
+  if (isBoss && !activePlan.on)
     for (std::size_t i = 1; i < threadPool.size(); ++i) start(*threadPool[i]);
 
   const int iterLimit = rootMoves == 1 ? 3 : limits.depthLimit;
@@ -398,9 +402,10 @@ void rootSearch(worker& w) {
       keepGoing = false;
   } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
 
-  // By lines, the answer is the first shown line.
+  // By lines, the answer is the first shown line, or the one a limited
+  // strength draws.
   if (w.byLines && w.linesShown > 0) {
-    const rootLine& first = w.lines[0];
+    const rootLine& first = w.lines[std::size_t(isBoss ? pickLine(w.lines, w.linesShown, activePlan) : 0)];
     for (int j = 0; j <= first.pvLast; ++j) b.plies[j].bestMove = first.pv[j];
     b.pvLast = first.pvLast;
     b.rootScore = first.score;

@@ -10,6 +10,7 @@
 #include "board/attacks.h"
 #include "engine/report.h"
 #include "engine/root.h"
+#include "engine/strength.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "search/limits.h"
@@ -115,7 +116,7 @@ void boss::search() {
 
   worker* chosen = this;
   // Lines are the boss's own: it printed them, and "bestmove" is the first.
-  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce && !byLines) {
+  if (threadPool.size() != 1 && limits.depthLimit == 0 && !answeredAtOnce && !byLines && !activePlan.on) {
     int best = 2 * brd.rootDepth + brd.rootDepthComplete;
     for (worker* t : threadPool) {
       const board& tb = t->brd;
@@ -134,7 +135,8 @@ void boss::search() {
     extractPv(cb, cb.rootDepth);
     reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb),
                              lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
-  } else if (!scoreShown && finishedDepth > 0 && byLines) {
+  } else if (!scoreShown && byLines && (finishedDepth > 0 || (activePlan.on && linesShown > 0))) {
+    // A tight strength cap may end the first iteration; its finished lines still say what was found.
     reportShownLines(*this);
   } else if (!scoreShown && finishedDepth > 0) {
     // Clients expect a score before the move, and the per-iteration lines
@@ -257,7 +259,8 @@ void startSearch(const board& position, const std::vector<chessMove>& allowed) {
     w->firstRootMove = 0;
     w->rootAllowed = allowed;
     // Room for the lines before the search starts: the search allocates nothing.
-    const std::size_t lineRoom = std::size_t(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES));
+    const std::size_t lineRoom =
+        std::size_t(std::clamp(std::max(multiPvLines.load(relaxed), activePlan.lines), 1, MAX_ROOT_MOVES));
     if (w->lines.size() < lineRoom) {
       w->lines.resize(lineRoom);
       w->nextLines.resize(lineRoom);

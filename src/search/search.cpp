@@ -1,7 +1,9 @@
 #include "search/search.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "board/attacks.h"
 #include "board/clock.h"
@@ -45,6 +47,13 @@ bool timeIsUp() {
   return nowMs() - searchStartMs.load(relaxed) >= hardTime.load(relaxed);
 }
 
+// The cap is reached while pondering or analysing: the search waits here
+// until "ponderhit" (then it stops at once, with what the cap allowed) or "stop".
+void holdAtCap() {
+  while ((infiniteMode.load(relaxed) || pondering.load(relaxed)) && !stopFlag.load(relaxed))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // "go nodes": the nodes of all threads, polled like the clock and likewise
 // not while pondering or in infinite analysis. Near the limit the next poll
 // comes after half this thread's share of what is left, scaled by its ratio
@@ -52,10 +61,16 @@ bool timeIsUp() {
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(board& b) {
-  const u64 limit = limits.nodes;
-  if (limit == 0 || !searchPool.nodes || infiniteMode.load(relaxed) || pondering.load(relaxed)) return false;
+  const u64 cap = limits.capNodes;
+  const bool lifted = infiniteMode.load(relaxed) || pondering.load(relaxed);
+  u64 limit = lifted ? 0 : limits.nodes;
+  if (cap != 0 && (limit == 0 || cap < limit)) limit = cap;
+  if (limit == 0 || !searchPool.nodes) return false;
   const u64 total = searchPool.nodes();
-  if (total >= limit) return true;
+  if (total >= limit) {
+    if (lifted) holdAtCap();
+    return true;
+  }
   const double share = std::min(
       double(limit - total) / (2 * std::max(1, searchPool.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
       double(b.nodes));

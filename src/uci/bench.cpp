@@ -10,6 +10,7 @@
 
 #include "board/clock.h"
 #include "board/decimal.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "movegen/setup.h"
 #include "search/limits.h"
@@ -55,6 +56,7 @@ void benchCommand(std::istringstream& words) {
     hashClear(threadCount);
     clearPairHistories();
     limits = searchLimits{};
+    activePlan = strengthPlan{};  // the bench plays at full strength
     limits.depthLimit = i32(depth);
     infiniteMode.store(0);
     pondering.store(0);

@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "board/clock.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "movegen/movegen.h"
 #include "movegen/movetext.h"
@@ -187,6 +188,7 @@ void goCommand(std::istringstream& words) {
   const std::vector<chessMove> allowed = restricted ? resolveSearchMoves(moveTexts) : std::vector<chessMove>{};
   searchStartMs.store(startMs, relaxed);
   limits = next;
+  limits.capNodes = beginStrengthSearch();  // the options as they are now hold for this search
   infiniteMode.store(infinite, relaxed);
   pondering.store(ponder, relaxed);
   clockCheckInterval = CLOCK_CHECK_NODES;

@@ -8,6 +8,7 @@
 #include "board/decimal.h"
 #include "engine/report.h"
 #include "engine/root.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
@@ -123,6 +124,17 @@ std::string onClearHash(i32, const std::string&) {
   return "";
 }
 
+// Both read by the next "go"; a running search keeps the strength it started with.
+std::string onLimitStrength(i32 on, const std::string&) {
+  limitStrength.store(on != 0, std::memory_order_relaxed);
+  return std::to_string(on);
+}
+
+std::string onElo(i32 n, const std::string&) {
+  strengthElo.store(n, std::memory_order_relaxed);
+  return std::to_string(n);
+}
+
 // The order is the order "uci" prints; new options go at the end.
 const std::vector<optionRow>& optionTable() {
   static const std::vector<optionRow> rows = {
@@ -136,6 +148,10 @@ const std::vector<optionRow>& optionTable() {
       {"MultiPV", optionType::spin, "1", 1, 256, "info string MultiPV set to : ", onMultiPv},
       {"UCI_ShowWDL", optionType::check, "false", 0, 1, "info string UCI_ShowWDL set to : ", onShowWdl},
       {"Clear Hash", optionType::button, "", 0, 0, "info string Hash cleared", onClearHash},
+      {"UCI_LimitStrength", optionType::check, "false", 0, 1, "info string UCI_LimitStrength set to : ",
+       onLimitStrength},
+      {"UCI_Elo", optionType::spin, "1500", STRENGTH_ELO_MIN, STRENGTH_ELO_MAX,
+       "info string UCI_Elo set to : ", onElo},
   };
   return rows;
 }
