@@ -143,7 +143,7 @@ void mergeLines(worker& w, int done, int wanted) {
 
 void reportShownLines(const worker& w) {
   const board& b = *w.boardPtr;
-  const bool numbered = multiPvLines.load(relaxed) > 1 || w.linesShown > 1;
+  const bool numbered = multiPvLines.load(relaxed) > 1;
   const int material = materialCount(b);
   for (int k = 0; k < w.linesShown; ++k)
     reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material));
@@ -188,9 +188,7 @@ void rootSearch(worker& w) {
   }
   const int baseSkip = b.rootSkipCount;
   const int allowedMoves = int(rootMoves) - baseSkip;
-  // A limited strength may want lines to choose from (activePlan.lines is 1 otherwise).
-  const int lineCount =
-      std::min(std::max(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), activePlan.lines), allowedMoves);
+  const int lineCount = std::min(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
   // Several lines, or a root with moves left out, are searched line by line;
   // otherwise the root is searched whole, as it always was.
   w.byLines = baseSkip > 0 || lineCount > 1;
@@ -402,10 +400,9 @@ void rootSearch(worker& w) {
       keepGoing = false;
   } while (!stopFlag.load(relaxed) && d < 127 && keepGoing);
 
-  // By lines, the answer is the first shown line, or the one a limited
-  // strength draws.
+  // By lines, the answer is the first shown line.
   if (w.byLines && w.linesShown > 0) {
-    const rootLine& first = w.lines[std::size_t(isBoss ? pickLine(w.lines, w.linesShown, activePlan) : 0)];
+    const rootLine& first = w.lines[0];
     for (int j = 0; j <= first.pvLast; ++j) b.plies[j].bestMove = first.pv[j];
     b.pvLast = first.pvLast;
     b.rootScore = first.score;

@@ -135,8 +135,7 @@ void boss::search() {
     extractPv(cb, cb.rootDepth);
     reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb),
                              lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
-  } else if (!scoreShown && byLines && (finishedDepth > 0 || (activePlan.on && linesShown > 0))) {
-    // A tight strength cap may end the first iteration; its finished lines still say what was found.
+  } else if (!scoreShown && finishedDepth > 0 && byLines) {
     reportShownLines(*this);
   } else if (!scoreShown && finishedDepth > 0) {
     // Clients expect a score before the move, and the per-iteration lines
@@ -259,8 +258,7 @@ void startSearch(const board& position, const std::vector<chessMove>& allowed) {
     w->firstRootMove = 0;
     w->rootAllowed = allowed;
     // Room for the lines before the search starts: the search allocates nothing.
-    const std::size_t lineRoom =
-        std::size_t(std::clamp(std::max(multiPvLines.load(relaxed), activePlan.lines), 1, MAX_ROOT_MOVES));
+    const std::size_t lineRoom = std::size_t(std::clamp(multiPvLines.load(relaxed), 1, MAX_ROOT_MOVES));
     if (w->lines.size() < lineRoom) {
       w->lines.resize(lineRoom);
       w->nextLines.resize(lineRoom);
