@@ -61,7 +61,8 @@ void holdAtCap() {
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(board& b) {
-  const u64 cap = limits.capNodes;
+  // The cap waits for a first finished iteration: a move must come from a search.
+  const u64 cap = b.rootScore == NO_EVAL ? 0 : limits.capNodes;
   const bool lifted = infiniteMode.load(relaxed) || pondering.load(relaxed);
   u64 limit = lifted ? 0 : limits.nodes;
   if (cap != 0 && (limit == 0 || cap < limit)) limit = cap;
