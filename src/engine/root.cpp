@@ -192,7 +192,7 @@ bool prepareRoot(worker& w) {
 
   // A node limit is polled from the first node on, so a small one is not
   // passed by a whole interval.
-  b.nodesToClockCheck = ctl.limits.nodes ? 0 : CLOCK_CHECK_NODES;
+  b.nodesToClockCheck = ctl.limits.nodes || ctl.limits.capNodes ? 0 : CLOCK_CHECK_NODES;
   b.plies[0].killer1 = b.plies[0].killer2 = 0;
   ctl.finished.store(false, relaxed);
   generateLegal(0, b.plies[0].listStart, b);

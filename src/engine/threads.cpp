@@ -96,7 +96,9 @@ void threadPool::bossSearch(worker& w) {
   w.answeredAtOnce = w.scoreShown = false;
   // A root that needs no search needs no helper either.
   if (prepareRoot(w)) {
-    for (std::size_t i = 1; i < threads_.size(); ++i) threads_[i]->wake();
+    // A limited strength searches on one thread: its node cap is the whole search.
+    if (control.limits.capNodes == 0)
+      for (std::size_t i = 1; i < threads_.size(); ++i) threads_[i]->wake();
     deepen(w, workers_);
   }
   control.finished.store(true, relaxed);
@@ -109,7 +111,8 @@ void threadPool::bossSearch(worker& w) {
   worker* chosen = &w;
   board& bb = w.brd;
   // Lines are the boss's own: it printed them, and "bestmove" is the first.
-  if (workers_.size() != 1 && control.limits.depthLimit == 0 && !w.answeredAtOnce && !w.byLines) {
+  if (workers_.size() != 1 && control.limits.depthLimit == 0 && !w.answeredAtOnce && !w.byLines &&
+      control.limits.capNodes == 0) {
     int best = 2 * bb.rootDepth + bb.rootDepthComplete;
     for (worker* t : workers_) {
       const board& tb = t->brd;

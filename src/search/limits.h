@@ -19,6 +19,9 @@ struct searchLimits {
   i32 mate = 0;
   u64 nodes = 0;
   i32 moveTime = 0;
+  // A node cap that pondering and infinite analysis do not lift: there the
+  // search holds at the cap until "ponderhit" or "stop" (0: none).
+  u64 capNodes = 0;
 };
 
 // Nodes between two looks at the clock.

@@ -1,7 +1,9 @@
 #include "search/search.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "board/attacks.h"
 #include "board/clock.h"
@@ -43,6 +45,12 @@ bool timeIsUp(const searchControl& ctl) {
   return nowMs() - ctl.startMs.load(relaxed) >= ctl.hardTime.load(relaxed);
 }
 
+// The cap is reached while pondering or analysing: the search waits here
+// until "ponderhit" (then it stops at once, with what the cap allowed) or "stop".
+void holdAtCap(const searchControl& ctl) {
+  while (ctl.unbounded() && !ctl.stopped()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // "go nodes": the nodes of all threads, polled like the clock and likewise
 // not while pondering or in infinite analysis. Near the limit the next poll
 // comes after half this thread's share of what is left, scaled by its ratio
@@ -50,10 +58,18 @@ bool timeIsUp(const searchControl& ctl) {
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(const searchControl& ctl, board& b) {
-  const u64 limit = ctl.limits.nodes;
-  if (limit == 0 || !ctl.poolNodes || ctl.unbounded()) return false;
+  // The strength cap waits for a first finished iteration: a move must come
+  // from a search.
+  const u64 cap = b.rootScore == NO_EVAL ? 0 : ctl.limits.capNodes;
+  const bool lifted = ctl.unbounded();
+  u64 limit = lifted ? 0 : ctl.limits.nodes;
+  if (cap != 0 && (limit == 0 || cap < limit)) limit = cap;
+  if (limit == 0 || !ctl.poolNodes) return false;
   const u64 total = ctl.poolNodes();
-  if (total >= limit) return true;
+  if (total >= limit) {
+    if (lifted) holdAtCap(ctl);
+    return true;
+  }
   const double share = std::min(
       double(limit - total) / (2 * std::max(1, ctl.threads)) * double(b.nodes) / double(b.nodes + b.qNodes),
       double(b.nodes));

@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "board/clock.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "movegen/movegen.h"
 #include "movegen/movetext.h"
@@ -189,6 +190,8 @@ void goCommand(std::istringstream& words) {
   searchControl& ctl = searchThreads.control;
   ctl.startMs.store(startMs, relaxed);
   ctl.limits = next;
+  // The strength options as they are now hold for this search.
+  ctl.limits.capNodes = game.limitStrength ? planForElo(game.elo).nodes : 0;
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();

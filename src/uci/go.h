@@ -3,6 +3,7 @@
 // game state it reads besides the limits.
 
 #include "board/types.h"
+#include "engine/strength.h"
 #include "uci/tuning.h"
 
 // The game as the command thread sees it, and the options that shape the
@@ -20,6 +21,9 @@ struct gameState {
   i32 moveOverhead = 100;
   // "UCI_Chess960": "position" reads and castling is written as in Chess960.
   bool chess960 = false;
+  // "UCI_LimitStrength" and "UCI_Elo": the next "go" plays at that rating.
+  bool limitStrength = false;
+  i32 elo = STRENGTH_ELO_DEFAULT;
 };
 extern gameState game;
 

@@ -8,6 +8,7 @@
 #include "board/decimal.h"
 #include "engine/report.h"
 #include "engine/root.h"
+#include "engine/strength.h"
 #include "engine/threads.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
@@ -120,6 +121,17 @@ std::string onChess960(i32 on, const std::string&) {
   return std::to_string(on);
 }
 
+// Both read by the next "go"; a running search keeps the strength it started with.
+std::string onLimitStrength(i32 on, const std::string&) {
+  game.limitStrength = on != 0;
+  return std::to_string(on);
+}
+
+std::string onElo(i32 n, const std::string&) {
+  game.elo = n;
+  return std::to_string(n);
+}
+
 // The order is the order "uci" prints; new options go at the end.
 const std::vector<optionRow>& optionTable() {
   static const std::vector<optionRow> rows = {
@@ -134,6 +146,10 @@ const std::vector<optionRow>& optionTable() {
       {"UCI_ShowWDL", optionType::check, "false", 0, 1, "info string UCI_ShowWDL set to : ", onShowWdl},
       {"Clear Hash", optionType::button, "", 0, 0, "info string Hash cleared", onClearHash},
       {"UCI_Chess960", optionType::check, "false", 0, 1, "info string UCI_Chess960 set to : ", onChess960},
+      {"UCI_LimitStrength", optionType::check, "false", 0, 1, "info string UCI_LimitStrength set to : ",
+       onLimitStrength},
+      {"UCI_Elo", optionType::spin, std::to_string(STRENGTH_ELO_DEFAULT), STRENGTH_ELO_MIN, STRENGTH_ELO_MAX,
+       "info string UCI_Elo set to : ", onElo},
   };
   return rows;
 }

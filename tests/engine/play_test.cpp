@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <regex>
 #include <utility>
 
@@ -337,6 +338,43 @@ TEST_F(Play, NodeLimitCountsEveryThread) {
   e.send("go ponder nodes 1000");
   expectNoBestmoveFor(300);
   answer("ponderhit", 2000);
+}
+
+TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
+  // The nodes of the last line before "bestmove" (the search's whole count).
+  auto nodesOf = [](const std::vector<std::string>& lines) -> unsigned long long {
+    std::smatch m;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+      if (std::regex_search(*it, m, std::regex(R"( nodes (\d+) )"))) return std::stoull(m[1]);
+    return 0;
+  };
+  e.send("setoption name Threads value 2");  // the limited search keeps to one
+  e.send("setoption name UCI_LimitStrength value true");
+  e.send("position startpos moves e2e4 e7e5 g1f3");
+  unsigned long long capped[2] = {};
+  const char* const ratings[2] = {"2000", "1320"};
+  for (int i = 0; i < 2; ++i) {
+    e.send(std::string("setoption name UCI_Elo value ") + ratings[i]);
+    e.send("ucinewgame");
+    // The clock alone would allow about ten seconds.
+    const auto start = std::chrono::steady_clock::now();
+    capped[i] = nodesOf(answer("go wtime 600000 btime 600000"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(scaledMs(3000))) << ratings[i];
+    EXPECT_GT(capped[i], 0u);
+  }
+  EXPECT_LT(capped[1], capped[0]);
+  // Analysing and pondering stop at the same cap and hold the answer until
+  // "stop" or "ponderhit"; a rating set meanwhile waits for the next "go".
+  e.send("ucinewgame");
+  e.send("go infinite");
+  e.send("setoption name UCI_Elo value 2850");
+  expectNoBestmoveFor(1500);
+  EXPECT_EQ(nodesOf(answer("stop", 2000)), capped[1]);
+  e.send("setoption name UCI_Elo value 1320");
+  e.send("ucinewgame");
+  e.send("go ponder wtime 600000 btime 600000");
+  expectNoBestmoveFor(1500);
+  EXPECT_EQ(nodesOf(answer("ponderhit", 1000)), capped[1]);
 }
 
 TEST_F(Play, MateLimitEndsAtTheFirstProof) {

@@ -34,6 +34,8 @@ TEST(Options, UciIdentification) {
       "option name UCI_ShowWDL type check default false",
       "option name Clear Hash type button",
       "option name UCI_Chess960 type check default false",
+      "option name UCI_LimitStrength type check default false",
+      "option name UCI_Elo type spin default 1500 min 1320 max 2850",
       "uciok",
   };
   EXPECT_EQ(answersTo(e, {"uci"}), expected);
@@ -61,6 +63,11 @@ TEST(Options, ClampsAndConfirmations) {
       "info string UCI_ShowWDL set to : 0",
       "info string Hash cleared",
       "info string Hash cleared",
+      "info string UCI_LimitStrength set to : 1",
+      "info string UCI_LimitStrength set to : 0",
+      "info string UCI_Elo set to : 1320",
+      "info string UCI_Elo set to : 2850",
+      "info string UCI_Elo set to : 1800",
   };
   EXPECT_EQ(answersTo(e, {"setoption name Hash value 0", "setoption name Hash value 3", "setoption name Threads value 300",
                           "setoption name Threads value 1", "setoption name Ponder value True",
@@ -70,7 +77,9 @@ TEST(Options, ClampsAndConfirmations) {
                           "setoption name MultiPV value 0", "setoption name MultiPV value -3",
                           "setoption name MultiPV value 999", "setoption name MultiPV value 3",
                           "setoption name UCI_ShowWDL value TRUE", "setoption name Clear Hash",
-                          "setoption name Clear Hash value 12"}),
+                          "setoption name Clear Hash value 12", "setoption name UCI_LimitStrength value true",
+                          "setoption name UCI_LimitStrength value 1", "setoption name UCI_Elo value 800",
+                          "setoption name UCI_Elo value 99999", "setoption name UCI_Elo value 1800"}),
             expected);
   // Unknown names and unreadable or 32-bit-overflowing numbers: no change, no line.
   EXPECT_EQ(answersTo(e, {"setoption name hash value 64", "setoption name Hash value abc",
@@ -78,7 +87,8 @@ TEST(Options, ClampsAndConfirmations) {
                           "setoption name Threads", "setoption name MoveOverhead value 2147483648",
                           "setoption name SyzygyProbeDepth value x5", "setoption", "setoption name",
                           "setoption name MultiPV value abc", "setoption name multipv value 2",
-                          "setoption name clear hash"}),
+                          "setoption name clear hash", "setoption name UCI_Elo value abc",
+                          "setoption name UCI_Elo value 3000000000", "setoption name uci_elo value 2000"}),
             std::vector<std::string>{});
   e.send("go movetime 50");
   EXPECT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
