@@ -89,7 +89,8 @@ TEST(Answers, WithoutAnyThreadGoIsStillAnswered) {
   engineProcess e({}, 0, {"LD_PRELOAD=" DRAVLIN_NOTHREADS_LIB, asan});
   // Start-up survives: the tables it fills on a helper thread are filled here.
   ASSERT_TRUE(e.skipBanner());
-  auto line = e.readLine(scaledMs(5000));
+  // The tables come after the banner, filled and cleared on this one thread.
+  auto line = e.readLine(scaledMs(30000));
   EXPECT_EQ(line, "info string Only 0 of 1 search threads could be started");
   e.send("setoption name Threads value 2");
   auto lines = e.readUntil("info string Number", scaledMs(5000));
