@@ -61,8 +61,11 @@ void holdAtCap() {
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(board& b) {
-  // The cap waits for a first finished iteration: a move must come from a search.
-  const u64 cap = b.rootScore == NO_EVAL ? 0 : limits.capNodes;
+  // The cap waits for a first finished iteration (a move must come from a
+  // search), polled at every node meanwhile so that it is not passed by much.
+  const bool capWaits = b.rootScore == NO_EVAL;
+  if (capWaits && limits.capNodes) b.nodesToClockCheck = 0;
+  const u64 cap = capWaits ? 0 : limits.capNodes;
   const bool lifted = infiniteMode.load(relaxed) || pondering.load(relaxed);
   u64 limit = lifted ? 0 : limits.nodes;
   if (cap != 0 && (limit == 0 || cap < limit)) limit = cap;
