@@ -58,9 +58,12 @@ void holdAtCap(const searchControl& ctl) {
 // the poll), and never after more nodes than it has searched, so that ratio
 // is known: the total passes the limit by little even when the ratio drifts.
 bool nodeLimitReached(const searchControl& ctl, board& b) {
-  // The strength cap waits for a first finished iteration: a move must come
-  // from a search.
-  const u64 cap = b.rootScore == NO_EVAL ? 0 : ctl.limits.capNodes;
+  // The strength cap waits for a first finished iteration (a move must come
+  // from a search), polled at every node meanwhile so that it is not passed
+  // by much.
+  const bool capWaits = b.rootScore == NO_EVAL;
+  if (capWaits && ctl.limits.capNodes) b.nodesToClockCheck = 0;
+  const u64 cap = capWaits ? 0 : ctl.limits.capNodes;
   const bool lifted = ctl.unbounded();
   u64 limit = lifted ? 0 : ctl.limits.nodes;
   if (cap != 0 && (limit == 0 || cap < limit)) limit = cap;
