@@ -21,15 +21,12 @@ constexpr anchor ANCHORS[] = {
 
 }  // namespace
 
-strengthPlan planForElo(int elo) {
+u64 nodeCapForElo(int elo) {
   elo = std::clamp(elo, STRENGTH_ELO_MIN, STRENGTH_ELO_MAX);
   std::size_t i = 1;
   while (i + 1 < std::size(ANCHORS) && ANCHORS[i].elo < elo) ++i;
   const anchor& lo = ANCHORS[i - 1];
   const anchor& hi = ANCHORS[i];
   const double t = double(elo - lo.elo) / double(hi.elo - lo.elo);
-  strengthPlan p;
-  p.on = true;
-  p.nodes = u64(std::llround(lo.nodes * std::pow(hi.nodes / lo.nodes, t)));
-  return p;
+  return u64(std::llround(lo.nodes * std::pow(hi.nodes / lo.nodes, t)));
 }

@@ -9,10 +9,6 @@ constexpr int STRENGTH_ELO_MIN = 1320;
 constexpr int STRENGTH_ELO_MAX = 2850;
 constexpr int STRENGTH_ELO_DEFAULT = 1500;
 
-struct strengthPlan {
-  bool on = false;
-  u64 nodes = 0;  // cap on the nodes of the whole search
-};
-
-// The plan for a rating (clamped to the option's range).
-strengthPlan planForElo(int elo);
+// The cap on the nodes of a whole search for a rating (clamped to the
+// option's range).
+u64 nodeCapForElo(int elo);

@@ -61,6 +61,17 @@ inline void placeCastlingMen(board& b, int us, int kingFrom, int kingTo, int roo
   b.pieceOn[rookTo] = u8(rook);
 }
 
+// What unmake restores wholesale, kept in the child's ply record.
+inline void saveForUnmake(const board& b, plyState& next) {
+  next.savedMaterial[0] = b.material[0];
+  next.savedMaterial[1] = b.material[1];
+  next.savedPst[0] = b.pstSum[0];
+  next.savedPst[1] = b.pstSum[1];
+  next.savedPhase = b.phase;
+  next.savedKey = b.hashKey;
+  next.savedHalfMoves = u32(u16(b.halfMoves));
+}
+
 void makeCastle(board& b, u8 ply, chessMove m) {
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
@@ -71,13 +82,7 @@ void makeCastle(board& b, u8 ply, chessMove m) {
   u64 key = b.hashKey;
 
   next.captured = 0;
-  next.savedMaterial[0] = b.material[0];
-  next.savedMaterial[1] = b.material[1];
-  next.savedPst[0] = b.pstSum[0];
-  next.savedPst[1] = b.pstSum[1];
-  next.savedPhase = b.phase;
-  next.savedKey = key;
-  next.savedHalfMoves = u32(u16(b.halfMoves));
+  saveForUnmake(b, next);
 
   const u8 rights = prev.castleRights;
   const u8 newRights = rights & b.castling.kept[from];
@@ -124,13 +129,7 @@ void makeMove(board& b, u8 ply, chessMove m) {
   u64 key = b.hashKey;
 
   next.captured = u8(victim);
-  next.savedMaterial[0] = b.material[0];
-  next.savedMaterial[1] = b.material[1];
-  next.savedPst[0] = b.pstSum[0];
-  next.savedPst[1] = b.pstSum[1];
-  next.savedPhase = b.phase;
-  next.savedKey = key;
-  next.savedHalfMoves = u32(u16(b.halfMoves));
+  saveForUnmake(b, next);
 
   // The capture: for en passant `to` is the captured pawn's square.
   if (victim) {

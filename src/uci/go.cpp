@@ -191,7 +191,7 @@ void goCommand(std::istringstream& words) {
   ctl.startMs.store(startMs, relaxed);
   ctl.limits = next;
   // The strength options as they are now hold for this search.
-  ctl.limits.capNodes = game.limitStrength ? planForElo(game.elo).nodes : 0;
+  ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();
