@@ -5,7 +5,7 @@
 
 #include "board/types.h"
 
-constexpr int STRENGTH_ELO_MIN = 1320;
+constexpr int STRENGTH_ELO_MIN = 1350;
 constexpr int STRENGTH_ELO_MAX = 2850;
 constexpr int STRENGTH_ELO_DEFAULT = 1500;
 

@@ -352,7 +352,7 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
   e.send("setoption name UCI_LimitStrength value true");
   e.send("position startpos moves e2e4 e7e5 g1f3");
   unsigned long long capped[2] = {};
-  const char* const ratings[2] = {"2000", "1320"};
+  const char* const ratings[2] = {"2000", "1350"};
   for (int i = 0; i < 2; ++i) {
     e.send(std::string("setoption name UCI_Elo value ") + ratings[i]);
     e.send("ucinewgame");
@@ -370,7 +370,7 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
   e.send("setoption name UCI_Elo value 2850");
   expectNoBestmoveFor(1500);
   EXPECT_EQ(nodesOf(answer("stop", 2000)), capped[1]);
-  e.send("setoption name UCI_Elo value 1320");
+  e.send("setoption name UCI_Elo value 1350");
   e.send("ucinewgame");
   e.send("go ponder wtime 600000 btime 600000");
   expectNoBestmoveFor(1500);

@@ -35,7 +35,7 @@ TEST(Options, UciIdentification) {
       "option name Clear Hash type button",
       "option name UCI_Chess960 type check default false",
       "option name UCI_LimitStrength type check default false",
-      "option name UCI_Elo type spin default 1500 min 1320 max 2850",
+      "option name UCI_Elo type spin default 1500 min 1350 max 2850",
       "uciok",
   };
   EXPECT_EQ(answersTo(e, {"uci"}), expected);
@@ -65,7 +65,7 @@ TEST(Options, ClampsAndConfirmations) {
       "info string Hash cleared",
       "info string UCI_LimitStrength set to : 1",
       "info string UCI_LimitStrength set to : 0",
-      "info string UCI_Elo set to : 1320",
+      "info string UCI_Elo set to : 1350",
       "info string UCI_Elo set to : 2850",
       "info string UCI_Elo set to : 1800",
   };
