@@ -7,9 +7,10 @@ set -euo pipefail
 src="${1:-$(dirname "$0")/../src}"
 LAYERS=(
   "board"
-  "eval movegen tablebase"
+  "nnue eval movegen tablebase"
   "search"
   "engine"
+  "datagen train"
   "tuner uci"
 )
 declare -A rank

@@ -1,0 +1,63 @@
+#pragma once
+// What the trainer and the engine must agree on: the input features, the
+// quantisation and the net file's layout. Both include this one header, so a
+// net is always run the way it was trained.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nnue {
+
+// 768 inputs for each point of view: the piece's colour relative to the view
+// (own first), its type (pawn .. king) and its square, ranks mirrored for
+// Black's view. A position and its colour-flipped twin thus give the same
+// inputs, and the side to move's half always comes first at the output.
+constexpr int INPUTS = 768;
+
+// `type` is 0 (pawn) .. 5 (king), `colour` and `view` are 0 (White) or 1 (Black).
+constexpr int featureIndex(int view, int colour, int type, int square) {
+  return (colour == view ? 0 : 384) + type * 64 + (view == 0 ? square : square ^ 56);
+}
+
+// Quantisation: accumulator weights and biases at scale QA, output weights at
+// QB; the output is turned into centipawns by SCALE (the same K as the
+// trainer's sigmoid).
+constexpr int QA = 255;
+constexpr int QB = 64;
+constexpr int SCALE = 400;
+
+enum activation : std::uint32_t { CRELU = 0, SCRELU = 1 };
+
+// The file: this header, then the payload, all little-endian:
+//   i16 featureWeights[INPUTS][hidden]   (row of feature f at f * hidden)
+//   i16 featureBias[hidden]
+//   i16 outputWeights[2 * hidden]        (side to move's half first)
+//   i32 outputBias                       (at scale QA * QB)
+// `checksum` is the FNV-1a hash (32 bits) of the payload bytes.
+constexpr char MAGIC[8] = {'D', 'R', 'V', 'N', 'N', 'U', 'E', '1'};
+constexpr std::uint32_t VERSION = 1;
+
+struct fileHeader {
+  char magic[8];
+  std::uint32_t version;
+  std::uint32_t inputs;      // INPUTS
+  std::uint32_t hidden;      // width of the hidden layer, a multiple of 16
+  std::uint32_t activation;  // CRELU or SCRELU
+  std::uint32_t qa, qb, scale;
+  std::uint32_t payloadBytes;
+  std::uint32_t checksum;
+  std::uint32_t reserved;    // zero
+};
+static_assert(sizeof(fileHeader) == 48);
+
+constexpr std::size_t payloadSize(std::uint32_t hidden) {
+  return 2 * (std::size_t(INPUTS) * hidden + hidden + 2 * std::size_t(hidden)) + 4;
+}
+
+inline std::uint32_t fnv1a(const unsigned char* data, std::size_t n) {
+  std::uint32_t h = 2166136261u;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ data[i]) * 16777619u;
+  return h;
+}
+
+}  // namespace nnue
