@@ -5,9 +5,9 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <regex>
 #include <string>
 
+#include "stdregex.h"
 #include "enginedriver.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <regex>
 #include <utility>
 
+#include "stdregex.h"
 #include "enginedriver.h"
 
 namespace {

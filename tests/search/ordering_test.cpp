@@ -191,8 +191,9 @@ TEST_F(Picker, RememberedMovesAreNotRepeated) {
   for (auto& h : moves) {
     handedOut.insert(h.move);
     // A killer that captures here is offered as a killer too, and so comes twice.
-    if (h.stage == STAGE_KILLER1 || h.stage == STAGE_KILLER2 || h.stage == STAGE_COUNTER)
+    if (h.stage == STAGE_KILLER1 || h.stage == STAGE_KILLER2 || h.stage == STAGE_COUNTER) {
       EXPECT_TRUE(h.stage == STAGE_KILLER1 && h.move == mv("f3", "e5"));
+    }
   }
   std::multiset<chessMove> expected = everyMove();
   expected.insert(mv("f3", "e5"));

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
+#include "stdregex.h"
 #include "movegen/makemove.h"
 #include "movegen/movetext.h"
 #include "search/search.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 
+#include "stdregex.h"
 #include "../engine/enginedriver.h"
 
 namespace {
