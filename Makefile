@@ -11,7 +11,7 @@ PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 # `make test SYZYGY=/path/to/tables` points the tablebase tests at other files.
-TEST_OPTS  := $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
+TEST_OPTS  := -DDRAVLIN_WERROR=ON $(if $(SYZYGY),-DDRAVLIN_SYZYGY_DIR=$(abspath $(SYZYGY)))
 # The fastest builds: this machine's CPU, link-time optimisation.
 FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=native -DDRAVLIN_LTO=ON
 # `make EXE=path` also copies the default binary there (testing frameworks
