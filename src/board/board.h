@@ -89,6 +89,9 @@ struct board {
   i32 nodesToClockCheck;
   u8 pvLast;
   u8 selDepth;
+  // Moves of the variation to print when a draw ends it before pvLast, 0
+  // when none does (set with pvLast by the walk through the table).
+  u8 pvShown;
   u64 keyHistory[KEY_HISTORY_SIZE];
   plyState plies[PLY_RECORDS];
   i16 history[12][64];

@@ -57,9 +57,10 @@ std::string pvTextOf(const chessMove* moves, int count, int side, const castling
 }
 
 std::string pvText(const board& b) {
+  const int count = b.pvShown != 0 ? std::min(b.pvShown, u8(b.pvLast + 1)) : b.pvLast + 1;
   chessMove moves[PLY_RECORDS];
-  for (int k = 0; k <= b.pvLast; ++k) moves[k] = b.plies[k].bestMove;
-  return pvTextOf(moves, b.pvLast + 1, b.sideToMove, &b.castling);
+  for (int k = 0; k < count; ++k) moves[k] = b.plies[k].bestMove;
+  return pvTextOf(moves, count, b.sideToMove, &b.castling);
 }
 
 
@@ -108,8 +109,23 @@ std::string wdlField(const wdlChances& c) {
   return " wdl " + std::to_string(c.win) + " " + std::to_string(c.draw) + " " + std::to_string(c.loss);
 }
 
+bool drawnByMaterial(const board& b) {
+  constexpr u64 DARK_SQUARES = 0xAA55AA55AA55AA55ull;
+  const u64 minors = b.pieceBB[WHITE_KNIGHT] | b.pieceBB[BLACK_KNIGHT] | b.pieceBB[WHITE_BISHOP] | b.pieceBB[BLACK_BISHOP];
+  const u64 others = occupancy(b) & ~(minors | b.pieceBB[WHITE_KING] | b.pieceBB[BLACK_KING]);
+  if (others != 0) return false;
+  if (popCount(minors) <= 1) return true;
+  // A king in check from bishops of one colour stands on that colour; at
+  // least two of its neighbours are of the other, and only the other king
+  // can guard one of them.
+  const u64 bishops = b.pieceBB[WHITE_BISHOP] | b.pieceBB[BLACK_BISHOP];
+  return bishops == minors && ((bishops & DARK_SQUARES) == 0 || (bishops & ~DARK_SQUARES) == 0);
+}
+
 std::string wdlField(int score, int material) {
-  return searchThreads.control.showWdl.load(std::memory_order_relaxed) ? wdlField(wdlFromScore(score, material)) : std::string();
+  const searchControl& ctl = searchThreads.control;
+  if (!ctl.showWdl) return std::string();
+  return wdlField(ctl.rootDrawn ? wdlChances{0, 1000, 0} : wdlFromScore(score, material));
 }
 
 int mateMoves(int score) {

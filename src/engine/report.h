@@ -30,7 +30,8 @@ searchTotals poolTotals();
 u64 poolNodes();
 searchTotals makeTotals(u64 nodes, i64 elapsed, u64 tbHits);
 
-// Moves of plies[0..pvLast].bestMove, each followed by one blank.
+// Moves of plies[0..pvLast].bestMove, each followed by one blank; only the
+// first pvShown of them when that is set.
 std::string pvText(const board& b);
 // Full moves to mate: positive when the side to move mates.
 int mateMoves(int score);
@@ -49,8 +50,13 @@ int materialCount(const board& b);
 // A mate score is a certain result, and so is a tablebase result (a score
 // just outside the mate band); other scores go through the fitted model.
 wdlChances wdlFromScore(int score, int material);
-// What a score line carries after its score: " wdl W D L" when
-// "UCI_ShowWDL" is on, else nothing.
+// Neither side can mate by any sequence of legal moves: no pawn, rook or
+// queen, and either at most one minor piece or only bishops, all on squares
+// of one colour. (Other piece sets may be hopeless, but a mate stays possible.)
+bool drawnByMaterial(const board& b);
+// What a score line of the search's root carries after its score:
+// " wdl W D L" when "UCI_ShowWDL" is on, else nothing. A root drawn by its
+// material is a certain draw.
 std::string wdlField(int score, int material);
 std::string wdlField(const wdlChances& c);
 

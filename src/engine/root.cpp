@@ -56,8 +56,24 @@ bool pvMoveFits(chessMove m, board& b, u8 ply) {
   return isPseudoLegal(m, b, ply);
 }
 
+namespace {
+
+// After a move: the fifty-move rule, or the search's repetition rule (the
+// position seen before since the last irreversible move, four or more plies
+// back). A threefold repetition is always preceded by such a one.
+bool drawnAfterMove(const board& b) {
+  if (b.halfMoves >= FIFTY_MOVE_PLIES) return true;
+  const int lowest = std::max(b.keyCount - b.halfMoves - 1, 0);
+  for (int i = b.keyCount - 5; i >= lowest; i -= 2)
+    if (b.keyHistory[i] == b.hashKey) return true;
+  return false;
+}
+
+}  // namespace
+
 void extractPv(board& b, int maxLength, chessMove first) {
   b.pvLast = 0;
+  b.pvShown = 0;
   // Each move made writes the record of the next ply and one key.
   maxLength = std::min(maxLength, MAX_PLY);
   maxLength = std::min(maxLength, KEY_HISTORY_SIZE - int(b.keyCount));
@@ -79,6 +95,8 @@ void extractPv(board& b, int maxLength, chessMove first) {
     b.plies[k].bestMove = m;
     b.pvLast = u8(k);
     made = k + 1;
+    // The walk goes on: the reply after the first move is still the ponder move.
+    if (b.pvShown == 0 && drawnAfterMove(b)) b.pvShown = u8(made);
   }
   for (int k = made - 1; k >= 0; --k) unmakeMove(b, u8(k), b.plies[k].bestMove);
 }
@@ -169,7 +187,7 @@ void mergeLines(worker& w, int done, int wanted) {
 
 void reportShownLines(const worker& w) {
   const board& b = w.brd;
-  const bool numbered = w.control.multiPv.load(relaxed) > 1;
+  const bool numbered = w.control.multiPv > 1;
   const int material = materialCount(b);
   for (int k = 0; k < w.linesShown; ++k)
     reportLine(rootLineText(w.lines[std::size_t(k)], numbered ? k + 1 : 0, b.sideToMove, material, &b.castling));
@@ -179,7 +197,8 @@ std::string rootLineText(const rootLine& line, int number, int side, int materia
   lineExtras x;
   x.multiPv = number;
   x.wdl = wdlField(line.score, material);
-  const std::string pv = pvTextOf(line.pv, line.pvLast + 1, side, setup);
+  const int shown = line.pvShown != 0 ? std::min(int(line.pvShown), line.pvLast + 1) : line.pvLast + 1;
+  const std::string pv = pvTextOf(line.pv, shown, side, setup);
   const searchTotals t = poolTotals();
   return isMateScore(line.score) ? mateLine(line.score, line.depth, t, pv, x)
                                  : centipawnLine(line.score, line.depth, line.selDepth, t, pv, x);
@@ -212,7 +231,7 @@ bool prepareRoot(worker& w) {
   }
   const int baseSkip = b.rootSkipCount;
   const int allowedMoves = int(rootMoves) - baseSkip;
-  w.lineCount = std::min(std::clamp(ctl.multiPv.load(relaxed), 1, MAX_ROOT_MOVES), allowedMoves);
+  w.lineCount = std::min(std::clamp(ctl.multiPv, 1, MAX_ROOT_MOVES), allowedMoves);
   const int lineCount = w.lineCount;
   // Several lines, or a root with moves left out, are searched line by line;
   // otherwise the root is searched whole, as it always was.
@@ -232,7 +251,7 @@ bool prepareRoot(worker& w) {
   if (rootMoves == 0) {
     if (!isBoss) return false;
     const bool mated = b.plies[0].inCheck;
-    const std::string wdl = ctl.showWdl.load(relaxed) ? wdlField(wdlChances{0, mated ? 0 : 1000, mated ? 1000 : 0}) : "";
+    const std::string wdl = ctl.showWdl ? wdlField(wdlChances{0, mated ? 0 : 1000, mated ? 1000 : 0}) : "";
     reportLine((mated ? MATED_ROOT_LINE : STALEMATE_ROOT_LINE) + wdl);
     b.plies[0].bestMove = 0;
     b.pvLast = 0;
@@ -250,7 +269,7 @@ bool prepareRoot(worker& w) {
                                      : tbProbeRoot(b, score);
     if (m) {
       const std::string wdl =
-          ctl.showWdl.load(relaxed) ? wdlField(wdlChances{score > 0 ? 1000 : 0, score == 0 ? 1000 : 0, score < 0 ? 1000 : 0})
+          ctl.showWdl ? wdlField(wdlChances{score > 0 ? 1000 : 0, score == 0 ? 1000 : 0, score < 0 ? 1000 : 0})
                                 : "";
       reportLine(tablebaseRootLine(score, m, b.sideToMove, wdl));
       b.plies[0].bestMove = m;
@@ -351,6 +370,7 @@ void deepen(worker& w, std::span<worker* const> pool) {
         line.selDepth = b.selDepth;
         extractPv(b, d, chosen);
         line.pvLast = b.pvLast;
+        line.pvShown = b.pvShown;
         for (int j = 0; j <= b.pvLast; ++j) line.pv[j] = b.plies[j].bestMove;
         b.rootSkip[baseSkip + k] = chosen;
         ++linesDone;
@@ -431,6 +451,7 @@ void deepen(worker& w, std::span<worker* const> pool) {
     const rootLine& first = w.lines[0];
     for (int j = 0; j <= first.pvLast; ++j) b.plies[j].bestMove = first.pv[j];
     b.pvLast = first.pvLast;
+    b.pvShown = first.pvShown;
     b.rootScore = first.score;
   }
 

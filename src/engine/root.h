@@ -22,6 +22,7 @@ struct rootLine {
   i16 depth = 0;
   u8 selDepth = 0;
   u8 pvLast = 0;
+  u8 pvShown = 0;  // as the board's: the moves printed when a draw ends the line early
   chessMove pv[PLY_RECORDS] = {};
 };
 
@@ -78,7 +79,10 @@ bool prepareRoot(worker& w);
 // `pool` holds every search thread: helpers skip depths others search.
 void deepen(worker& w, std::span<worker* const> pool);
 // Reads the variation from the table into plies[0..pvLast].bestMove; the
-// board is left as it was found.
+// board is left as it was found. pvShown ends the printed line at a move
+// after which the game is drawn: by the fifty-move rule, or by a repetition
+// of a position since the last capture or pawn move (in the game or the
+// line), which is where the search scored the draw.
 // With `first`, the variation starts with that move, the table's from the
 // next ply on: a line whose root was searched with moves left out.
 void extractPv(board& b, int maxLength, chessMove first = 0);

@@ -49,6 +49,13 @@ void threadPool::searchThread::loop() {
     else
       pool.helperSearch(w);
     lock.lock();
+    // Still busy while clearing: the next "go" waits for a clean table.
+    while (clearAfter) {
+      clearAfter = false;
+      lock.unlock();
+      pool.clearNow();
+      lock.lock();
+    }
   }
 }
 
@@ -157,6 +164,7 @@ void threadPool::bossSearch(worker& w) {
   else if (sameMove(bestMove, w.savedBest))
     ponder = w.savedPonder;
   if (!replyFits(cb, bestMove, ponder)) ponder = 0;
+  answered_.store(true, relaxed);
   reportLine(bestMoveLine(bestMove, ponder, cb.sideToMove, &cb.castling));
 }
 
@@ -165,6 +173,27 @@ void threadPool::clearHistories() {
     std::memset(w->pairHistory2, 0, sizeof w->pairHistory2);
     std::memset(w->pairHistory1, 0, sizeof w->pairHistory1);
   }
+}
+
+void threadPool::clearNow() {
+  hashTable.clear(control.threads);
+  clearHistories();
+}
+
+bool threadPool::clearTables() {
+  if (!threads_.empty()) {
+    searchThread& boss = *threads_[0];
+    {
+      std::lock_guard<std::mutex> lock(boss.mutex);
+      if (boss.busy && !answered_.load(relaxed)) {
+        boss.clearAfter = true;
+        return false;
+      }
+    }
+    boss.waitIdle();  // a search that has answered is over
+  }
+  clearNow();
+  return true;
 }
 
 int threadPool::resize(int n) {
@@ -247,8 +276,10 @@ void threadPool::startSearch(const board& position, const std::vector<chessMove>
   threads_[0]->waitIdle();
   control.stop.store(false, relaxed);
   control.finished.store(false, relaxed);
+  answered_.store(false, relaxed);
   control.deepestDepth.store(0, relaxed);
   control.elapsedMs.store(0, relaxed);
+  control.rootDrawn = drawnByMaterial(position);
   hashTable.newSearch();
   for (worker* w : workers_) {
     w->takePosition(position);
@@ -261,7 +292,7 @@ void threadPool::startSearch(const board& position, const std::vector<chessMove>
     w->firstRootMove = 0;
     w->rootAllowed = allowed;
     // Room for the lines before the search starts: the search allocates nothing.
-    const std::size_t lineRoom = std::size_t(std::clamp(control.multiPv.load(relaxed), 1, MAX_ROOT_MOVES));
+    const std::size_t lineRoom = std::size_t(std::clamp(control.multiPv, 1, MAX_ROOT_MOVES));
     if (w->lines.size() < lineRoom) {
       w->lines.resize(lineRoom);
       w->nextLines.resize(lineRoom);

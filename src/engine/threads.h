@@ -3,6 +3,7 @@
 // thread, each asleep until it is given work. Worker 0 is the boss: it starts
 // the others, searches itself, collects the results and prints "bestmove".
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -23,6 +24,10 @@ class threadPool {
   int resize(int n);
   // Zeroes both move-pair tables of every thread.
   void clearHistories();
+  // Clears the table and the move-pair tables: at once when no search runs
+  // (true), else right after the running search has reported (false), so
+  // that an analysis or a ponder search is not ended by it.
+  bool clearTables();
   // True while the boss has work.
   bool searchRunning();
   // Waits until the boss has reported (nothing to wait for when idle).
@@ -53,16 +58,20 @@ class threadPool {
     worker w;
     std::mutex mutex;
     std::condition_variable signal;
-    bool quit = false;  // guarded by mutex
-    bool busy = true;   // guarded by mutex
+    bool quit = false;        // guarded by mutex
+    bool busy = true;         // guarded by mutex
+    bool clearAfter = false;  // guarded by mutex: clearTables() waits for this search
     std::thread thread;
   };
 
+  void clearNow();
   void bossSearch(worker& w);
   void helperSearch(worker& w);
 
   std::vector<searchThread*> threads_;
   std::vector<worker*> workers_;  // the threads' workers, in the same order
+  // The boss is about to print, or has printed, this search's "bestmove".
+  std::atomic<bool> answered_{false};
 };
 
 // The engine's pool, created with the program.

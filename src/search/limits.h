@@ -52,9 +52,13 @@ struct searchControl {
   std::atomic<i64> elapsedMs{0};
   std::atomic<i32> deepestDepth{0};
 
-  // Options the next search reads: "MultiPV" lines and "UCI_ShowWDL".
-  std::atomic<int> multiPv{1};
-  std::atomic<bool> showWdl{false};
+  // What this search shows, fixed when it starts ("go" copies the options,
+  // which may change while it runs): "MultiPV" lines, "UCI_ShowWDL", and
+  // whether the root is a draw whatever is played (neither side has the
+  // material to mate). Written only while no search runs.
+  int multiPv = 1;
+  bool showWdl = false;
+  bool rootDrawn = false;
 
   // "go nodes" counts the nodes of every search thread: the thread pool
   // installs the counter and keeps the number of threads current.

@@ -16,6 +16,7 @@
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 #include "uci/commands.h"
+#include "uci/go.h"
 #include "uci/options.h"
 #include "uci/output.h"
 
@@ -64,6 +65,8 @@ void benchCommand(std::istringstream& words) {
     ctl.softTime.store(INT32_MAX);
     ctl.hardTime.store(INT32_MAX);
     ctl.elapsedScale = 1.0f;
+    ctl.multiPv = game.multiPv;
+    ctl.showWdl = game.showWdl;
     ctl.startMs.store(nowMs());
     const auto searchStart = std::chrono::steady_clock::now();
     searchThreads.startSearch(*position);

@@ -190,8 +190,11 @@ void goCommand(std::istringstream& words) {
   searchControl& ctl = searchThreads.control;
   ctl.startMs.store(startMs, relaxed);
   ctl.limits = next;
-  // The strength options as they are now hold for this search.
+  // The options as they are now hold for this search, whatever "setoption"
+  // says while it runs.
   ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
+  ctl.multiPv = game.multiPv;
+  ctl.showWdl = game.showWdl;
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();

@@ -24,6 +24,9 @@ struct gameState {
   // "UCI_LimitStrength" and "UCI_Elo": the next "go" plays at that rating.
   bool limitStrength = false;
   i32 elo = STRENGTH_ELO_DEFAULT;
+  // "MultiPV" and "UCI_ShowWDL": what the next "go" shows.
+  int multiPv = 1;
+  bool showWdl = false;
 };
 extern gameState game;
 

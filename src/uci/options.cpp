@@ -96,23 +96,23 @@ std::string onSyzygyProbeDepth(i32 n, const std::string&) {
   return std::to_string(tbInfo.probeDepth);
 }
 
-// Read by the next "go"; a running search keeps the count it started with.
+// Both read by the next "go"; a running search keeps what it started with.
 std::string onMultiPv(i32 n, const std::string&) {
-  searchThreads.control.multiPv.store(n, std::memory_order_relaxed);
+  game.multiPv = n;
   return std::to_string(n);
 }
 
 std::string onShowWdl(i32 on, const std::string&) {
-  searchThreads.control.showWdl.store(on != 0, std::memory_order_relaxed);
+  game.showWdl = on != 0;
   return std::to_string(on);
 }
 
 // As "ucinewgame" does for the table and the histories; the game goes on.
+// A running search is not ended for it (under "infinite" or "ponder" that
+// would send a "bestmove" nobody asked for): the tables are cleared once it
+// has reported.
 std::string onClearHash(i32, const std::string&) {
-  searchThreads.stopSearchAndWait();
-  hashTable.clear(searchThreads.control.threads);
-  searchThreads.clearHistories();
-  return "";
+  return searchThreads.clearTables() ? "cleared" : "will be cleared when the search ends";
 }
 
 // Takes effect with the next "position" command, which GUIs send anyway.
@@ -144,7 +144,7 @@ const std::vector<optionRow>& optionTable() {
       {"SyzygyProbeDepth", optionType::spin, "0", 0, 127, "info string SyzygyProbeDepth set to: ", onSyzygyProbeDepth},
       {"MultiPV", optionType::spin, "1", 1, 256, "info string MultiPV set to : ", onMultiPv},
       {"UCI_ShowWDL", optionType::check, "false", 0, 1, "info string UCI_ShowWDL set to : ", onShowWdl},
-      {"Clear Hash", optionType::button, "", 0, 0, "info string Hash cleared", onClearHash},
+      {"Clear Hash", optionType::button, "", 0, 0, "info string Hash ", onClearHash},
       {"UCI_Chess960", optionType::check, "false", 0, 1, "info string UCI_Chess960 set to : ", onChess960},
       {"UCI_LimitStrength", optionType::check, "false", 0, 1, "info string UCI_LimitStrength set to : ",
        onLimitStrength},

@@ -5,8 +5,12 @@
 #include <chrono>
 #include <utility>
 
+#include "engine/strength.h"
 #include "stdregex.h"
 #include "enginedriver.h"
+#include "movegen/makemove.h"
+#include "movegen/movetext.h"
+#include "testutil.h"
 
 namespace {
 
@@ -183,6 +187,19 @@ TEST_F(Play, ShowWdlPutsChancesRightAfterTheScore) {
   // Qb8+ Rxb8 Rxb8#: a proven mate is a certain win.
   e.send("position fen r5k1/5ppp/8/8/8/8/1Q3PPP/1R4K1 w - - 0 1");
   EXPECT_TRUE(startsWith(answer("go depth 6")[0], "info score mate 2 wdl 1000 0 0 depth "));
+
+  // No sequence of moves mates: a certain draw, on every line. Bishops on
+  // squares of both colours can still mate (with help), so that one stays open.
+  e.send("setoption name Threads value 2");
+  ASSERT_TRUE(e.readUntil("info string Number", scaledMs(10000)));
+  for (const char* dead : {"8/8/4k3/8/8/3K4/8/8 w - - 0 1", "8/8/4kb2/8/8/3KB3/8/8 b - - 0 1"}) {
+    e.send(std::string("position fen ") + dead);
+    const auto lines = answer("go depth 10");
+    ASSERT_EQ(lines.size(), 2u) << dead;
+    EXPECT_TRUE(startsWith(lines[0], "info score cp 0 wdl 0 1000 0 depth 10 ")) << lines[0];
+  }
+  e.send("position fen 8/8/4k1b1/8/8/3KB3/8/8 w - - 0 1");
+  EXPECT_TRUE(std::regex_match(answer("go depth 10")[0], std::regex(R"(info score cp 0 wdl [1-9]\d* .*)")));
 }
 
 TEST_F(Play, InfiniteSearchAnswersAndEndsOnlyOnStop) {
@@ -193,6 +210,140 @@ TEST_F(Play, InfiniteSearchAnswersAndEndsOnlyOnStop) {
   for (const auto& l : *lines) EXPECT_TRUE(startsWith(l, "info") || l == "readyok") << l;
   expectNoBestmoveFor(500);
   answer("stop", 2000);
+}
+
+TEST_F(Play, OptionsSetDuringASearchWaitForTheNextGo) {
+  // Every score line of a search with three lines and chances, whatever
+  // "setoption" says meanwhile.
+  const std::regex asStarted(R"(info score (cp|mate) -?\d+ wdl \d+ \d+ \d+ depth \d+ (seldepth \d+ )?multipv [123] .*)");
+  e.send("setoption name Threads value 2");
+  e.send("setoption name MultiPV value 3");
+  e.send("setoption name UCI_ShowWDL value true");
+  e.send("position fen 8/5pk1/6p1/8/8/6P1/5PK1/4R3 w - - 0 1");
+  e.send("go infinite");
+  ASSERT_TRUE(e.readUntil("info score", scaledMs(10000)));
+  e.send("setoption name MultiPV value 1");
+  e.send("setoption name UCI_ShowWDL value false");
+  // Two more iterations' lines, then the stop.
+  std::vector<std::string> lines;
+  int scoreLines = 0;
+  while (scoreLines < 6) {
+    const auto line = e.readLine(scaledMs(10000));
+    ASSERT_TRUE(line) << "no more lines";
+    lines.push_back(*line);
+    if (startsWith(*line, "info score")) ++scoreLines;
+  }
+  const auto rest = answer("stop", 2000);
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  for (const auto& l : lines)
+    if (startsWith(l, "info score")) EXPECT_TRUE(std::regex_match(l, asStarted)) << l;
+
+  // Sent right behind "go", while the search is still starting.
+  e.send("setoption name MultiPV value 3");
+  e.send("setoption name UCI_ShowWDL value true");
+  e.send("go depth 10");
+  e.send("setoption name MultiPV value 1");
+  e.send("setoption name UCI_ShowWDL value false");
+  const auto behind = e.readUntil("bestmove", scaledMs(20000));
+  ASSERT_TRUE(behind);
+  std::vector<std::string> scores;
+  for (const auto& l : *behind)
+    if (startsWith(l, "info score")) scores.push_back(l);
+  ASSERT_EQ(scores.size(), 3u);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_TRUE(std::regex_match(scores[std::size_t(k)], asStarted)) << scores[std::size_t(k)];
+    EXPECT_NE(scores[std::size_t(k)].find(" multipv " + std::to_string(k + 1) + " "), std::string::npos);
+  }
+}
+
+TEST_F(Play, ClearHashDuringAnalysisWaitsForItsEnd) {
+  e.send("setoption name Hash value 16");
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  const auto fresh = answer("go depth 10", 60000);
+
+  e.send("setoption name Threads value 2");
+  e.send("go infinite");
+  ASSERT_TRUE(e.readUntil("info score", scaledMs(10000)));  // the table is well filled
+  e.send("setoption name Clear Hash");
+  const auto said = e.readUntil("info string Hash", scaledMs(5000));
+  ASSERT_TRUE(said);
+  EXPECT_EQ(said->back(), "info string Hash will be cleared when the search ends");
+  for (const auto& l : *said) EXPECT_FALSE(startsWith(l, "bestmove")) << l;
+  expectNoBestmoveFor(300);
+  answer("stop", 2000);
+
+  // Cleared once it ended: one thread searches as the fresh engine did, node
+  // for node (a new thread count starts with new histories, not a new table).
+  e.send("setoption name Threads value 1");
+  ASSERT_TRUE(e.readUntil("info string Number", scaledMs(10000)));
+  const auto again = answer("go depth 10", 60000);
+  ASSERT_EQ(again.size(), fresh.size());
+  for (std::size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(withoutTiming(again[i]), withoutTiming(fresh[i]));
+  e.send("setoption name Clear Hash");
+  EXPECT_EQ(e.readLine(scaledMs(5000)), "info string Hash cleared");
+}
+
+namespace {
+
+// The moves of each line's variation that follow a position already drawn:
+// by the fifty-move rule, or by a repetition (a position seen before since
+// the last capture or pawn move, in the game or the line), which is where
+// the search scores the draw. `game` holds the moves after `fen`.
+int movesPastADraw(const std::string& fen, const std::vector<std::string>& game, const std::vector<std::string>& lines) {
+  int past = 0;
+  for (const auto& l : lines) {
+    const std::size_t at = l.find(" pv ");
+    if (!startsWith(l, "info score") || at == std::string::npos) continue;
+    testBoard b(fen);
+    std::vector<u64> seen{b->hashKey};
+    const auto play = [&](const std::string& text) {
+      chessMove m;
+      if (!parseMoveText(text, *b, m)) return false;
+      makeMove(*b, 0, m);
+      b->plies[0].castleRights = b->plies[1].castleRights;
+      b->plies[0].epSquare = b->plies[1].epSquare;
+      if (b->halfMoves == 0) seen.clear();
+      seen.push_back(b->hashKey);
+      return true;
+    };
+    for (const auto& m : game) EXPECT_TRUE(play(m)) << m;
+    std::istringstream pv(l.substr(at + 4));
+    std::string move;
+    bool drawn = false;
+    while (pv >> move) {
+      if (drawn) ++past;
+      EXPECT_TRUE(play(move)) << l;
+      drawn = b->halfMoves >= 100 || std::count(seen.begin(), seen.end(), b->hashKey) > 1;
+    }
+  }
+  return past;
+}
+
+}  // namespace
+
+TEST_F(Play, PrintedLinesEndAtTheMoveThatMakesADraw) {
+  // Qe8+ Kh7 Qh5+ Kg8: White, far behind, holds the draw by perpetual check.
+  const std::string perpetual = "6k1/6p1/8/7Q/8/8/rq4PP/7K w - - 0 1";
+  e.send("setoption name Threads value 2");
+  e.send("position fen " + perpetual);
+  auto lines = answer("go depth 14");
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return startsWith(l, "info score cp 0 depth 14 ") && l.find(" pv h5e8 g8h7 e8h5 h7g8 ") != std::string::npos;
+  }));
+  EXPECT_EQ(movesPastADraw(perpetual, {}, lines), 0);
+  // The result of whichever thread, and several lines.
+  lines = answer("go movetime 300");
+  EXPECT_EQ(movesPastADraw(perpetual, {}, lines), 0);
+  e.send("setoption name MultiPV value 2");
+  lines = answer("go depth 12");
+  EXPECT_EQ(movesPastADraw(perpetual, {}, lines), 0);
+
+  // The game has been through the checks once already.
+  const std::vector<std::string> game = {"h5e8", "g8h7", "e8h5", "h7g8"};
+  e.send("setoption name MultiPV value 1");
+  e.send("position fen " + perpetual + " moves h5e8 g8h7 e8h5 h7g8");
+  lines = answer("go depth 12");
+  EXPECT_EQ(movesPastADraw(perpetual, game, lines), 0);
 }
 
 TEST_F(Play, PonderingHoldsTheAnswerUntilPonderhitOrStop) {
@@ -352,17 +503,20 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
   e.send("setoption name UCI_LimitStrength value true");
   e.send("position startpos moves e2e4 e7e5 g1f3");
   unsigned long long capped[2] = {};
-  const char* const ratings[2] = {"2000", "1350"};
+  const int ratings[2] = {2000, 1350};
   for (int i = 0; i < 2; ++i) {
-    e.send(std::string("setoption name UCI_Elo value ") + ratings[i]);
+    e.send("setoption name UCI_Elo value " + std::to_string(ratings[i]));
     e.send("ucinewgame");
     // The clock alone would allow about ten seconds.
     const auto start = std::chrono::steady_clock::now();
     capped[i] = nodesOf(answer("go wtime 600000 btime 600000"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(scaledMs(3000))) << ratings[i];
-    EXPECT_GT(capped[i], 0u);
+    // The search ends at its rating's cap, passed by no more than the last
+    // few nodes between two looks at the count.
+    const unsigned long long cap = nodeCapForElo(ratings[i]);
+    EXPECT_GE(capped[i], cap) << ratings[i];
+    EXPECT_LE(capped[i], cap + 64) << ratings[i];
   }
-  EXPECT_LT(capped[1], capped[0]);
   // Analysing and pondering stop at the same cap and hold the answer until
   // "stop" or "ponderhit"; a rating set meanwhile waits for the next "go".
   e.send("ucinewgame");

@@ -72,3 +72,17 @@ TEST(Report, WdlChancesAreCertainForMatesAndTablebasesAndOrderedOtherwise) {
   EXPECT_GT(wdlFromScore(0, 60).draw, wdlFromScore(400, 60).draw);
   EXPECT_GT(wdlFromScore(400, 60).win, wdlFromScore(0, 60).win);
 }
+
+TEST(Report, DrawnByMaterialOnlyWhereNoMateIsPossible) {
+  // Bare kings, one minor piece, bishops all on squares of one colour.
+  for (const char* fen : {"8/8/4k3/8/8/3K4/8/8 w - - 0 1", "8/8/4k3/8/8/3KN3/8/8 b - - 0 1",
+                          "8/8/4kb2/8/8/3K4/8/8 w - - 0 1", "8/8/4kb2/8/8/3KB3/8/8 w - - 0 1",
+                          "8/8/4k3/8/8/2BKB3/8/8 w - - 0 1"})
+    EXPECT_TRUE(drawnByMaterial(*testBoard(fen))) << fen;
+  // A mate stays possible, with help if need be.
+  for (const char* fen : {"8/8/4k1b1/8/8/3KB3/8/8 w - - 0 1", "8/8/4k3/8/8/3KNN2/8/8 w - - 0 1",
+                          "8/8/4kn2/8/8/3KB3/8/8 w - - 0 1", "8/8/4kn2/8/8/3KN3/8/8 w - - 0 1",
+                          "8/8/4k3/8/8/3KP3/8/8 w - - 0 1", "8/8/4k3/8/8/3K4/8/7R w - - 0 1",
+                          "8/8/4k3/8/8/2BKBN2/8/8 w - - 0 1"})
+    EXPECT_FALSE(drawnByMaterial(*testBoard(fen))) << fen;
+}

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "engine/report.h"
 #include "engine/root.h"
 #include "engine/threads.h"
 #include "movegen/makemove.h"
+#include "movegen/movetext.h"
 #include "search/tt.h"
 #include "testutil.h"
 
@@ -124,6 +126,44 @@ TEST(RootPv, ExtractionFollowsExactEntriesAndRestoresTheBoard) {
   extractPv(*b, 10);
   EXPECT_EQ(b->pvLast, 0);
   EXPECT_EQ(b->plies[0].bestMove, 77u);  // the search's move stays
+  hashTable.clear(1);
+}
+
+TEST(RootPv, PrintedLineEndsAtTheMoveThatMakesADraw) {
+  ensureTables();
+  hashTable.resize(1, 1);
+  // Knights out and back: the table's line runs round the cycle for as long
+  // as the walk lasts.
+  const char* const cycle[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+  testBoard b;
+  chessMove moves[4];
+  for (int k = 0; k < 4; ++k) {
+    ASSERT_TRUE(parseMoveText(cycle[k], *b, moves[k]));
+    moves[k] |= u32(b->pieceOn[moveFrom(moves[k])]) << 24;  // as the search stores them
+    hashTable.store(b->hashKey, moves[k], 0, 5, BOUND_EXACT);
+    makeMove(*b, u8(k), moves[k]);
+  }
+  for (int k = 3; k >= 0; --k) unmakeMove(*b, u8(k), moves[k]);
+
+  // Back at the root after four moves: where the search scored the draw.
+  extractPv(*b, 10);
+  EXPECT_EQ(b->pvLast, 9);  // the walk itself, and so the ponder move, is unchanged
+  EXPECT_EQ(pvText(*b), "g1f3 g8f6 f3g1 f6g8 ");
+
+  // The fifty-move rule: the third move is the hundredth without a capture
+  // or a pawn move.
+  testBoard late("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 97 60");
+  extractPv(*late, 10);
+  EXPECT_EQ(pvText(*late), "g1f3 g8f6 f3g1 ");
+
+  // The game has been there: the first move repeats one of its positions.
+  for (const chessMove m : moves) {
+    makeMove(*b, 0, m);
+    b->plies[0].castleRights = b->plies[1].castleRights;
+    b->plies[0].epSquare = b->plies[1].epSquare;
+  }
+  extractPv(*b, 10);
+  EXPECT_EQ(pvText(*b), "g1f3 ");
   hashTable.clear(1);
 }
 
