@@ -235,8 +235,11 @@ TEST_F(Play, OptionsSetDuringASearchWaitForTheNextGo) {
   }
   const auto rest = answer("stop", 2000);
   lines.insert(lines.end(), rest.begin(), rest.end());
-  for (const auto& l : lines)
-    if (startsWith(l, "info score")) EXPECT_TRUE(std::regex_match(l, asStarted)) << l;
+  for (const auto& l : lines) {
+    if (startsWith(l, "info score")) {
+      EXPECT_TRUE(std::regex_match(l, asStarted)) << l;
+    }
+  }
 
   // Sent right behind "go", while the search is still starting.
   e.send("setoption name MultiPV value 3");
