@@ -89,6 +89,9 @@ struct board {
   i32 nodesToClockCheck;
   u8 pvLast;
   u8 selDepth;
+  // The score the running iteration found for its new best root move, while
+  // rootDepthComplete is 0 (a lower bound when it failed high).
+  i16 rootMoveScore;
   u64 keyHistory[KEY_HISTORY_SIZE];
   plyState plies[PLY_RECORDS];
   i16 history[12][64];
