@@ -170,6 +170,13 @@ TEST(ThreadPool, ARootRestrictedBySearchmovesLeavesNothingInTheTable) {
   pool.resize(1);
   std::vector<std::string> said;
   setReportSink([&](const std::string& text) { said.push_back(text); });
+  struct restore {
+    ~restore() {
+      installOutputSinks();
+      searchThreads.resize(0);
+      hashTable.clear(1);
+    }
+  } atEnd;
   searchControl& ctl = pool.control;
   ctl.multiPv.store(1);
   ctl.infinite.store(false);
@@ -207,7 +214,4 @@ TEST(ThreadPool, ARootRestrictedBySearchmovesLeavesNothingInTheTable) {
       }
     }
   }
-  installOutputSinks();
-  pool.resize(0);
-  hashTable.clear(1);
 }
