@@ -145,8 +145,8 @@ TEST_F(Play, MultiPvLinesAreDistinctBestFirstAndLineOneIsPlayed) {
 }
 
 TEST_F(Play, MultiPvLinesAreSortedWhereTheSearchFindsThemOutOfOrder) {
-  // Here a later line of an iteration, as found, scores above the one before
-  // it (line 3 of depth 11 in the first, line 1 of depth 11 in the second).
+  // Here later lines of an iteration, as the search finds them, score above
+  // earlier ones (at depth 11 in the first position, 10 and 11 in the second).
   e.send("setoption name Hash value 16");
   ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
   e.send("setoption name MultiPV value 3");
@@ -196,8 +196,8 @@ TEST_F(Play, TwoThreadsShowAndPlayTheProvenMateWhicheverThreadFoundIt) {
       for (const auto& l : lines) {
         std::smatch m;
         if (std::regex_match(l, m, centipawns)) centipawnMate = centipawnMate || std::abs(std::stoi(m[1])) >= 31872;
-        if (startsWith(l, "info score") && (l.find(" multipv ") == std::string::npos || l.find(" multipv 1 ") != std::string::npos))
-          lineOne = l;
+        const bool numbered = l.find(" multipv ") != std::string::npos;
+        if (startsWith(l, "info score") && (!numbered || l.find(" multipv 1 ") != std::string::npos)) lineOne = l;
       }
       const bool right = !centipawnMate && startsWith(lineOne, c.shown) &&
                          lineOne.find(std::string(" pv ") + c.move + " ") != std::string::npos &&
