@@ -89,6 +89,9 @@ struct board {
   i32 nodesToClockCheck;
   u8 pvLast;
   u8 selDepth;
+  // The score the running iteration found for its new best root move, while
+  // rootDepthComplete is 0 (a lower bound when it failed high).
+  i16 rootMoveScore;
   // Moves of the variation to print when a draw ends it before pvLast, 0
   // when none does (set with pvLast by the walk through the table).
   u8 pvShown;

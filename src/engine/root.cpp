@@ -409,7 +409,9 @@ void deepen(worker& w, std::span<worker* const> pool) {
                                  lineExtras{0, wdlField(prevScore, materialCount(b))}));
         w.scoreShown = true;
       }
-      if (!ctl.stopped() && (mateWithinDepth(prevScore, d) || mateLimitReached(ctl, prevScore))) {
+      // A finished iteration's proof stands even when another thread's proof
+      // has just stopped the search.
+      if (finished && (mateWithinDepth(prevScore, d) || mateLimitReached(ctl, prevScore))) {
         reportLine(mateLine(prevScore, d, poolTotals(), pvText(b), lineExtras{0, wdlField(prevScore, 0)}));
         w.scoreShown = true;
         // A proven mate ends the iterations; while pondering the answer then

@@ -92,6 +92,27 @@ bool replyFits(board& b, chessMove best, chessMove& reply) {
   return fits;
 }
 
+// A thread's result, root searched whole: a finished iteration counts 2d + 1,
+// an unfinished one in which a new best move was found 2d.
+int worthOf(const board& b) { return 2 * b.rootDepth + b.rootDepthComplete; }
+
+// The score that goes with the thread's move: that of its last finished
+// iteration, or the one found for the move in the unfinished iteration.
+int resultScore(const board& b) { return b.rootDepthComplete ? b.rootScore : b.rootMoveScore; }
+
+// The score line of a thread's result, which starts with its own move (the
+// table's root entry may hold another thread's).
+void reportResult(board& b) {
+  extractPv(b, std::max<int>(1, b.rootDepth), b.plies[0].bestMove);
+  rootLine line;
+  line.score = i16(resultScore(b));
+  line.depth = i16(b.rootDepth);
+  line.selDepth = b.selDepth;
+  line.pvLast = b.pvLast;
+  for (int k = 0; k <= b.pvLast; ++k) line.pv[k] = b.plies[k].bestMove;
+  reportLine(rootLineText(line, 0, b.sideToMove, materialCount(b), &b.castling));
+}
+
 }  // namespace
 
 void threadPool::helperSearch(worker& w) {
@@ -117,29 +138,45 @@ void threadPool::bossSearch(worker& w) {
 
   worker* chosen = &w;
   board& bb = w.brd;
-  // Lines are the boss's own: it printed them, and "bestmove" is the first.
-  if (workers_.size() != 1 && control.limits.depthLimit == 0 && !w.answeredAtOnce && !w.byLines &&
-      control.limits.capNodes == 0) {
-    int best = 2 * bb.rootDepth + bb.rootDepthComplete;
+  // Lines are the boss's own: it printed them, and "bestmove" is the first,
+  // unless another thread proved a shorter mate; that thread's lines are then
+  // shown and played (every thread searched the same allowed moves). A root
+  // searched whole goes to the deepest result, or to the shortest proven mate.
+  const bool compared = workers_.size() != 1 && !w.answeredAtOnce && control.limits.capNodes == 0;
+  if (compared && w.byLines) {
+    int best = w.linesShown > 0 ? w.lines[0].score : -MATE_SCORE;
+    for (worker* t : workers_)
+      if (t->linesShown > 0 && t->lines[0].score >= MATE_BAND && t->lines[0].score > best) {
+        chosen = t;
+        best = t->lines[0].score;
+      }
+  } else if (compared) {
+    int best = worthOf(bb), bestScore = resultScore(bb);
     for (worker* t : workers_) {
-      const board& tb = t->brd;
-      const int worth = 2 * tb.rootDepth + tb.rootDepthComplete;
-      const bool pick = (worth == best || tb.rootScore >= MATE_BAND) ? tb.rootScore > chosen->brd.rootScore
-                                                                      : worth > best;
+      const int worth = worthOf(t->brd), score = resultScore(t->brd);
+      bool pick;
+      if (score >= MATE_BAND || bestScore >= MATE_BAND)
+        pick = score > bestScore || (score == bestScore && worth > best);
+      else
+        pick = control.limits.depthLimit == 0 && (worth == best ? score > bestScore : worth > best);
       if (pick) {
         chosen = t;
         best = worth;
+        bestScore = score;
       }
     }
   }
 
   board& cb = chosen->brd;
-  if (chosen != &w) {
-    extractPv(cb, cb.rootDepth);
-    reportLine(centipawnLine(cb.rootScore, cb.rootDepth, cb.selDepth, poolTotals(), pvText(cb),
-                             lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
-  } else if (!w.scoreShown && w.finishedDepth > 0 && w.byLines) {
-    reportShownLines(w);
+  if (w.byLines) {
+    if (chosen != &w)
+      reportShownLines(*chosen);
+    else if (!w.scoreShown && w.linesShown > 0)
+      reportShownLines(w);
+  } else if (chosen != &w || (compared && !cb.rootDepthComplete && cb.rootMoveScore >= MATE_BAND)) {
+    // Another thread's result, or a mate the boss found in an iteration it
+    // did not finish: its own move, with the score found for it.
+    reportResult(cb);
   } else if (!w.scoreShown && w.finishedDepth > 0) {
     // Clients expect a score before the move, and the per-iteration lines
     // start deep. The table's variation is shown only when it begins with

@@ -425,6 +425,7 @@ searchMoves:
           ++b.bestMoveChanges;
           b.rootDepth = u16(depth);
           b.rootDepthComplete = 0;
+          b.rootMoveScore = i16(s);
         }
         if (s >= beta) {
           if (!restrictedRoot(b, ply)) storeNode(b, ply, played, s, depth, BOUND_LOWER);

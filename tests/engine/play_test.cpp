@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 #include "engine/strength.h"
@@ -145,6 +146,71 @@ TEST_F(Play, MultiPvLinesAreDistinctBestFirstAndLineOneIsPlayed) {
   const auto again = answer("go depth 11", 60000);
   ASSERT_EQ(again.size(), fresh.size());
   for (std::size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(withoutTiming(again[i]), withoutTiming(fresh[i]));
+}
+
+TEST_F(Play, MultiPvLinesAreSortedWhereTheSearchFindsThemOutOfOrder) {
+  // Here later lines of an iteration, as the search finds them, score above
+  // earlier ones (at depth 11 in the first position, 10 and 11 in the second).
+  e.send("setoption name Hash value 16");
+  ASSERT_TRUE(e.readUntil("info string", scaledMs(10000)));
+  e.send("setoption name MultiPV value 3");
+  ASSERT_TRUE(e.readUntil("info string MultiPV", scaledMs(10000)));
+  for (const char* fen : {"8/8/8/4k3/8/8/4P3/4K3 w - - 0 60", "8/5pk1/6p1/8/8/6P1/5PK1/3R4 w - - 0 45"}) {
+    e.send("ucinewgame");
+    e.send(std::string("position fen ") + fen);
+    const auto lines = answer("go depth 11", 30000);
+    ASSERT_EQ(lines.size(), 7u) << fen;
+    for (std::size_t i = 1; i < 6; ++i) {
+      const auto before = readScoreLine(lines[i - 1]), l = readScoreLine(lines[i]);
+      ASSERT_TRUE(before && l) << lines[i];
+      if (l->multiPv > 1) EXPECT_LE(l->score, before->score) << fen << "\n" << lines[i - 1] << "\n" << lines[i];
+    }
+  }
+}
+
+TEST_F(Play, TwoThreadsShowAndPlayTheProvenMateWhicheverThreadFoundIt) {
+  // With a mate limit, the thread that proves the mate stops the others; its
+  // line must be the last line one shown, in the mate form, and its move the
+  // one played, whether the root is searched whole, by lines or restricted.
+  // The threads race: each case is searched afresh many times.
+  e.send("setoption name Threads value 2");
+  e.send("setoption name Hash value 16");
+  struct mateCase {
+    const char *fen, *go, *lines, *shown, *move;
+  };
+  const char* twoMoves = "6k1/pp4p1/2p5/2bp4/8/P5Pb/1P3rrP/2BRRN1K b - - 0 1";  // Rg1+ Kxg1 Rf1#
+  const char* oneMove = "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4";  // Qxf7#
+  const mateCase cases[] = {
+      {twoMoves, "go mate 5", "2", "info score mate 2 ", "g2g1"},
+      {twoMoves, "go mate 5 searchmoves f2b2 h3g4 f2f1 g2g1", "1", "info score mate 2 ", "g2g1"},
+      {oneMove, "go mate 5", "1", "info score mate 1 ", "h5f7"},
+      {oneMove, "go mate 5", "3", "info score mate 1 ", "h5f7"},
+  };
+  const std::regex centipawns(R"(info score cp (-?\d+) .*)");
+  for (const mateCase& c : cases) {
+    e.send(std::string("setoption name MultiPV value ") + c.lines);
+    int wrong = 0;
+    std::string firstWrong;
+    for (int run = 0; run < 30; ++run) {
+      e.send("ucinewgame");
+      e.send(std::string("position fen ") + c.fen);
+      const auto lines = answer(c.go);
+      std::string lineOne;
+      bool centipawnMate = false;
+      for (const auto& l : lines) {
+        std::smatch m;
+        if (std::regex_match(l, m, centipawns)) centipawnMate = centipawnMate || std::abs(std::stoi(m[1])) >= 31872;
+        const bool numbered = l.find(" multipv ") != std::string::npos;
+        if (startsWith(l, "info score") && (!numbered || l.find(" multipv 1 ") != std::string::npos)) lineOne = l;
+      }
+      const bool right = !centipawnMate && startsWith(lineOne, c.shown) &&
+                         lineOne.find(std::string(" pv ") + c.move + " ") != std::string::npos &&
+                         startsWith(lines.back(), std::string("bestmove ") + c.move);
+      if (!right && wrong++ == 0)
+        for (const auto& l : lines) firstWrong += l + "\n";
+    }
+    EXPECT_EQ(wrong, 0) << c.go << ", MultiPV " << c.lines << ", " << c.fen << "; first wrong answer:\n" << firstWrong;
+  }
 }
 
 TEST_F(Play, SearchmovesRestrictTheRootAndTheWordsAfterThemStillCount) {

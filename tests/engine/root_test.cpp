@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "board/clock.h"
 #include "engine/report.h"
 #include "engine/root.h"
 #include "engine/threads.h"
@@ -195,4 +198,59 @@ TEST(ThreadPool, ResizeBuildsBossFirstAndClearsHistories) {
   EXPECT_FALSE(pool.searchRunning());
   pool.resize(0);
   EXPECT_EQ(pool.size(), 0u);
+}
+
+TEST(ThreadPool, ARootRestrictedBySearchmovesLeavesNothingInTheTable) {
+  // Its score ignores the other moves: a search that reached the position
+  // from elsewhere would trust it.
+  ensureTables();
+  hashTable.resize(1, 1);
+  threadPool& pool = searchThreads;
+  pool.resize(1);
+  std::vector<std::string> said;
+  setReportSink([&](const std::string& text) { said.push_back(text); });
+  struct restore {
+    ~restore() {
+      installOutputSinks();
+      searchThreads.resize(0);
+      hashTable.clear(1);
+    }
+  } atEnd;
+  searchControl& ctl = pool.control;
+  ctl.multiPv.store(1);
+  ctl.infinite.store(false);
+  ctl.pondering.store(false);
+  ctl.softTime.store(1 << 30);
+  ctl.hardTime.store(1 << 30);
+
+  struct restrictedCase {
+    const char* fen;
+    std::vector<chessMove> allowed;
+    const char* played;  // restricted, then free
+    int depth;
+  };
+  const restrictedCase cases[] = {
+      // Rxd3 wins the queen; the rook's other moves lose.
+      {"4k3/8/8/8/8/3q4/8/3RK3 w - - 0 80", {makeChessMove(3, 0)}, "d1a1", 10},
+      // The mate in eight shows at depth 12: the restricted root fails high.
+      {"8/8/8/4k3/8/8/8/KQR5 w - - 0 1", {makeChessMove(1, 46), makeChessMove(2, 50)}, "b1g6", 12},
+  };
+  for (const restrictedCase& c : cases) {
+    testBoard b(c.fen);
+    hashTable.clear(1);
+    for (bool restricted : {true, false}) {
+      ctl.limits = searchLimits{};
+      ctl.limits.depthLimit = c.depth;  // from 10 on the boss stores the root itself
+      ctl.startMs.store(nowMs());
+      pool.startSearch(*b, restricted ? c.allowed : std::vector<chessMove>{});
+      pool.waitIdle();
+      ASSERT_FALSE(said.empty());
+      if (restricted) {
+        EXPECT_EQ(said.back().rfind(std::string("bestmove ") + c.played, 0), 0u) << said.back();
+        EXPECT_EQ(entryBound(hashTable.probe(b->hashKey)), BOUND_NONE) << c.fen;
+      } else {
+        EXPECT_NE(entryBound(hashTable.probe(b->hashKey)), BOUND_NONE) << c.fen;  // the whole root is stored
+      }
+    }
+  }
 }
