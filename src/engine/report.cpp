@@ -154,6 +154,12 @@ std::string mateLine(int score, int depth, const searchTotals& t, const std::str
          std::to_string(t.time) + " tbhits " + std::to_string(t.tbHits) + " pv " + pv;
 }
 
+std::string scoreLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv,
+                      const lineExtras& x) {
+  return score >= MATE_BAND || score <= -MATE_BAND ? mateLine(score, depth, t, pv, x)
+                                                   : centipawnLine(score, depth, selDepth, t, pv, x);
+}
+
 std::string tablebaseRootLine(int score, chessMove m, int side, const std::string& wdl) {
   return "info score cp " + std::to_string(i16(score)) + wdl + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
          moveText(m, side);

@@ -70,6 +70,10 @@ struct lineExtras {
 std::string centipawnLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv,
                           const lineExtras& x = {});
 std::string mateLine(int score, int depth, const searchTotals& t, const std::string& pv, const lineExtras& x = {});
+// The mate line for a mate score, else the centipawn line: a GUI reads
+// "cp 31990" as a material edge, not as a mate.
+std::string scoreLine(int score, int depth, int selDepth, const searchTotals& t, const std::string& pv,
+                      const lineExtras& x = {});
 // The line of a root the tablebases answer, played at once.
 std::string tablebaseRootLine(int score, chessMove m, int side, const std::string& wdl = "");
 // "bestmove ..." with " ponder ..." when `ponder` is not the empty move;

@@ -166,8 +166,6 @@ void stopWhenOverBudget(worker& w, const aspirationWindow& window, int iterLimit
 
 i16 toWindow(int v) { return i16(std::clamp(v, -32767, 32767)); }
 
-bool isMateScore(int score) { return score >= MATE_BAND || score <= -MATE_BAND; }
-
 // The finished lines of an iteration, best first, take the place of the
 // shown ones; after a stop, shown lines of other moves fill up the count.
 void mergeLines(worker& w, int done, int wanted) {
@@ -200,8 +198,7 @@ std::string rootLineText(const rootLine& line, int number, int side, int materia
   const int shown = line.pvShown != 0 ? std::min(int(line.pvShown), line.pvLast + 1) : line.pvLast + 1;
   const std::string pv = pvTextOf(line.pv, shown, side, setup);
   const searchTotals t = poolTotals();
-  return isMateScore(line.score) ? mateLine(line.score, line.depth, t, pv, x)
-                                 : centipawnLine(line.score, line.depth, line.selDepth, t, pv, x);
+  return scoreLine(line.score, line.depth, line.selDepth, t, pv, x);
 }
 
 bool prepareRoot(worker& w) {
@@ -405,14 +402,16 @@ void deepen(worker& w, std::span<worker* const> pool) {
           w.savedBest = b.plies[0].bestMove;
           w.savedPonder = b.plies[1].bestMove;
         }
-        reportLine(centipawnLine(prevScore, d, b.selDepth, poolTotals(), pvText(b),
-                                 lineExtras{0, wdlField(prevScore, materialCount(b))}));
+        reportLine(scoreLine(prevScore, d, b.selDepth, poolTotals(), pvText(b),
+                             lineExtras{0, wdlField(prevScore, materialCount(b))}));
         w.scoreShown = true;
       }
       // A finished iteration's proof stands even when another thread's proof
       // has just stopped the search.
       if (finished && (mateWithinDepth(prevScore, d) || mateLimitReached(ctl, prevScore))) {
-        reportLine(mateLine(prevScore, d, poolTotals(), pvText(b), lineExtras{0, wdlField(prevScore, 0)}));
+        // Deep enough, the line above has already shown it in the mate form.
+        if (d < REPORTED_FROM_DEPTH)
+          reportLine(mateLine(prevScore, d, poolTotals(), pvText(b), lineExtras{0, wdlField(prevScore, 0)}));
         w.scoreShown = true;
         // A proven mate ends the iterations; while pondering the answer then
         // waits for "ponderhit", which releases it at once.

@@ -109,6 +109,7 @@ void reportResult(board& b) {
   line.depth = i16(b.rootDepth);
   line.selDepth = b.selDepth;
   line.pvLast = b.pvLast;
+  line.pvShown = b.pvShown;
   for (int k = 0; k <= b.pvLast; ++k) line.pv[k] = b.plies[k].bestMove;
   reportLine(rootLineText(line, 0, b.sideToMove, materialCount(b), &b.castling));
 }
@@ -187,8 +188,8 @@ void threadPool::bossSearch(worker& w) {
       cb.plies[0].bestMove = searched;
       cb.pvLast = 0;
     }
-    reportLine(centipawnLine(cb.rootScore, w.finishedDepth, cb.selDepth, poolTotals(), pvText(cb),
-                             lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
+    reportLine(scoreLine(cb.rootScore, w.finishedDepth, cb.selDepth, poolTotals(), pvText(cb),
+                         lineExtras{0, wdlField(cb.rootScore, materialCount(cb))}));
   }
   chessMove bestMove = cb.plies[0].bestMove;
   // Stopped before the first root move was searched: any legal move beats

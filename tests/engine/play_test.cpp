@@ -163,7 +163,9 @@ TEST_F(Play, MultiPvLinesAreSortedWhereTheSearchFindsThemOutOfOrder) {
     for (std::size_t i = 1; i < 6; ++i) {
       const auto before = readScoreLine(lines[i - 1]), l = readScoreLine(lines[i]);
       ASSERT_TRUE(before && l) << lines[i];
-      if (l->multiPv > 1) EXPECT_LE(l->score, before->score) << fen << "\n" << lines[i - 1] << "\n" << lines[i];
+      if (l->multiPv > 1) {
+        EXPECT_LE(l->score, before->score) << fen << "\n" << lines[i - 1] << "\n" << lines[i];
+      }
     }
   }
 }
@@ -607,10 +609,12 @@ TEST_F(Play, MateLimitEndsAtTheFirstProof) {
   // The proof is the last line: no iteration follows it.
   ASSERT_GE(lines.size(), 2u);
   EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate 8 depth 12 ")) << lines[lines.size() - 2];
-  // A longer mate than asked for leaves the search to its other limits.
+  // A longer mate than asked for leaves the search to its other limits; the
+  // lines that carry it show it as a mate, never as centipawns.
   lines = answer("go mate 7");
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_TRUE(startsWith(lines[0], "info score cp ")) << lines[0];
+  EXPECT_TRUE(startsWith(lines[0], "info score mate 8 depth 10 nodes ")) << lines[0];
+  EXPECT_TRUE(startsWith(lines[1], "info score mate 8 depth 11 ")) << lines[1];
 }
 
 TEST(PlayShutdown, QuitOrEndOfInputDuringAnEndlessSearchReportsAndExits) {

@@ -217,7 +217,7 @@ TEST(ThreadPool, ARootRestrictedBySearchmovesLeavesNothingInTheTable) {
     }
   } atEnd;
   searchControl& ctl = pool.control;
-  ctl.multiPv.store(1);
+  ctl.multiPv = 1;
   ctl.infinite.store(false);
   ctl.pondering.store(false);
   ctl.softTime.store(1 << 30);
