@@ -177,7 +177,10 @@ void packRecord(const board& b, int fullMove, int scoreWhite, u16 move, int resu
   out[31] = u8((resultWhite & 3) | (lastOfGame ? LAST_OF_GAME : 0));
 }
 
-bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
+namespace {
+
+// Everything of a record but its move.
+bool decodePosition(const u8* rec, dataRecord& r, std::string* why) {
   const u64 occ = get64(rec);
   const int men = popCount(occ);
   if (men > 32) return reject(why, "more than 32 men");
@@ -243,7 +246,13 @@ bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
   r.result = last & 3;
   if (r.result > RESULT_WHITE_WINS) return reject(why, "result code 3");
   r.lastOfGame = (last & LAST_OF_GAME) != 0;
-  return moveFitsPieces(r, why);
+  return true;
+}
+
+}  // namespace
+
+bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
+  return decodePosition(rec, r, why) && moveFitsPieces(r, why);
 }
 
 bool recordIsChess960(const dataRecord& r) {
@@ -299,6 +308,14 @@ std::string recordFen(const dataRecord& r) {
   }
   fen += ' ' + std::to_string(r.halfMoves) + ' ' + std::to_string(r.fullMove);
   return fen;
+}
+
+std::string boardFen(const board& b, int fullMove) {
+  u8 rec[RECORD_BYTES];
+  packRecord(b, fullMove, 0, 0, RESULT_DRAW, true, rec);
+  dataRecord r;
+  if (!decodePosition(rec, r, nullptr)) return {};
+  return recordFen(r);
 }
 
 bool unpackRecord(const u8* rec, board& b, dataRecord* decoded, std::string* why) {

@@ -101,6 +101,8 @@ bool decodeRecord(const u8* rec, dataRecord& r, std::string* why = nullptr);
 // The record's position as FEN; castling in KQkq form when the king and the
 // rooks stand on their standard squares, else as the rooks' files (Shredder-FEN).
 std::string recordFen(const dataRecord& r);
+// The FEN of the position at ply 0 of `b`, written as recordFen writes it.
+std::string boardFen(const board& b, int fullMove);
 // Does the FEN need a Chess960 reading (castling rooks off the standard squares)?
 bool recordIsChess960(const dataRecord& r);
 // Sets `b` (with its evaluation sums) to the record's position; `b`'s
