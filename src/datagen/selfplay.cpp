@@ -94,11 +94,12 @@ gameBoard::gameBoard() : b(std::make_unique<board>()), buffer(std::make_unique<c
   b->plies[0].listStart = buffer.get();
 }
 
-bool gameBoard::set(const std::string& fen) {
+bool gameBoard::set(const std::string& fen, bool chess960Asked) {
   auto standard = std::make_unique<board>();
   auto chess960 = std::make_unique<board>();
   if (!setFromFen(fen, *standard, false) || !setFromFen(fen, *chess960, true)) return false;
-  const bool use960 = popCount(chess960->plies[0].castleRights) > popCount(standard->plies[0].castleRights);
+  const bool use960 =
+      chess960Asked || popCount(chess960->plies[0].castleRights) > popCount(standard->plies[0].castleRights);
   *b = use960 ? *chess960 : *standard;
   b->plies[0].listStart = buffer.get();
   const std::vector<std::string> fields = splitWords(fen);

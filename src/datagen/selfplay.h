@@ -68,8 +68,9 @@ struct adjudicator {
 // A game's board and its move buffer; moves are played at ply 0.
 struct gameBoard {
   gameBoard();
-  // Also reads Chess960 castling when the standard reading would drop rights.
-  bool set(const std::string& fen);
+  // Reads Chess960 castling when asked to, or when the standard reading
+  // would drop rights.
+  bool set(const std::string& fen, bool chess960 = false);
   // The legal moves, in the generator's order.
   std::vector<chessMove> legalMoves();
   void play(chessMove m);
