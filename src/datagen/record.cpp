@@ -32,7 +32,7 @@ constexpr u8 CODE_EP_PAWN = 14;
 // A game longer than this is no game datagen writes (its ply cap is far
 // lower): the reader stops there rather than buffer garbage without end.
 constexpr std::size_t MAX_GAME_RECORDS = 4096;
-constexpr std::size_t READ_CHUNK = std::size_t(RECORD_BYTES) * 32768;
+constexpr std::size_t READ_CHUNK = std::size_t(RECORD_BYTES) * 4096;
 
 constexpr int rankOf(int sq) { return sq >> 3; }
 constexpr int fileOf(int sq) { return sq & 7; }
@@ -216,6 +216,7 @@ bool decodePosition(const u8* rec, dataRecord& r, std::string* why) {
 
   for (int c = WHITE; c <= BLACK; ++c) {
     if (popCount(r.pieceBB[WHITE_KING + c]) != 1) return reject(why, "not one king of each colour");
+    if (popCount(r.pieceBB[c]) > 16) return reject(why, "more than 16 men of one colour");
     const u64 pawns = r.pieceBB[WHITE_PAWN + c];
     if (pawns & 0xFF000000000000FFull) return reject(why, "a pawn on the first or last rank");
     // Castling rooks: on their king's first rank, at most one on each side.
@@ -366,12 +367,25 @@ bool dataReader::fail(u64 offset, const std::string& why) {
 }
 
 bool dataReader::open(const std::string& path) {
-  path_ = path;
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  if (!stream) {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    path_ = path;
+    error_ = path + ": cannot open (" + std::strerror(errno) + ")";
+    eof_ = true;
+    return false;
+  }
+  return open(stream, path);
+}
+
+bool dataReader::open(std::FILE* stream, const std::string& name) {
+  path_ = name;
   error_.clear();
   if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = stream;
   if (!file_) {
-    error_ = path + ": cannot open (" + std::strerror(errno) + ")";
+    error_ = name + ": cannot open";
     eof_ = true;
     return false;
   }

@@ -138,6 +138,9 @@ class dataReader {
 
   // Opens the file and checks its header; false with error() set.
   bool open(const std::string& path);
+  // The same over a stream opened elsewhere (the reader closes it); `name`
+  // stands for the file in error lines.
+  bool open(std::FILE* stream, const std::string& name);
   // The next complete game; false at the end of the data or on an error.
   bool nextGame(std::vector<dataRecord>& game);
   // The next record, game by game underneath.
