@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,6 +175,7 @@ struct readyMessage {
 struct gameMessage {
   u64 index = 0;
   u64 nodes = 0;
+  u64 searchCpuNs = 0;
   u32 positions = 0;  // records that follow, or the length of the error text
   u32 redraws = 0;
   u8 end = 0;
@@ -204,6 +206,7 @@ struct gameMessage {
     std::string error;
     if (playGame(f.s, book, index, searcher, game, error)) {
       m.nodes = game.nodes;
+      m.searchCpuNs = game.searchCpuNs;
       m.positions = game.positions;
       m.redraws = game.redraws;
       m.end = game.end;
@@ -298,6 +301,8 @@ bool startWorkers(const datagenFlags& f, const openingBook& book, int dataFd, st
 
 struct runStats {
   u64 games = 0, positions = 0, nodes = 0, redraws = 0;
+  u64 searchCpuNs = 0;  // of the games written
+  double cpuSeconds = -1;  // parent and workers, when the workers have ended
   u64 results[3] = {0, 0, 0};
   u64 ends[END_KINDS] = {};
 };
@@ -353,6 +358,18 @@ std::string summary(const datagenFlags& f, const outputFile& o, const runStats& 
   if (run.games)
     s << "per game: " << run.positions / run.games << " positions; per position: " << run.nodes / std::max<u64>(1, run.positions)
       << " nodes; openings drawn again: " << run.redraws << "\n";
+  // Where the CPU time went: the searches, against everything else (the
+  // parent's collecting and writing, the workers' game driving, packing,
+  // table clearing, and the games the target made surplus).
+  if (run.cpuSeconds > 0) {
+    const double searching = double(run.searchCpuNs) / 1e9;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "CPU time %.1f s (%.0f positions a CPU second): %.1f%% in the search, %.1f%% outside it\n",
+                  run.cpuSeconds, double(run.positions) / run.cpuSeconds, 100.0 * searching / run.cpuSeconds,
+                  100.0 - 100.0 * searching / run.cpuSeconds);
+    s << line;
+  }
   const u64 positions = o.positions + run.positions;
   s << f.out << ": " << o.games + run.games << " games, " << positions << " positions, " << o.size << " bytes ("
     << RECORD_BYTES << " bytes a position, " << RECORD_BYTES << " MB per million positions)\n";
@@ -444,6 +461,12 @@ int parseDatagenFlags(const std::vector<std::string>& args, datagenFlags& f, boo
   return error.empty() ? 0 : 2;
 }
 
+double cpuSeconds(int who) {
+  rusage u;
+  if (::getrusage(who, &u) != 0) return 0;
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 bool targetReached(const datagenFlags& f, u64 games, u64 positions) {
   return (f.games && games >= f.games) || (f.positions && positions >= f.positions);
 }
@@ -477,6 +500,7 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
     err("datagen: " + f.out + ": resuming after " + std::to_string(o.games) + " games, " + std::to_string(o.positions) +
         " positions\n");
   runStats run;
+  const double cpuBefore = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
   const auto start = std::chrono::steady_clock::now();
   auto secondsSince = [&start] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -577,6 +601,7 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
         ++run.games;
         run.positions += g.positions;
         run.nodes += g.nodes;
+        run.searchCpuNs += g.searchCpuNs;
         run.redraws += g.redraws;
         run.results[std::min<int>(g.result, 2)]++;
         run.ends[std::min<int>(g.end, END_KINDS - 1)]++;
@@ -590,6 +615,7 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
   }
   // Games still being played when the target is reached are not wanted.
   stopWorkers(workers);
+  run.cpuSeconds = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
   ::sigaction(SIGPIPE, &previous, nullptr);
   ::close(o.fd);
   if (status == 0 || run.games > 0) out(summary(f, o, run, secondsSince()));

@@ -1,5 +1,7 @@
 #include "datagen/selfplay.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -19,6 +21,12 @@
 #include "tablebase/tbprobe.h"
 
 namespace {
+
+u64 threadCpuNs() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return u64(t.tv_sec) * 1000000000ull + u64(t.tv_nsec);
+}
 
 constexpr std::memory_order relaxed = std::memory_order_relaxed;
 // A book whose lines keep failing is given up after this many draws.
@@ -178,6 +186,7 @@ void gameSearcher::newGame() {
 }
 
 gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, u64 hardNodes) {
+  const u64 started = threadCpuNs();
   searchControl& ctl = control_;
   ctl.limits = searchLimits{};
   // The cap waits for a first finished iteration, so every move comes from a search.
@@ -224,6 +233,7 @@ gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, 
   r.move = (b.plies[0].bestMove & MOVE_MASK) ? b.plies[0].bestMove : w.firstRootMove;
   r.score = b.rootScore == NO_EVAL ? evaluate(b) : b.rootScore;
   r.nodes = b.nodes + b.qNodes;
+  cpuNs_ += threadCpuNs() - started;
   return r;
 }
 
@@ -290,6 +300,7 @@ bool makeOpening(const genSettings& s, const openingBook& book, splitMix& rng, g
 bool playGame(const genSettings& s, const openingBook& book, u64 index, gameSearcher& searcher, playedGame& out,
               std::string& error) {
   out = playedGame{};
+  const u64 searchedBefore = searcher.searchCpuNs();
   splitMix rng = gameStream(s.seed, index);
   searcher.newGame();
   gameBoard g;
@@ -334,5 +345,6 @@ bool playGame(const genSettings& s, const openingBook& book, u64 index, gameSear
   }
   for (std::size_t at = 0; at < recs.size(); at += RECORD_BYTES) recs[at + 31] = u8(out.resultWhite);
   recs[recs.size() - 1] |= LAST_OF_GAME;
+  out.searchCpuNs = searcher.searchCpuNs() - searchedBefore;
   return true;
 }

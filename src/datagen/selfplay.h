@@ -107,8 +107,11 @@ class gameSearcher {
   // No new iteration after `softNodes`; stopped at `hardNodes` once an
   // iteration is finished.
   result search(const board& position, u64 softNodes, u64 hardNodes);
+  // CPU time this thread has spent in search() so far, in nanoseconds.
+  u64 searchCpuNs() const { return cpuNs_; }
 
  private:
+  u64 cpuNs_ = 0;
   searchControl control_;
   std::unique_ptr<worker> worker_;
 };
@@ -148,6 +151,7 @@ struct playedGame {
   int resultWhite = RESULT_DRAW;
   u32 redraws = 0;
   u64 nodes = 0;
+  u64 searchCpuNs = 0;  // CPU time of the game's searches
 };
 // Plays game `index`; false (and `error`) when no opening could be made.
 bool playGame(const genSettings& s, const openingBook& book, u64 index, gameSearcher& searcher, playedGame& out,
