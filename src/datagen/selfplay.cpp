@@ -203,8 +203,8 @@ gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, 
   ctl.startMs.store(nowMs(), relaxed);
   ctl.elapsedMs.store(0, relaxed);
   ctl.deepestDepth.store(0, relaxed);
-  ctl.multiPv.store(1, relaxed);
-  ctl.showWdl.store(false, relaxed);
+  ctl.multiPv = 1;
+  ctl.showWdl = false;
   ctl.poolNodes = countedNodes;
   ctl.threads = 1;
   hashTable.newSearch();
