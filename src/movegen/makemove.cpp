@@ -4,6 +4,7 @@
 
 #include "board/attacks.h"
 #include "eval/eval.h"
+#include "nnue/accumulator.h"
 
 namespace {
 
@@ -93,6 +94,9 @@ void makeCastle(board& b, u8 ply, chessMove m) {
   key ^= zobrist.side;
 
   placeCastlingMen(b, us, from, to, rookFrom, rookTo);
+  if (b.accumulators) [[unlikely]]
+    nnue::noteMove(b, ply, nnue::pieceSquare(king, from), nnue::pieceSquare(rook, rookFrom), 2,
+                   nnue::pieceSquare(king, to), nnue::pieceSquare(rook, rookTo), 2);
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[king][to], tables.pst[king][from]));
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
   key ^= zobrist.piece[king][from] ^ zobrist.piece[king][to] ^ zobrist.piece[rook][rookFrom] ^ zobrist.piece[rook][rookTo];
@@ -189,6 +193,13 @@ void makeMove(board& b, u8 ply, chessMove m) {
   }
   b.pstSum[us] = pst;
   b.pieceOn[from] = 0;
+  if (b.accumulators) [[unlikely]] {
+    // The mover arrives on `to`, or as the new piece, or on the landing square of en passant.
+    const int arrived = isPromotion(kind) ? kind + us : code;
+    const int landing = kind == EN_PASSANT ? (us == WHITE ? to + 8 : to - 8) : to;
+    nnue::noteMove(b, ply, nnue::pieceSquare(code, from), nnue::pieceSquare(victim, to), victim ? 2 : 1,
+                   nnue::pieceSquare(arrived, landing), 0, 1);
+  }
 
   b.hashKey = key;
   b.keyHistory[b.keyCount++] = key;
@@ -342,6 +353,8 @@ void makeNullMove(board& b, u8 ply) {
   next.captured = 0;
   next.epSquare = 0;
   b.sideToMove ^= 1;
+  if (b.accumulators) [[unlikely]]
+    nnue::noteMove(b, ply, 0, 0, 0, 0, 0, 0);  // no man moves; the views only change places
   u64 key = b.hashKey ^ zobrist.side;
   if (b.plies[ply].epSquare) key ^= zobrist.ep[b.plies[ply].epSquare & 7];
   b.hashKey = key;
