@@ -64,8 +64,10 @@ class worker {
   chessMove savedPonder = 0;
   bool answeredAtOnce = false;
   bool scoreShown = false;
-  nnue::accumulatorStack accumulators;
   board brd;
+  // The network's accumulators for brd's plies, used when a search runs
+  // with the network.
+  nnue::accumulatorStack accumulators;
 };
 
 // Per-thread rows (thread index mod 16): aspiration widths and depth skipping.

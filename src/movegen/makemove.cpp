@@ -73,6 +73,29 @@ inline void saveForUnmake(const board& b, plyState& next) {
   next.savedHalfMoves = u32(u16(b.halfMoves));
 }
 
+// The network's feature changes of `m`, read from the board before the move
+// and written to the child's accumulator record. Out of line, so that make
+// without a network pays one test for it.
+[[gnu::noinline, gnu::cold]] void noteFeatureChanges(board& b, u8 ply, chessMove m) {
+  using nnue::pieceSquare;
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove, code = b.pieceOn[from];
+  if (kind >= CASTLE_SHORT) {
+    // Both men go before either arrives: in Chess960 a square may be left and entered.
+    const int king = WHITE_KING + us, rook = WHITE_ROOK + us;
+    const int rookFrom = castleRookFrom(b, us, kind), rookTo = castleRookTo(to, kind);
+    nnue::noteMove(b, ply, pieceSquare(king, from), pieceSquare(rook, rookFrom), 2, pieceSquare(king, to),
+                   pieceSquare(rook, rookTo), 2);
+    return;
+  }
+  // For en passant `to` holds the captured pawn and the mover lands beside it.
+  const int victim = b.pieceOn[to];
+  const int arrived = isPromotion(kind) ? kind + us : code;
+  const int landing = kind == EN_PASSANT ? (us == WHITE ? to + 8 : to - 8) : to;
+  nnue::noteMove(b, ply, pieceSquare(code, from), pieceSquare(victim, to), victim ? 2 : 1,
+                 pieceSquare(arrived, landing), 0, 1);
+}
+
 void makeCastle(board& b, u8 ply, chessMove m) {
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
@@ -94,9 +117,6 @@ void makeCastle(board& b, u8 ply, chessMove m) {
   key ^= zobrist.side;
 
   placeCastlingMen(b, us, from, to, rookFrom, rookTo);
-  if (b.accumulators) [[unlikely]]
-    nnue::noteMove(b, ply, nnue::pieceSquare(king, from), nnue::pieceSquare(rook, rookFrom), 2,
-                   nnue::pieceSquare(king, to), nnue::pieceSquare(rook, rookTo), 2);
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[king][to], tables.pst[king][from]));
   b.pstSum[us] = addEval(b.pstSum[us], subEval(tables.pst[rook][rookTo], tables.pst[rook][rookFrom]));
   key ^= zobrist.piece[king][from] ^ zobrist.piece[king][to] ^ zobrist.piece[rook][rookFrom] ^ zobrist.piece[rook][rookTo];
@@ -123,6 +143,8 @@ void unmakeCastle(board& b, u8 ply, chessMove m) {
 }  // namespace
 
 void makeMove(board& b, u8 ply, chessMove m) {
+  if (b.accumulators) [[unlikely]]
+    noteFeatureChanges(b, ply, m);
   if (moveKindOf(m) >= CASTLE_SHORT) return makeCastle(b, ply, m);
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
@@ -193,13 +215,6 @@ void makeMove(board& b, u8 ply, chessMove m) {
   }
   b.pstSum[us] = pst;
   b.pieceOn[from] = 0;
-  if (b.accumulators) [[unlikely]] {
-    // The mover arrives on `to`, or as the new piece, or on the landing square of en passant.
-    const int arrived = isPromotion(kind) ? kind + us : code;
-    const int landing = kind == EN_PASSANT ? (us == WHITE ? to + 8 : to - 8) : to;
-    nnue::noteMove(b, ply, nnue::pieceSquare(code, from), nnue::pieceSquare(victim, to), victim ? 2 : 1,
-                   nnue::pieceSquare(arrived, landing), 0, 1);
-  }
 
   b.hashKey = key;
   b.keyHistory[b.keyCount++] = key;

@@ -13,5 +13,7 @@ bool insufficientMaterial(const board& b);
 // The static evaluation wherever the search needs one: the network's when
 // the thread's board carries accumulators, else the hand-written terms.
 inline i16 staticEvaluation(board& b, u8 ply) {
-  return b.accumulators ? i16(nnue::evaluate(b, ply)) : evaluate(b);
+  if (b.accumulators) [[unlikely]]
+    return i16(nnue::evaluate(b, ply));
+  return evaluate(b);
 }
