@@ -191,14 +191,21 @@ void goCommand(std::istringstream& words) {
   ctl.startMs.store(startMs, relaxed);
   ctl.limits = next;
   // The options as they are now hold for this search, whatever "setoption"
-  // says while it runs.
+  // says while it runs; so do the network options.
   ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
   ctl.multiPv = game.multiPv;
   ctl.showWdl = game.showWdl;
+  takeNetForSearch();
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();
   searchThreads.startSearch(currentBoard, allowed);
+}
+
+void takeNetForSearch() {
+  std::string problem;
+  searchThreads.network = netForSearch(game.nets, problem);
+  if (!problem.empty()) outLine("info string " + problem + "; the hand-written evaluation is used");
 }
 
 void stopCommand() { searchThreads.control.requestStop(); }
