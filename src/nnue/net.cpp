@@ -1,0 +1,154 @@
+#include "nnue/net.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "board/board.h"
+
+namespace nnue {
+
+namespace {
+
+std::string number(std::size_t n) { return std::to_string(n); }
+
+// Little-endian reads from the image (the file is little-endian whatever the host).
+u32 readU32(const unsigned char* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
+i16 readI16(const unsigned char* p) { return i16(u16(p[0] | p[1] << 8)); }
+
+// Reads `count` int16 values, each within `limit` in magnitude; "" or the fault.
+std::string readWeights(const unsigned char*& p, i16* out, std::size_t count, int limit, const char* what) {
+  for (std::size_t i = 0; i < count; ++i, p += 2) {
+    out[i] = readI16(p);
+    if (out[i] > limit || out[i] < -limit)
+      return std::string(what) + " " + std::to_string(out[i]) + " at index " + number(i) + " is beyond " +
+             std::to_string(limit) + ", more than the integer sums can hold";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string loadNet(const void* data, std::size_t size, network& out) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  constexpr std::size_t HEADER = sizeof(fileHeader);
+  if (size < HEADER) return "truncated: " + number(size) + " bytes, the header alone has " + number(HEADER);
+  if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0) return "wrong magic: not a net file of this engine";
+  // The fields after the magic, in the order of fileHeader.
+  u32 field[10];
+  for (int i = 0; i < 10; ++i) field[i] = readU32(bytes + 8 + 4 * i);
+  const u32 version = field[0], inputs = field[1], hidden = field[2], activation = field[3];
+  const u32 qa = field[4], qb = field[5], scale = field[6], payloadBytes = field[7], checksum = field[8];
+  const u32 reserved = field[9];
+  if (version != VERSION)
+    return "version " + number(version) + ", this engine reads version " + number(VERSION);
+  if (inputs != u32(INPUTS)) return "sizes: " + number(inputs) + " inputs, this engine has " + number(INPUTS);
+  if (hidden != u32(HIDDEN))
+    return "sizes: hidden layer of " + number(hidden) + ", this engine runs " + number(HIDDEN);
+  if (activation != CRELU && activation != SCRELU) return "unknown activation " + number(activation);
+  if (qa != u32(QA) || qb != u32(QB) || scale != u32(SCALE))
+    return "quantisation " + number(qa) + "/" + number(qb) + "/" + number(scale) + ", this engine uses " + number(QA) +
+           "/" + number(QB) + "/" + number(SCALE);
+  if (reserved != 0) return "reserved header field is not zero";
+  const std::size_t expected = payloadSize(HIDDEN);
+  if (payloadBytes != expected)
+    return "payload length " + number(payloadBytes) + " in the header, the sizes make " + number(expected);
+  if (size - HEADER < expected)
+    return "truncated: " + number(size - HEADER) + " of " + number(expected) + " payload bytes";
+  if (size - HEADER > expected) return number(size - HEADER - expected) + " bytes after the payload";
+  const unsigned char* p = bytes + HEADER;
+  const u32 actual = fnv1a(p, expected);
+  if (actual != checksum) return "checksum mismatch: the header says " + number(checksum) + ", the payload hashes to " + number(actual);
+
+  std::string fault = readWeights(p, out.featureWeights, std::size_t(INPUTS) * HIDDEN, FEATURE_WEIGHT_LIMIT, "feature weight");
+  if (fault.empty()) fault = readWeights(p, out.featureBias, HIDDEN, FEATURE_WEIGHT_LIMIT, "feature bias");
+  if (fault.empty())
+    fault = readWeights(p, out.outputWeights, 2 * HIDDEN,
+                        activation == SCRELU ? SCRELU_OUTPUT_LIMIT : CRELU_OUTPUT_LIMIT, "output weight");
+  if (!fault.empty()) return fault;
+  out.outputBias = i32(readU32(p));
+  out.activation = activation;
+  return "";
+}
+
+std::string loadNetFile(const std::string& path, network& out) {
+  // A FIFO or a device could block or never end; only a regular file is opened.
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return "cannot be read: no such file";
+  if (!std::filesystem::is_regular_file(status)) return "cannot be read: not a regular file";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot be read";
+  // More than any net of this width: a huge file is refused without reading it all.
+  constexpr std::size_t MOST = sizeof(fileHeader) + payloadSize(HIDDEN) + 1;
+  std::vector<char> bytes(MOST);
+  in.read(bytes.data(), std::streamsize(MOST));
+  if (in.bad()) return "cannot be read";
+  const std::size_t got = std::size_t(in.gcount());
+  if (got == MOST) return "longer than a net of this engine's sizes";
+  return loadNet(bytes.data(), got, out);
+}
+
+namespace {
+
+// Feature of a piece (code 2 .. 13) on `square` for `view`.
+inline int featureOf(int view, int code, int square) { return featureIndex(view, code & 1, (code >> 1) - 1, square); }
+
+// Plain loops over fixed lengths: the compiler turns them into vector code
+// for whatever the build targets, and the integers come out the same.
+i32 screluSum(const i16* __restrict acc, const i16* __restrict weights) {
+  i32 sum = 0;
+  for (int i = 0; i < HIDDEN; ++i) {
+    const i16 c = i16(std::clamp<int>(acc[i], 0, QA));
+    const i16 cw = i16(c * weights[i]);  // within int16: the loader bounds the weights
+    sum += i32(cw) * i32(c);
+  }
+  return sum;
+}
+
+i32 creluSum(const i16* __restrict acc, const i16* __restrict weights) {
+  i32 sum = 0;
+  for (int i = 0; i < HIDDEN; ++i) {
+    const i16 c = i16(std::clamp<int>(acc[i], 0, QA));
+    sum += i32(c) * i32(weights[i]);
+  }
+  return sum;
+}
+
+}  // namespace
+
+void refreshView(const network& net, const board& b, int view, i16* __restrict out) {
+  std::memcpy(out, net.featureBias, sizeof net.featureBias);
+  for (int code = WHITE_PAWN; code <= BLACK_KING; ++code) {
+    for (u64 set = b.pieceBB[code]; set;) {
+      const i16* __restrict row = net.featureWeights + std::size_t(featureOf(view, code, popLsb(set))) * HIDDEN;
+      for (int i = 0; i < HIDDEN; ++i) out[i] = i16(out[i] + row[i]);
+    }
+  }
+}
+
+int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc) {
+  i64 value;
+  if (net.activation == SCRELU) {
+    const i32 sum = screluSum(stmAcc, net.outputWeights) + screluSum(otherAcc, net.outputWeights + HIDDEN);
+    value = i64(sum) / QA + net.outputBias;
+  } else {
+    const i32 sum = creluSum(stmAcc, net.outputWeights) + creluSum(otherAcc, net.outputWeights + HIDDEN);
+    value = i64(sum) + net.outputBias;
+  }
+  value = value * SCALE / (QA * QB);
+  return int(std::clamp<i64>(value, -SCORE_LIMIT, SCORE_LIMIT));
+}
+
+int evaluateFromScratch(const network& net, const board& b) {
+  alignas(64) i16 acc[2][HIDDEN];
+  refreshView(net, b, WHITE, acc[WHITE]);
+  refreshView(net, b, BLACK, acc[BLACK]);
+  const int us = b.sideToMove;
+  return outputCentipawns(net, acc[us], acc[us ^ 1]);
+}
+
+}  // namespace nnue
