@@ -50,7 +50,11 @@ double number(const std::string& flag, const char* text, double lo, double hi) {
   char* end = nullptr;
   const double v = std::strtod(text, &end);
   if (!*text || *end || !std::isfinite(v) || v < lo || v > hi)
-    fail(flag + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not '" + text + "'");
+  {
+    char range[64];
+    std::snprintf(range, sizeof range, "%g to %g", lo, hi);
+    fail(flag + " needs a number from " + range + ", not '" + text + "'");
+  }
   return v;
 }
 
