@@ -87,5 +87,10 @@ bench: build
 bench-nps: build
 	bash bench/nps.sh ./$(BUILD)/dravlin $(BASE)
 
+# Self-play data generation: positions per second per thread at the default flags.
+.PHONY: bench-datagen
+bench-datagen: build
+	bash bench/datagen-speed.sh ./$(BUILD)/dravlin
+
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(NATIVEBUILD) $(PGOBUILD)

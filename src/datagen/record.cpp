@@ -32,7 +32,7 @@ constexpr u8 CODE_EP_PAWN = 14;
 // A game longer than this is no game datagen writes (its ply cap is far
 // lower): the reader stops there rather than buffer garbage without end.
 constexpr std::size_t MAX_GAME_RECORDS = 4096;
-constexpr std::size_t READ_CHUNK = std::size_t(RECORD_BYTES) * 32768;
+constexpr std::size_t READ_CHUNK = std::size_t(RECORD_BYTES) * 4096;
 
 constexpr int rankOf(int sq) { return sq >> 3; }
 constexpr int fileOf(int sq) { return sq & 7; }
@@ -177,7 +177,10 @@ void packRecord(const board& b, int fullMove, int scoreWhite, u16 move, int resu
   out[31] = u8((resultWhite & 3) | (lastOfGame ? LAST_OF_GAME : 0));
 }
 
-bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
+namespace {
+
+// Everything of a record but its move.
+bool decodePosition(const u8* rec, dataRecord& r, std::string* why) {
   const u64 occ = get64(rec);
   const int men = popCount(occ);
   if (men > 32) return reject(why, "more than 32 men");
@@ -213,6 +216,7 @@ bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
 
   for (int c = WHITE; c <= BLACK; ++c) {
     if (popCount(r.pieceBB[WHITE_KING + c]) != 1) return reject(why, "not one king of each colour");
+    if (popCount(r.pieceBB[c]) > 16) return reject(why, "more than 16 men of one colour");
     const u64 pawns = r.pieceBB[WHITE_PAWN + c];
     if (pawns & 0xFF000000000000FFull) return reject(why, "a pawn on the first or last rank");
     // Castling rooks: on their king's first rank, at most one on each side.
@@ -243,7 +247,13 @@ bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
   r.result = last & 3;
   if (r.result > RESULT_WHITE_WINS) return reject(why, "result code 3");
   r.lastOfGame = (last & LAST_OF_GAME) != 0;
-  return moveFitsPieces(r, why);
+  return true;
+}
+
+}  // namespace
+
+bool decodeRecord(const u8* rec, dataRecord& r, std::string* why) {
+  return decodePosition(rec, r, why) && moveFitsPieces(r, why);
 }
 
 bool recordIsChess960(const dataRecord& r) {
@@ -301,6 +311,14 @@ std::string recordFen(const dataRecord& r) {
   return fen;
 }
 
+std::string boardFen(const board& b, int fullMove) {
+  u8 rec[RECORD_BYTES];
+  packRecord(b, fullMove, 0, 0, RESULT_DRAW, true, rec);
+  dataRecord r;
+  if (!decodePosition(rec, r, nullptr)) return {};
+  return recordFen(r);
+}
+
 bool unpackRecord(const u8* rec, board& b, dataRecord* decoded, std::string* why) {
   dataRecord local;
   dataRecord& r = decoded ? *decoded : local;
@@ -349,12 +367,25 @@ bool dataReader::fail(u64 offset, const std::string& why) {
 }
 
 bool dataReader::open(const std::string& path) {
-  path_ = path;
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  if (!stream) {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    path_ = path;
+    error_ = path + ": cannot open (" + std::strerror(errno) + ")";
+    eof_ = true;
+    return false;
+  }
+  return open(stream, path);
+}
+
+bool dataReader::open(std::FILE* stream, const std::string& name) {
+  path_ = name;
   error_.clear();
   if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = stream;
   if (!file_) {
-    error_ = path + ": cannot open (" + std::strerror(errno) + ")";
+    error_ = name + ": cannot open";
     eof_ = true;
     return false;
   }

@@ -101,6 +101,8 @@ bool decodeRecord(const u8* rec, dataRecord& r, std::string* why = nullptr);
 // The record's position as FEN; castling in KQkq form when the king and the
 // rooks stand on their standard squares, else as the rooks' files (Shredder-FEN).
 std::string recordFen(const dataRecord& r);
+// The FEN of the position at ply 0 of `b`, written as recordFen writes it.
+std::string boardFen(const board& b, int fullMove);
 // Does the FEN need a Chess960 reading (castling rooks off the standard squares)?
 bool recordIsChess960(const dataRecord& r);
 // Sets `b` (with its evaluation sums) to the record's position; `b`'s
@@ -136,6 +138,9 @@ class dataReader {
 
   // Opens the file and checks its header; false with error() set.
   bool open(const std::string& path);
+  // The same over a stream opened elsewhere (the reader closes it); `name`
+  // stands for the file in error lines.
+  bool open(std::FILE* stream, const std::string& name);
   // The next complete game; false at the end of the data or on an error.
   bool nextGame(std::vector<dataRecord>& game);
   // The next record, game by game underneath.

@@ -416,6 +416,8 @@ void deepen(worker& w, std::span<worker* const> pool) {
       if (iterLimit == 0) {
         if (double(elapsed) * ctl.elapsedScale > double(ctl.softTime.load(relaxed)) * timeFactor)
           ctl.finished.store(true, relaxed);
+        if (ctl.limits.softNodes != 0 && ctl.poolNodes && ctl.poolNodes() >= ctl.limits.softNodes)
+          ctl.finished.store(true, relaxed);
         keepGoing = ctl.pondering.load(relaxed) ? true : !ctl.finished.load(relaxed);
       } else if (d >= iterLimit) {
         keepGoing = false;

@@ -22,6 +22,9 @@ struct searchLimits {
   // A node cap that pondering and infinite analysis do not lift: there the
   // search holds at the cap until "ponderhit" or "stop" (0: none).
   u64 capNodes = 0;
+  // No new iteration once the nodes have passed this (0: none); the data
+  // generator's searches, which depend on node counts only.
+  u64 softNodes = 0;
 };
 
 // Nodes between two looks at the clock.

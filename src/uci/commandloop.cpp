@@ -4,10 +4,13 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/decimal.h"
+#include "datagen/datagen.h"
+#include "engine/report.h"
 #include "engine/threads.h"
 #include "movegen/perft.h"
 #include "movegen/perftfile.h"
@@ -57,6 +60,34 @@ void helpCommand() {
   outLine(
       "other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current "
       "board");
+}
+
+std::vector<std::string> restOf(std::istringstream& words) {
+  std::vector<std::string> list;
+  std::string w;
+  while (words >> w) list.push_back(w);
+  return list;
+}
+
+// Openings for a match runner: the search they need gets a small table of
+// its own and prints no lines; the table comes back at its size, cleared.
+void genfensCommand(std::istringstream& words) {
+  searchThreads.stopSearchAndWait();
+  const i32 savedHash = hashTable.megabytes();
+  hashTable.resize(GENFENS_HASH_MB, 1);
+  setReportSink([](const std::string&) {});
+  std::string error;
+  const bool done = genfens(restOf(words), outText, error);
+  installOutputSinks();
+  resizeHash(savedHash);
+  if (!done) outLine("info string genfens: " + error);
+}
+
+// The tools at the prompt: their flags are the rest of the line. Their games
+// run in processes of their own, so the engine's state stays as it was.
+void dataToolCommand(const std::string& name, std::istringstream& words) {
+  searchThreads.stopSearchAndWait();
+  runDataTool(name, restOf(words), outText, errText);
 }
 
 }  // namespace
@@ -123,6 +154,10 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "help") {
     helpCommand();
   } else if (cmd == "bench") { benchCommand(words);
+  } else if (cmd == "genfens") {
+    genfensCommand(words);
+  } else if (isDataTool(cmd)) {
+    dataToolCommand(cmd, words);
   } else {
     outText("Unknown command\n");
   }
@@ -132,8 +167,25 @@ bool dispatchCommand(const std::string& line) {
 int runEngine(int argc, char** argv) {
   // Answered like any command-line tool: no banner, no engine start-up.
   if (argc > 1 && aboutArgument(argv[1])) return 0;
+  // A tool of its own takes the other arguments as its flags; no banner, no
+  // engine start-up beyond the tables.
+  if (argc > 1 && isDataTool(argv[1])) {
+    installOutputSinks();
+    initAttackTables();
+    initKeys();
+    return runDataTool(argv[1], std::vector<std::string>(argv + 2, argv + argc), outText, errText);
+  }
   engineStartup();
-  if (argc > 1) {
+  // Arguments with a blank in them are lines of their own, run in order
+  // (dravlin "genfens 8 seed 5 book None" quit); words alone are joined into
+  // one line (dravlin perft 5).
+  const bool asLines = std::any_of(argv + 1, argv + argc, [](const char* a) {
+    return std::string(a).find_first_of(" \t") != std::string::npos;
+  });
+  if (argc > 1 && asLines) {
+    for (int i = 1; i < argc; ++i)
+      if (!dispatchCommand(argv[i])) break;
+  } else if (argc > 1) {
     std::string line;
     for (int i = 1; i < argc; ++i) line += std::string(argv[i]) + " ";
     dispatchCommand(line);
