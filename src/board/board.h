@@ -12,6 +12,11 @@
 // The search's control (limits, stop flag, clocks), which the search layer
 // defines; a search thread's board points at the one it obeys.
 struct searchControl;
+// A search thread's network accumulators, one per ply (the network's layer
+// defines them); null when the thread evaluates by the hand-written terms.
+namespace nnue {
+struct accumulatorStack;
+}
 
 constexpr int MAX_PLY = 127;
 constexpr int PLY_RECORDS = 129;
@@ -77,6 +82,7 @@ struct board {
   i16* pairHistory2;  // move-pair histories, keyed by the move two plies back...
   i16* pairHistory1;  // ...and one ply back
   searchControl* control;
+  nnue::accumulatorStack* accumulators;
   u64 nodes;
   u64 qNodes;
   u64 tbHits;

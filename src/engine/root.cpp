@@ -42,12 +42,13 @@ worker::worker(u32 index, searchControl& ctl) : control(ctl), threadIndex(index)
   brd.control = &control;
 }
 
-void worker::takePosition(const board& position) {
+void worker::takePosition(const board& position, const nnue::network* net) {
   std::memcpy(static_cast<void*>(&brd), &position, sizeof(board));
   brd.plies[0].listStart = moveBuffer;
   brd.pairHistory2 = pairHistory2;
   brd.pairHistory1 = pairHistory1;
   brd.control = &control;
+  nnue::attach(brd, accumulators, net);
 }
 
 bool pvMoveFits(chessMove m, board& b, u8 ply) {

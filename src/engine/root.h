@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "nnue/accumulator.h"
 #include "search/limits.h"
 #include "search/ordering.h"
 
@@ -32,8 +33,10 @@ class worker {
   worker& operator=(const worker&) = delete;
 
   // Copies `position` into this thread's board and points the board at the
-  // thread's buffers and control again.
-  void takePosition(const board& position);
+  // thread's buffers and control again; with a network, at the thread's
+  // accumulators too, computed for the position (else the board evaluates
+  // by the hand-written terms).
+  void takePosition(const board& position, const nnue::network* net = nullptr);
   // Thread 0 is the boss: it prints the lines and "bestmove".
   bool isBoss() const { return threadIndex == 0; }
 
@@ -62,6 +65,9 @@ class worker {
   bool answeredAtOnce = false;
   bool scoreShown = false;
   board brd;
+  // The network's accumulators for brd's plies, used when a search runs
+  // with the network.
+  nnue::accumulatorStack accumulators;
 };
 
 // Per-thread rows (thread index mod 16): aspiration widths and depth skipping.

@@ -251,7 +251,7 @@ void threadPool::startSearch(const board& position, const std::vector<chessMove>
   control.elapsedMs.store(0, relaxed);
   hashTable.newSearch();
   for (worker* w : workers_) {
-    w->takePosition(position);
+    w->takePosition(position, network);
     board& b = w->brd;
     b.nodes = b.qNodes = b.tbHits = 0;
     b.selDepth = 0;

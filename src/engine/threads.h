@@ -16,6 +16,9 @@ class threadPool {
  public:
   // The one control every search thread obeys.
   searchControl control;
+  // The network the next search evaluates with; null: the hand-written
+  // evaluation. Set between searches only.
+  const nnue::network* network = nullptr;
 
   // Rebuilds the pool with n threads (0 only at shutdown); waits for a running
   // search to report first. Returns the number of threads running, fewer than

@@ -4,6 +4,7 @@
 
 #include "board/attacks.h"
 #include "eval/eval.h"
+#include "nnue/accumulator.h"
 
 namespace {
 
@@ -72,6 +73,29 @@ inline void saveForUnmake(const board& b, plyState& next) {
   next.savedHalfMoves = u32(u16(b.halfMoves));
 }
 
+// The network's feature changes of `m`, read from the board before the move
+// and written to the child's accumulator record. Out of line, so that make
+// without a network pays one test for it.
+[[gnu::noinline, gnu::cold]] void noteFeatureChanges(board& b, u8 ply, chessMove m) {
+  using nnue::pieceSquare;
+  const int from = moveFrom(m), to = moveTo(m), kind = moveKindOf(m);
+  const int us = b.sideToMove, code = b.pieceOn[from];
+  if (kind >= CASTLE_SHORT) {
+    // Both men go before either arrives: in Chess960 a square may be left and entered.
+    const int king = WHITE_KING + us, rook = WHITE_ROOK + us;
+    const int rookFrom = castleRookFrom(b, us, kind), rookTo = castleRookTo(to, kind);
+    nnue::noteMove(b, ply, pieceSquare(king, from), pieceSquare(rook, rookFrom), 2, pieceSquare(king, to),
+                   pieceSquare(rook, rookTo), 2);
+    return;
+  }
+  // For en passant `to` holds the captured pawn and the mover lands beside it.
+  const int victim = b.pieceOn[to];
+  const int arrived = isPromotion(kind) ? kind + us : code;
+  const int landing = kind == EN_PASSANT ? (us == WHITE ? to + 8 : to - 8) : to;
+  nnue::noteMove(b, ply, pieceSquare(code, from), pieceSquare(victim, to), victim ? 2 : 1,
+                 pieceSquare(arrived, landing), 0, 1);
+}
+
 void makeCastle(board& b, u8 ply, chessMove m) {
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
@@ -119,6 +143,8 @@ void unmakeCastle(board& b, u8 ply, chessMove m) {
 }  // namespace
 
 void makeMove(board& b, u8 ply, chessMove m) {
+  if (b.accumulators) [[unlikely]]
+    noteFeatureChanges(b, ply, m);
   if (moveKindOf(m) >= CASTLE_SHORT) return makeCastle(b, ply, m);
   plyState& prev = b.plies[ply];
   plyState& next = b.plies[ply + 1];
@@ -342,6 +368,8 @@ void makeNullMove(board& b, u8 ply) {
   next.captured = 0;
   next.epSquare = 0;
   b.sideToMove ^= 1;
+  if (b.accumulators) [[unlikely]]
+    nnue::noteMove(b, ply, 0, 0, 0, 0, 0, 0);  // no man moves; the views only change places
   u64 key = b.hashKey ^ zobrist.side;
   if (b.plies[ply].epSquare) key ^= zobrist.ep[b.plies[ply].epSquare & 7];
   b.hashKey = key;

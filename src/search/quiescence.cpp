@@ -23,7 +23,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   int alpha = std::max<int>(alphaIn, ply - MATE_SCORE);
   int beta = std::min<int>(betaIn, MATE_SCORE + 1 - ply);
   if (alpha >= beta) return i16(alpha);
-  if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
+  if (ply >= MAX_PLY || !moveListRoom(b, ply)) return staticEvaluation(b, ply);
 
   plyState& ps = b.plies[ply];
   const hashEntry entry = hashTable.probe(b.hashKey);
@@ -40,7 +40,7 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (ps.inCheck) {
     best = ply - MATE_SCORE;
   } else {
-    int standPat = evaluate(b);
+    int standPat = staticEvaluation(b, ply);
     if ((bound == BOUND_LOWER && ttScore > standPat) || (bound == BOUND_UPPER && ttScore < standPat))
       standPat = ttScore;
     if (standPat >= beta) return i16(standPat);

@@ -123,7 +123,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     alpha = std::max(alpha, ply - MATE_SCORE);
     beta = std::min(beta, MATE_SCORE + 1 - ply);
     if (alpha >= beta) return i16(alpha);
-    if (ply >= MAX_PLY || !moveListRoom(b, ply)) return evaluate(b);
+    if (ply >= MAX_PLY || !moveListRoom(b, ply)) return staticEvaluation(b, ply);
     // Fifty moves without a capture or pawn move: drawn unless mated, and
     // settled here, before a table entry, a pruning or a cut-off could
     // claim another score.
@@ -187,7 +187,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   if (inCheck) {
     ps.staticEval = NO_EVAL;
   } else {
-    const int staticEval = evaluate(b);
+    const int staticEval = staticEvaluation(b, ply);
     ps.staticEval = i16(staticEval);
     const u8 bound = entryBound(tte);
     int pruneEval = staticEval;

@@ -40,8 +40,8 @@ std::string usageText() {
          "\n"
          "UCI commands: uci isready ucinewgame position go stop ponderhit setoption quit\n"
          "  go wtime btime winc binc movestogo depth nodes mate movetime infinite ponder\n"
-         "Other commands: help, showboard, perft [depth], rtest, bench [depth], texel,\n"
-         "  genfens N seed S book None|FILE, datagen, datastat, pgn2data\n"
+         "Other commands: help, showboard, eval, perft [depth], rtest, bench [nnue] [depth],\n"
+         "  texel, genfens N seed S book None|FILE, datagen, datastat, pgn2data\n"
          "\n"
          "The full description is README.md in the source tree; \"make install\" puts a copy\n"
          "in share/doc/dravlin/ under its prefix (/usr/local by default).\n";

@@ -16,6 +16,7 @@
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 #include "uci/commands.h"
+#include "uci/go.h"
 #include "uci/options.h"
 #include "uci/output.h"
 
@@ -31,11 +32,25 @@ const char* const BENCH_POSITIONS[] = {
 }  // namespace
 
 void benchCommand(std::istringstream& words) {
+  // "bench [nnue] [depth]": the word "nnue" searches with the network (the
+  // net "EvalFile" chose), whatever "UseNNUE" says.
   i64 depth = BENCH_DEPTH;
+  bool withNet = false, depthRead = false;
   std::string word;
-  if (words >> word && !readDecimalIn(word, 1, 64, depth)) depth = BENCH_DEPTH;
+  while (words >> word) {
+    if (word == "nnue") {
+      withNet = true;
+    } else if (!depthRead) {
+      depthRead = true;
+      if (!readDecimalIn(word, 1, 64, depth)) depth = BENCH_DEPTH;
+    }
+  }
 
   searchThreads.stopSearchAndWait();
+  const bool savedUse = game.nets.use;
+  game.nets.use = withNet;
+  takeNetForSearch();
+  game.nets.use = savedUse;
   const int savedThreads = int(searchThreads.size());
   const i32 savedHash = hashTable.megabytes();
   resizeThreads(1);
@@ -76,6 +91,7 @@ void benchCommand(std::istringstream& words) {
       std::max<i64>(1, std::chrono::duration_cast<std::chrono::microseconds>(searching).count());
 
   tbInfo.largest = savedTbLargest;
+  searchThreads.network = nullptr;
   resizeHash(savedHash);
   resizeThreads(savedThreads > 0 ? savedThreads : DEFAULT_THREADS);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000000 / u64(elapsedUs)) + " nps");

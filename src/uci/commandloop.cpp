@@ -12,9 +12,11 @@
 #include "datagen/datagen.h"
 #include "engine/report.h"
 #include "engine/threads.h"
+#include "eval/eval.h"
 #include "movegen/perft.h"
 #include "movegen/perftfile.h"
 #include "movegen/setup.h"
+#include "nnue/net.h"
 #include "search/tt.h"
 #include "tuner/texel.h"
 #include "uci/about.h"
@@ -51,6 +53,21 @@ void perftCommand(std::istringstream& words) {
   line2 << "Perft results for depth: " << perftDepth << "  " << t.nodes << "  Nodes per sec: "
         << double(t.nodes) / seconds << "\n";
   outText(line2.str());
+}
+
+// The static evaluation of the current position, by the hand-written terms
+// and by the network ("UseNNUE" aside), both from White's view.
+void evalCommand() {
+  board& b = currentBoard;
+  const int sign = b.sideToMove == WHITE ? 1 : -1;
+  outLine("hand-written evaluation: " + std::to_string(sign * evaluate(b)) + " cp (White's view)");
+  std::string problem, name;
+  const nnue::network* net = nextNet(game.nets, problem, name);
+  if (net)
+    outLine("network evaluation: " + std::to_string(sign * nnue::evaluateFromScratch(*net, b)) +
+            " cp (White's view, net " + name + ")");
+  else
+    outLine("network evaluation: none (" + problem + ")");
 }
 
 void helpCommand() {
@@ -147,6 +164,8 @@ bool dispatchCommand(const std::string& line) {
     searchThreads.stopSearchAndWait();  // it rebuilds the attack tables and the table
     resizeHash(hashTable.megabytes());
     texelCommand();
+  } else if (cmd == "eval") {
+    evalCommand();
   } else if (cmd == "showboard") {
     outText(boardDiagram(currentBoard));
   } else if (cmd == "evil") {

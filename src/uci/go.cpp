@@ -190,12 +190,20 @@ void goCommand(std::istringstream& words) {
   searchControl& ctl = searchThreads.control;
   ctl.startMs.store(startMs, relaxed);
   ctl.limits = next;
-  // The strength options as they are now hold for this search.
+  // The strength options as they are now hold for this search, and so do
+  // the network options.
   ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
+  takeNetForSearch();
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();
   searchThreads.startSearch(currentBoard, allowed);
+}
+
+void takeNetForSearch() {
+  std::string problem;
+  searchThreads.network = netForSearch(game.nets, problem);
+  if (!problem.empty()) outLine("info string " + problem + "; the hand-written evaluation is used");
 }
 
 void stopCommand() { searchThreads.control.requestStop(); }

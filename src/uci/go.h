@@ -4,6 +4,7 @@
 
 #include "board/types.h"
 #include "engine/strength.h"
+#include "uci/network.h"
 #include "uci/tuning.h"
 
 // The game as the command thread sees it, and the options that shape the
@@ -24,6 +25,8 @@ struct gameState {
   // "UCI_LimitStrength" and "UCI_Elo": the next "go" plays at that rating.
   bool limitStrength = false;
   i32 elo = STRENGTH_ELO_DEFAULT;
+  // "UseNNUE" and "EvalFile": the next "go" evaluates with this net, or not.
+  netChoice nets;
 };
 extern gameState game;
 
@@ -34,3 +37,7 @@ constexpr i32 UNKNOWN_GAME_PLY = 1024;
 // the game state and the thread count into the soft and hard budgets and the
 // elapsed-time scale (and incFactor at a game's first "go").
 void allotTime();
+
+// Between searches: the network options as they are now (a net loaded
+// meanwhile included) for the search about to start.
+void takeNetForSearch();

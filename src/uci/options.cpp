@@ -50,7 +50,7 @@ enum class optionType { spin, check, text, button };
 // One option: what "uci" prints of it, and what "setoption" does with it.
 // The handler gets the value read by the type's rules (a clamped number, 1 or
 // 0 for a check, the text as it stands) and returns what the confirmation
-// line shows after its text.
+// line shows after its text (the whole line when the row has no confirmation).
 struct optionRow {
   const char* name;
   optionType type;
@@ -132,6 +132,15 @@ std::string onElo(i32 n, const std::string&) {
   return std::to_string(n);
 }
 
+// Both read by the next "go"; a running search keeps its evaluation.
+std::string onUseNnue(i32 on, const std::string&) {
+  game.nets.use = on != 0;
+  return std::to_string(on);
+}
+
+// The whole line: the confirmation, or the file and its fault.
+std::string onEvalFile(i32, const std::string& text) { return loadEvalFile(game.nets, text); }
+
 // The order is the order "uci" prints; new options go at the end.
 const std::vector<optionRow>& optionTable() {
   static const std::vector<optionRow> rows = {
@@ -150,6 +159,8 @@ const std::vector<optionRow>& optionTable() {
        onLimitStrength},
       {"UCI_Elo", optionType::spin, std::to_string(STRENGTH_ELO_DEFAULT), STRENGTH_ELO_MIN, STRENGTH_ELO_MAX,
        "info string UCI_Elo set to : ", onElo},
+      {"UseNNUE", optionType::check, "false", 0, 1, "info string UseNNUE set to : ", onUseNnue},
+      {"EvalFile", optionType::text, EMBEDDED_NET_NAME, 0, 0, nullptr, onEvalFile},
   };
   return rows;
 }
@@ -203,7 +214,8 @@ void setoptionCommand(std::istringstream& words) {
     } else if (row.type == optionType::check) {
       number = value == "true" ? 1 : 0;  // only the exact word switches it on
     }
-    outLine(row.confirmation + row.handler(number, value));
+    const std::string shown = row.handler(number, value);
+    outLine(row.confirmation ? row.confirmation + shown : shown);
     return;
   }
 }

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "../engine/enginedriver.h"
+#include "nnue/embedded.h"
+#include "nnue/format.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+std::string writeFile(const std::string& name, const bytes& data) {
+  const std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+  return path;
+}
+
+bytes embedded() {
+  const nnue::embeddedBytes e = nnue::embeddedNet();
+  return bytes(e.data, e.data + e.size);
+}
+
+// The lines an engine prints for `lines`, up to the "readyok" of an "isready" sent after them.
+std::vector<std::string> answersTo(engineProcess& e, const std::vector<std::string>& lines) {
+  for (const auto& l : lines) e.send(l);
+  e.send("isready");
+  auto got = e.readUntil("readyok", scaledMs(20000));
+  if (!got) return {"<timeout>"};
+  got->pop_back();
+  return *got;
+}
+
+// Nodes of the score line that comes before "bestmove".
+std::string nodesOfSearch(engineProcess& e, const std::string& go) {
+  e.send(go);
+  const auto lines = e.readUntil("bestmove", scaledMs(30000));
+  if (!lines || lines->size() < 2) return "<no answer>";
+  std::smatch m;
+  const std::string& line = (*lines)[lines->size() - 2];
+  return std::regex_search(line, m, std::regex(" nodes (\\d+) ")) ? std::string(m[1]) : line;
+}
+
+const char* const FEN = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
+const char* const TWIN = "r3k2r/pppbbppp/2n2q1P/1P2p3/3pn3/BN2PNP1/P1PPQPB1/R3K2R b KQkq - 0 1";
+
+}  // namespace
+
+// A file that cannot serve gives one line naming the file and the fault, and
+// the net in use stays; a good file is taken, "<embedded>" goes back.
+TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
+  const bytes good = embedded();
+  bytes wrongMagic = good, other = good;
+  wrongMagic[3] = '?';
+  other[60] ^= 0x55;  // another net: one weight changed, the checksum made right
+  const std::uint32_t sum = nnue::fnv1a(other.data() + sizeof(nnue::fileHeader), other.size() - sizeof(nnue::fileHeader));
+  for (int i = 0; i < 4; ++i) other[40 + i] = (sum >> (8 * i)) & 0xFF;
+  const bytes truncated(good.begin(), good.end() - 100);
+  const std::string magicPath = writeFile("net_magic.nnue", wrongMagic), shortPath = writeFile("net_short.nnue", truncated),
+                    otherPath = writeFile("net_other.nnue", other);
+
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  const auto before = answersTo(e, {std::string("position fen ") + FEN, "eval"});
+  ASSERT_EQ(before.size(), 2u);
+  EXPECT_TRUE(std::regex_match(before[1], std::regex(R"(network evaluation: -?\d+ cp \(White's view, net <embedded>\))")))
+      << before[1];
+
+  EXPECT_EQ(answersTo(e, {"setoption name EvalFile value " + magicPath, "eval"}),
+            (std::vector<std::string>{"info string EvalFile " + magicPath +
+                                          " not loaded: wrong magic: not a net file of this engine; the net in use stays",
+                                      before[0], before[1]}));
+  const auto cut = answersTo(e, {"setoption name EvalFile value " + shortPath, "setoption name EvalFile value /nonexistent.nnue"});
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[0], "info string EvalFile " + shortPath + " not loaded: truncated: " + std::to_string(good.size() - 148) +
+                        " of " + std::to_string(good.size() - 48) + " payload bytes; the net in use stays");
+  EXPECT_EQ(cut[1], "info string EvalFile /nonexistent.nnue not loaded: cannot be read: no such file; the net in use stays");
+  EXPECT_EQ(answersTo(e, {"eval"}), (std::vector<std::string>{before[0], before[1]}));
+
+  const auto taken = answersTo(e, {"setoption name EvalFile value " + otherPath, "eval"});
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[0], "info string EvalFile set to : " + otherPath);
+  EXPECT_NE(taken[2], before[1]);
+  EXPECT_NE(taken[2].find("net " + otherPath + ")"), std::string::npos) << taken[2];
+  EXPECT_EQ(answersTo(e, {"setoption name EvalFile value <embedded>", "eval"}),
+            (std::vector<std::string>{"info string EvalFile set to : <embedded>", before[0], before[1]}));
+
+  // Both scores from White's view: the colour-flipped twin reads the opposite.
+  const auto twin = answersTo(e, {std::string("position fen ") + TWIN, "eval"});
+  ASSERT_EQ(twin.size(), 2u);
+  const std::regex number("(-?\\d+) cp");
+  std::smatch a, b;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(std::regex_search(before[std::size_t(i)], a, number) && std::regex_search(twin[std::size_t(i)], b, number));
+    EXPECT_EQ(std::stoi(a[1]), -std::stoi(b[1])) << before[std::size_t(i)] << " / " << twin[std::size_t(i)];
+  }
+  e.send("quit");
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  for (const auto& p : {magicPath, shortPath, otherPath}) std::remove(p.c_str());
+}
+
+// UseNNUE and EvalFile set while a search runs wait for the next "go"; the
+// network's search differs from the hand-written one, and switching back
+// gives the hand-written search again, node for node.
+TEST(PlayNetwork, OptionsSetDuringASearchWaitForTheNextGo) {
+  const std::string otherPath = writeFile("net_play.nnue", embedded());
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  e.send(std::string("position fen ") + FEN);
+  const std::string handWritten = nodesOfSearch(e, "go depth 6");
+
+  e.send("go infinite");
+  e.send("setoption name UseNNUE value true");
+  e.send("setoption name EvalFile value " + otherPath);
+  ASSERT_TRUE(e.readUntil("info string EvalFile set to", scaledMs(10000)));
+  e.send("stop");
+  ASSERT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
+
+  e.send("ucinewgame");
+  const std::string network = nodesOfSearch(e, "go depth 6");
+  EXPECT_NE(network, handWritten);
+  e.send("setoption name UseNNUE value false");
+  e.send("ucinewgame");
+  EXPECT_EQ(nodesOfSearch(e, "go depth 6"), handWritten);
+  e.send("setoption name UseNNUE value true");
+  e.send("ucinewgame");
+  EXPECT_EQ(nodesOfSearch(e, "go depth 6"), network);
+  e.send("quit");
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  std::remove(otherPath.c_str());
+}
+
+// The search with the default net: its own signature. It changes whenever
+// the default net (nets/default.nnue) changes, as well as with the search;
+// update it then (and nets/README.md and README.md with it).
+TEST(Bench, NodeCountWithTheNetwork) {
+  engineProcess e({"bench", "nnue", "6"});
+  auto lines = e.drain(scaledMs(60000));
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  ASSERT_FALSE(lines.empty());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) nodes \d+ nps)"))) << lines.back();
+  EXPECT_EQ(m[1], "755324");
+}
