@@ -177,6 +177,7 @@ int main(int argc, char** argv) {
                (unsigned long long)stats.validationGames,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count());
   if (training.empty()) fail("no training positions");
+  if (training.size() > 0xFFFFFFFFull) fail("more than 2^32 training positions");
 
   // ---- training
   train::trainer t(opt, training, validation);
@@ -207,8 +208,10 @@ int main(int argc, char** argv) {
       bestEpoch = r.epoch;
       bestValidation = r.validationLoss;
     }
-    std::fprintf(stderr, "epoch %d/%d  train %.6f  validation %.6f  lr %.2g  %.0f positions/s  %s  left %s\n", r.epoch,
-                 opt.epochs, r.trainLoss, r.validationLoss, r.lr, r.positionsPerSecond, duration(r.seconds).c_str(),
+    char validationText[32] = "-";
+    if (!validation.empty()) std::snprintf(validationText, sizeof validationText, "%.6f", r.validationLoss);
+    std::fprintf(stderr, "epoch %d/%d  train %.6f  validation %s  lr %.2g  %.0f positions/s  %s  left %s\n", r.epoch,
+                 opt.epochs, r.trainLoss, validationText, r.lr, r.positionsPerSecond, duration(r.seconds).c_str(),
                  duration(epochSeconds / timed * (opt.epochs - t.epochsDone)).c_str());
     if (!checkpoint.empty() && !t.saveCheckpoint(checkpoint, error)) fail(error);
     if (saveEpochs) {
@@ -221,10 +224,11 @@ int main(int argc, char** argv) {
 
   // ---- export
   if (!train::writeNetFile(t.net, out, error)) fail(error);
+  std::fprintf(stderr, "wrote %s (hidden %d, %s)\n", out.c_str(), opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu");
+  if (gapPositions < 1) return 0;
   const train::quantisationGap gap =
       train::measureGap(t.net, train::netFileBytes(t.net), validation.empty() ? training : validation,
                         std::size_t(gapPositions));
-  std::fprintf(stderr, "wrote %s (hidden %d, %s)\n", out.c_str(), opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu");
   if (!gap.error.empty())
     std::fprintf(stderr, "float/engine gap not measured: the engine refuses the net: %s\n", gap.error.c_str());
   else

@@ -16,8 +16,10 @@ namespace {
 // The hot loops are inlined into the two entry points, of which the
 // compiler makes an AVX2 copy beside the baseline one (without FMA, so the
 // numbers are the same); the loader picks the copy the CPU can run.
+// (Not under ThreadSanitizer: the copy is chosen by a resolver that runs
+// before the sanitizer's run time is ready, and its instrumentation crashes.)
 #define HOT inline __attribute__((always_inline))
-#if defined(__x86_64__) && defined(__has_attribute)
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__)
 #if __has_attribute(target_clones)
 #define CLONED __attribute__((target_clones("avx2", "default")))
 #endif
