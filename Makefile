@@ -19,10 +19,10 @@ FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=nati
 MAKEFILE_DIR := $(dir $(abspath $(lastword $(MAKEFILE_LIST))))
 EXE_PATH   = $(if $(filter /%,$(EXE)),$(EXE),$(MAKEFILE_DIR)$(EXE))
 # Tests that run several threads at once, for the ThreadSanitizer stage.
-TSAN_TESTS := Play|PlayShutdown|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench
+TSAN_TESTS := Play|PlayShutdown|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench|Train\.
 
 .DEFAULT_GOAL := build
-.PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean
+.PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean train
 
 run: build
 	./$(BUILD)/dravlin
@@ -31,6 +31,11 @@ build: check-tools
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin
 	$(if $(EXE),mkdir -p $(dir $(EXE_PATH)) && cp $(BUILD)/dravlin $(EXE_PATH))
+
+# The network's trainer: build/dravlin-train (README, Training a network).
+train: check-tools
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target dravlin-train
 
 native: check-tools
 	cmake -S . -B $(NATIVEBUILD) $(CMAKE_GEN) $(FAST_OPTS) -DDRAVLIN_PGO=

@@ -12,7 +12,7 @@ command -v nm >/dev/null || { echo "nm is missing: apt-get install binutils"; ex
 listing=$(nm -C --defined-only "$library" 2>/dev/null || true)
 # Objects compiled for link-time optimisation only may list no code: nothing
 # to count then.
-if ! printf '%s\n' "$listing" | grep -qE ' [Tt] '; then
+if ! grep -qE ' [Tt] ' <<<"$listing"; then
   echo "nm lists no code in $library (link-time optimisation?): skipped"
   exit 77
 fi

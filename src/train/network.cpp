@@ -1,0 +1,287 @@
+#include "train/network.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "movegen/setup.h"
+#include "nnue/net.h"
+#include "train/random.h"
+
+namespace train {
+
+namespace {
+
+// The hot loops are inlined into the two entry points, of which the
+// compiler makes an AVX2 copy beside the baseline one (without FMA, so the
+// numbers are the same); the loader picks the copy the CPU can run.
+// (Not under ThreadSanitizer: the copy is chosen by a resolver that runs
+// before the sanitizer's run time is ready, and its instrumentation crashes.)
+#define HOT inline __attribute__((always_inline))
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__)
+#if __has_attribute(target_clones)
+#define CLONED __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef CLONED
+#define CLONED
+#endif
+
+// Every loop over the hidden layer runs in blocks of this many floats (the
+// width is a multiple of 16), so that the compiler vectorises the block
+// without a remainder loop.
+constexpr int BLOCK = 16;
+
+// Both written with compares turned into 0 or 1, not as a choice: the
+// compiler keeps a float choice as a branch (a compare may trap) and would
+// not vectorise the loops around it. c is exactly clamp(a, 0, 1).
+template <bool SQUARED>
+HOT float activate(float a) {
+  const float c = a * float((a > 0.0f) & (a < 1.0f)) + float(a >= 1.0f);
+  return SQUARED ? c * c : c;
+}
+
+template <bool SQUARED>
+HOT float slope(float a) {
+  const float inside = float((a > 0.0f) & (a < 1.0f));
+  return SQUARED ? 2.0f * a * inside : inside;
+}
+
+// The loops over the hidden layer, each over arrays the compiler knows to be
+// distinct, so that it vectorises them.
+HOT void addRow(float* __restrict dst, const float* __restrict src, int hidden) {
+  for (int i = 0; i < hidden; ++i) dst[i] += src[i];
+}
+
+// One partial sum per lane of a block: the sum is not reordered, so it
+// vectorises without fast-math and gives the same value on every build.
+template <bool SQUARED>
+HOT float outputSum(const float* __restrict acc, const float* __restrict w2, int hidden) {
+  float part[BLOCK] = {};
+  for (int i = 0; i < hidden; i += BLOCK)
+    for (int j = 0; j < BLOCK; ++j) part[j] += activate<SQUARED>(acc[i + j]) * w2[i + j];
+  float sum = 0;
+  for (int j = 0; j < BLOCK; ++j) sum += part[j];
+  return sum;
+}
+
+// The output weights' gradient and the accumulator's, for one view.
+template <bool SQUARED>
+HOT void outputBackward(float g, const float* __restrict acc, const float* __restrict w2, float* __restrict gw2,
+                           float* __restrict dAcc, int hidden) {
+  for (int i = 0; i < hidden; ++i) {
+    gw2[i] += g * activate<SQUARED>(acc[i]);
+    dAcc[i] = g * w2[i] * slope<SQUARED>(acc[i]);
+  }
+}
+
+HOT void addBoth(float* __restrict dst, const float* __restrict a, const float* __restrict b, int hidden) {
+  for (int i = 0; i < hidden; ++i) dst[i] += a[i] + b[i];
+}
+
+// Fills both accumulators of `s` and returns the output.
+template <bool SQUARED>
+HOT float forward(const floatNet& net, const sample& s, float* __restrict accStm, float* __restrict accOther, int* fStm,
+              int* fOther, int& count) {
+  const int hidden = net.hidden;
+  const float* w1 = net.params.data();
+  const float* b1 = w1 + net.b1Offset();
+  const float* w2 = w1 + net.w2Offset();
+  count = sampleFeatures(s, fStm, fOther);
+  std::memcpy(accStm, b1, sizeof(float) * hidden);
+  std::memcpy(accOther, b1, sizeof(float) * hidden);
+  for (int k = 0; k < count; ++k) {
+    addRow(accStm, w1 + std::size_t(fStm[k]) * hidden, hidden);
+    addRow(accOther, w1 + std::size_t(fOther[k]) * hidden, hidden);
+  }
+  return w1[net.b2Offset()] + (outputSum<SQUARED>(accStm, w2, hidden) + outputSum<SQUARED>(accOther, w2 + hidden, hidden));
+}
+
+template <bool SQUARED>
+HOT double gradientLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+                    float gradScale, float* grad, float* scratch) {
+  const int hidden = net.hidden;
+  const float* w2 = net.params.data() + net.w2Offset();
+  float* gb1 = grad + net.b1Offset();
+  float* gw2 = grad + net.w2Offset();
+  float* gb2 = grad + net.b2Offset();
+  float* accStm = scratch;
+  float* accOther = scratch + hidden;
+  float* dStm = scratch + 2 * hidden;
+  float* dOther = scratch + 3 * hidden;
+  int fStm[MAX_PIECES], fOther[MAX_PIECES];
+  double loss = 0;
+  for (std::size_t p = 0; p < count; ++p) {
+    const sample& s = data[order ? order[p] : p];
+    int n;
+    const float out = forward<SQUARED>(net, s, accStm, accOther, fStm, fOther, n);
+    const float sig = sigmoid(out);
+    const float err = sig - sampleTarget(s, lambda);
+    loss += double(err) * err;
+    // d(err^2)/d(out)
+    const float g = 2.0f * err * sig * (1.0f - sig) * gradScale;
+    *gb2 += g;
+    outputBackward<SQUARED>(g, accStm, w2, gw2, dStm, hidden);
+    outputBackward<SQUARED>(g, accOther, w2 + hidden, gw2 + hidden, dOther, hidden);
+    addBoth(gb1, dStm, dOther, hidden);
+    // Only the rows of the active features get a gradient. (A feature may
+    // be active in both views; its row then takes both parts in turn.)
+    for (int k = 0; k < n; ++k) {
+      addRow(grad + std::size_t(fStm[k]) * hidden, dStm, hidden);
+      addRow(grad + std::size_t(fOther[k]) * hidden, dOther, hidden);
+    }
+  }
+  return loss;
+}
+
+template <bool SQUARED>
+HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda) {
+  std::unique_ptr<float[]> acc(new float[2 * std::size_t(net.hidden)]);
+  int fStm[MAX_PIECES], fOther[MAX_PIECES];
+  double loss = 0;
+  for (std::size_t p = 0; p < count; ++p) {
+    const sample& s = data[order ? order[p] : p];
+    int n;
+    const float err = sigmoid(forward<SQUARED>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n)) -
+                      sampleTarget(s, lambda);
+    loss += double(err) * err;
+  }
+  return loss;
+}
+
+}  // namespace
+
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed) {
+  net.hidden = hidden;
+  net.act = act;
+  net.params.assign(net.size(), 0.0f);
+  splitMix rng{seed};
+  // About 30 pieces add up in an accumulator: rows of this size put its
+  // spread near 0.3, where the activation bends.
+  for (std::size_t i = 0; i < net.b1Offset(); ++i) net.params[i] = 0.1f * rng.symmetric();
+  const float outScale = 1.0f / std::sqrt(float(2 * hidden));
+  for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) net.params[i] = outScale * rng.symmetric();
+}
+
+void clipWeights(floatNet& net) {
+  float* p = net.params.data();
+  for (std::size_t i = 0; i < net.w2Offset(); ++i) p[i] = std::clamp(p[i], -FEATURE_BOUND, FEATURE_BOUND);
+  const float bound = outputBound(net.hidden);
+  for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) p[i] = std::clamp(p[i], -bound, bound);
+}
+
+float netOutput(const floatNet& net, const sample& s) {
+  std::unique_ptr<float[]> acc(new float[2 * std::size_t(net.hidden)]);
+  int fStm[MAX_PIECES], fOther[MAX_PIECES], n;
+  return net.act == nnue::SCRELU ? forward<true>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n)
+                                 : forward<false>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n);
+}
+
+CLONED double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+                   float gradScale, float* grad, float* scratch) {
+  return net.act == nnue::SCRELU ? gradientLoop<true>(net, data, order, count, lambda, gradScale, grad, scratch)
+                                 : gradientLoop<false>(net, data, order, count, lambda, gradScale, grad, scratch);
+}
+
+CLONED double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda) {
+  return net.act == nnue::SCRELU ? lossLoop<true>(net, data, order, count, lambda)
+                                 : lossLoop<false>(net, data, order, count, lambda);
+}
+
+namespace {
+
+template <class T>
+void put(std::vector<unsigned char>& out, T value) {
+  unsigned char bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));  // the file is little-endian, as is x86-64
+  out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+i16 quantise(float w, int scale) {
+  return i16(std::clamp(std::lround(double(w) * scale), -32767l, 32767l));
+}
+
+}  // namespace
+
+std::vector<unsigned char> netFileBytes(const floatNet& net) {
+  const int hidden = net.hidden;
+  const float* p = net.params.data();
+  std::vector<unsigned char> payload;
+  payload.reserve(nnue::payloadSize(hidden));
+  for (std::size_t i = 0; i < net.w2Offset(); ++i) put(payload, quantise(p[i], nnue::QA));
+  for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) put(payload, quantise(p[i], nnue::QB));
+  const double b2 = std::round(double(p[net.b2Offset()]) * nnue::QA * nnue::QB);
+  put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
+
+  nnue::fileHeader h{};
+  std::memcpy(h.magic, nnue::MAGIC, sizeof h.magic);
+  h.version = nnue::VERSION;
+  h.inputs = nnue::INPUTS;
+  h.hidden = u32(hidden);
+  h.activation = net.act;
+  h.qa = nnue::QA;
+  h.qb = nnue::QB;
+  h.scale = nnue::SCALE;
+  h.payloadBytes = u32(payload.size());
+  h.checksum = nnue::fnv1a(payload.data(), payload.size());
+  h.reserved = 0;
+  std::vector<unsigned char> file(sizeof h + payload.size());
+  std::memcpy(file.data(), &h, sizeof h);
+  std::memcpy(file.data() + sizeof h, payload.data(), payload.size());
+  return file;
+}
+
+bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {
+  const std::vector<unsigned char> bytes = netFileBytes(net);
+  const std::string part = path + ".part";
+  FILE* f = std::fopen(part.c_str(), "wb");
+  bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f) ok = (std::fclose(f) == 0) && ok;
+  ok = ok && std::rename(part.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    error = "cannot write " + path;
+    std::remove(part.c_str());
+  }
+  return ok;
+}
+
+namespace {
+
+// The quantised network's output in centipawns for each sample: the file
+// read by the engine's loader and run by the engine's integer forward pass.
+bool engineOutputs(const std::vector<unsigned char>& file, const std::vector<sample>& samples, std::size_t limit,
+                   std::vector<int>& cp, std::string& error) {
+  auto quantised = std::make_unique<nnue::network>();
+  error = nnue::loadNet(file.data(), file.size(), *quantised);
+  if (!error.empty()) return false;
+  auto b = std::make_unique<board>();
+  for (std::size_t p = 0; p < samples.size() && p < limit; ++p) {
+    if (!setFromFen(sampleFen(samples[p]), *b)) {
+      error = "a position the board cannot take: " + sampleFen(samples[p]);
+      return false;
+    }
+    cp.push_back(nnue::evaluateFromScratch(*quantised, *b));
+  }
+  return true;
+}
+
+}  // namespace
+
+quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>& file,
+                           const std::vector<sample>& samples, std::size_t limit) {
+  quantisationGap gap;
+  std::vector<int> cp;
+  if (!engineOutputs(file, samples, limit, cp, gap.error)) return gap;
+  double total = 0;
+  for (std::size_t p = 0; p < cp.size(); ++p) {
+    const double d = std::abs(double(netOutput(net, samples[p])) * nnue::SCALE - cp[p]);
+    total += d;
+    gap.largest = std::max(gap.largest, d);
+  }
+  gap.positions = cp.size();
+  gap.mean = cp.empty() ? 0 : total / double(cp.size());
+  return gap;
+}
+
+}  // namespace train

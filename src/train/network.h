@@ -1,0 +1,81 @@
+#pragma once
+// The float network the trainer optimises, its loss and gradient, and its
+// export to the engine's quantised file.
+
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "nnue/format.h"
+#include "train/sample.h"
+
+namespace train {
+
+// The largest feature weight or bias: 1.98 * QA still fits an i16 row and
+// 33 of them (32 pieces and the bias) an i16 accumulator.
+constexpr float FEATURE_BOUND = 1.98f;
+
+// The largest output weight for a hidden width: c * w must fit an i16 (c up
+// to QA) and the whole output sum, 2H terms of QA * QA * |w|, an i32.
+constexpr int outputWeightLimit(int hidden) {
+  const long long bySum = 2147483647LL / (2LL * hidden * nnue::QA * nnue::QA);
+  const long long byProduct = 32767 / nnue::QA;
+  return int(bySum < byProduct ? bySum : byProduct);
+}
+constexpr float outputBound(int hidden) { return float(outputWeightLimit(hidden)) / nnue::QB; }
+
+// All parameters in one array: feature weights (row f at f * hidden), feature
+// biases, output weights (side to move's half first), output bias. Gradients
+// and optimiser moments use the same layout.
+struct floatNet {
+  int hidden = 0;
+  nnue::activation act = nnue::SCRELU;
+  std::vector<float> params;
+
+  std::size_t b1Offset() const { return std::size_t(nnue::INPUTS) * hidden; }
+  std::size_t w2Offset() const { return b1Offset() + hidden; }
+  std::size_t b2Offset() const { return w2Offset() + 2 * std::size_t(hidden); }
+  std::size_t size() const { return b2Offset() + 1; }
+};
+
+// Small random weights from `seed`, zero biases.
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed);
+// Keeps every weight within what the quantised file can hold.
+void clipWeights(floatNet& net);
+
+// The network's output for `s` in units of SCALE centipawns (side to move's view).
+float netOutput(const floatNet& net, const sample& s);
+
+inline float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
+
+// The training target: lambda * sigmoid(score / SCALE) + (1 - lambda) * result.
+inline float sampleTarget(const sample& s, float lambda) {
+  return lambda * sigmoid(float(s.score) / nnue::SCALE) + (1.0f - lambda) * 0.5f * float(s.result);
+}
+
+// Adds to `grad` (size net.size()) the gradient of gradScale * (sum of the
+// squared errors of the positions data[order[0..count)]) and returns the
+// unscaled sum of squared errors. `scratch` is the caller's, of at least
+// 4 * hidden floats; nothing else is written.
+double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+                   float gradScale, float* grad, float* scratch);
+// The sum of squared errors alone.
+double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda);
+
+// The net file: header and quantised payload as the engine loads it.
+std::vector<unsigned char> netFileBytes(const floatNet& net);
+// Writes the net file; false with `error` set when it cannot.
+bool writeNetFile(const floatNet& net, const std::string& path, std::string& error);
+
+// The gap between the float output and the quantised engine's, in
+// centipawns, over `samples`; `error` names a net the engine refuses.
+struct quantisationGap {
+  double mean = 0, largest = 0;
+  std::size_t positions = 0;
+  std::string error;
+};
+quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>& file, const std::vector<sample>& samples,
+                           std::size_t limit);
+
+}  // namespace train

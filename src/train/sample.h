@@ -1,0 +1,55 @@
+#pragma once
+// A training position as the trainer keeps it in memory: the pieces packed as
+// in the data files (occupancy and one 4-bit code per piece), the label from
+// the side to move's view. 32 bytes, so 50 M positions take 1.6 GB.
+
+#include <string>
+
+#include "board/board.h"
+#include "nnue/format.h"
+
+namespace train {
+
+constexpr int MAX_PIECES = 32;
+
+struct sample {
+  u64 occupied;     // bit s set: square s holds a piece
+  u8 codes[16];     // colour * 6 + type (0 pawn .. 5 king), one nibble per
+                    // occupied square in increasing order, low nibble first
+  i16 score;        // centipawns, side to move's view
+  u8 stm;           // side to move: 0 White, 1 Black
+  u8 result;        // side to move's result: 0 lost, 1 drawn, 2 won
+  u32 unused;
+};
+static_assert(sizeof(sample) == 32);
+
+// A position (engine piece codes by square, 0 empty) with its label, both
+// from the side to move's view (`result` 0, 1 or 2). False, and `out`
+// untouched, for more than 32 pieces.
+bool packSample(const u8 pieceOn[64], int sideToMove, int score, int result, sample& out);
+inline bool packSample(const board& b, int score, int result, sample& out) {
+  return packSample(b.pieceOn, b.sideToMove, score, result, out);
+}
+
+// The active inputs of both views, side to move's first: every piece gives
+// one index per view, always through nnue::featureIndex. Returns the number
+// of pieces; `stm` and `other` hold that many indices each.
+inline int sampleFeatures(const sample& s, int* stm, int* other) {
+  u64 occ = s.occupied;
+  int n = 0;
+  const int us = s.stm, them = s.stm ^ 1;
+  while (occ) {
+    const int sq = popLsb(occ);
+    const int code = (s.codes[n >> 1] >> ((n & 1) * 4)) & 15;
+    const int colour = code >= 6 ? 1 : 0, type = code - 6 * colour;
+    stm[n] = nnue::featureIndex(us, colour, type, sq);
+    other[n] = nnue::featureIndex(them, colour, type, sq);
+    ++n;
+  }
+  return n;
+}
+
+// FEN of the position (castling and en passant are not kept: "-").
+std::string sampleFen(const sample& s);
+
+}  // namespace train

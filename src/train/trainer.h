@@ -1,0 +1,103 @@
+#pragma once
+// The training loop: shuffled epochs of batches, the gradient summed over
+// worker threads, AdamW with a learning-rate schedule, weight clipping after
+// every step, and checkpoints that let a run resume exactly where it stopped.
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "train/network.h"
+#include "train/random.h"
+#include "train/sample.h"
+
+namespace train {
+
+struct trainOptions {
+  int hidden = 256;
+  nnue::activation act = nnue::SCRELU;
+  int epochs = 20;
+  int batch = 16384;
+  int threads = 2;
+  float lambda = 0.75f;
+  float lr = 1e-3f;
+  // Step schedule: from epoch lrDrop on (0: the last quarter) the rate is
+  // lr * lrGamma. Cosine: it falls smoothly from lr to lr * lrGamma.
+  int lrDrop = 0;
+  float lrGamma = 0.1f;
+  bool cosine = false;
+  float weightDecay = 0.01f;
+  u64 seed = 1;
+};
+
+// Runs fn(0) .. fn(n - 1) at once, fn(0) on the calling thread.
+class workerPool {
+ public:
+  explicit workerPool(int n);
+  ~workerPool();
+  workerPool(const workerPool&) = delete;
+  workerPool& operator=(const workerPool&) = delete;
+  void run(const std::function<void(int)>& fn);
+  int size() const { return int(threads.size()) + 1; }
+
+ private:
+  void loop(int index);
+  std::vector<std::thread> threads;
+  std::mutex mutex;
+  std::condition_variable wake, done;
+  const std::function<void(int)>* job = nullptr;  // guarded by mutex
+  u64 generation = 0;                              // guarded by mutex
+  int running = 0;                                 // guarded by mutex
+  bool quit = false;                               // guarded by mutex
+};
+
+struct epochReport {
+  int epoch = 0;
+  double trainLoss = 0, validationLoss = 0;  // mean squared error per position
+  double seconds = 0;                        // training alone, without validation
+  double positionsPerSecond = 0;
+  float lr = 0;
+};
+
+class trainer {
+ public:
+  // The samples stay the caller's and must outlive the trainer.
+  trainer(const trainOptions& options, const std::vector<sample>& training, const std::vector<sample>& validation);
+
+  // One epoch; `progress` (may be empty) hears the fraction done after each batch.
+  epochReport runEpoch(const std::function<void(double)>& progress = {});
+  // Mean loss of the current net over a set of samples.
+  double meanLoss(const std::vector<sample>& samples);
+
+  // Checkpoint: the float net, the optimiser's moments and step, the epochs
+  // done and the shuffling state. Loading refuses another architecture or
+  // other training data.
+  bool saveCheckpoint(const std::string& path, std::string& error) const;
+  bool loadCheckpoint(const std::string& path, std::string& error);
+
+  // The rate of a step (counted from the run's start) in a (1-based) epoch.
+  float learningRate(int epoch, u64 step) const;
+
+  floatNet net;
+  int epochsDone = 0;
+
+ private:
+  void step(const u32* batch, std::size_t count, double& loss);
+  u64 dataFingerprint() const;
+
+  trainOptions opt;
+  const std::vector<sample>& training;
+  const std::vector<sample>& validation;
+  workerPool pool;
+  std::vector<std::vector<float>> grads;    // one buffer per thread
+  std::vector<std::vector<float>> scratch;  // one per thread
+  std::vector<float> moment1, moment2;
+  std::vector<u32> order;
+  u64 steps = 0;
+  splitMix rng;
+};
+
+}  // namespace train

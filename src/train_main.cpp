@@ -1,0 +1,238 @@
+// dravlin-train: trains the network on data files and writes the engine's
+// quantised net file. Progress goes to standard error.
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "board/attacks.h"
+#include "train/data.h"
+#include "train/network.h"
+#include "train/trainer.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: dravlin-train [options] DATAFILE...\n"
+    "  --out PATH           net file to write (default dravlin.nnue)\n"
+    "  --checkpoint PATH    written after every epoch (default OUT.ckpt; 'none': never)\n"
+    "  --resume             continue from the checkpoint (same data, width and activation)\n"
+    "  --epochs N           total epochs of the run (default 20)\n"
+    "  --batch N            positions per step (default 16384)\n"
+    "  --threads N          (default 2)\n"
+    "  --hidden H           hidden width, a multiple of 16 (default 256)\n"
+    "  --activation A       screlu or crelu (default screlu)\n"
+    "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
+    "  --lr X               learning rate (default 0.001)\n"
+    "  --lr-drop E          first epoch at lr * gamma (default: the last quarter)\n"
+    "  --lr-gamma G         (default 0.1)\n"
+    "  --cosine             cosine schedule from lr down to lr * gamma instead of the step\n"
+    "  --weight-decay W     AdamW's decoupled decay (default 0.01)\n"
+    "  --seed S             initial weights and shuffling (default 1)\n"
+    "  --val-fraction F     share of the games held back for validation (default 0.05)\n"
+    "  --val-seed S         which games those are (default 1)\n"
+    "  --keep-check         keep positions in check\n"
+    "  --keep-noisy         keep positions whose move played captures or promotes\n"
+    "  --keep-decided       keep mate and tablebase scores\n"
+    "  --max-positions N    read no more than N positions (default: all)\n"
+    "  --save-epochs        also write OUT-eN.nnue after every epoch N\n"
+    "  --gap-positions N    validation positions for the float/engine gap (default 100000)\n";
+
+[[noreturn]] void fail(const std::string& message) {
+  std::fprintf(stderr, "dravlin-train: %s\n", message.c_str());
+  std::exit(1);
+}
+
+double number(const std::string& flag, const char* text, double lo, double hi) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (!*text || *end || !std::isfinite(v) || v < lo || v > hi)
+  {
+    char range[64];
+    std::snprintf(range, sizeof range, "%g to %g", lo, hi);
+    fail(flag + " needs a number from " + range + ", not '" + text + "'");
+  }
+  return v;
+}
+
+std::string duration(double seconds) {
+  const long s = std::lround(seconds);
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%ldh%02ldm", s / 3600, s / 60 % 60);
+  else if (s >= 60)
+    std::snprintf(text, sizeof text, "%ldm%02lds", s / 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%lds", s);
+  return text;
+}
+
+std::string withoutExtension(const std::string& path) {
+  const auto dot = path.rfind('.'), slash = path.rfind('/');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  train::trainOptions opt;
+  train::loadOptions load;
+  std::string out = "dravlin.nnue", checkpoint;
+  bool resume = false, saveEpochs = false;
+  double gapPositions = 100000;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) fail(a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      std::fputs(USAGE, stdout);
+      return 0;
+    } else if (a == "--out") {
+      out = value();
+    } else if (a == "--checkpoint") {
+      checkpoint = value();
+    } else if (a == "--resume") {
+      resume = true;
+    } else if (a == "--epochs") {
+      opt.epochs = int(number(a, value(), 0, 100000));
+    } else if (a == "--batch") {
+      opt.batch = int(number(a, value(), 1, 1 << 24));
+    } else if (a == "--threads") {
+      opt.threads = int(number(a, value(), 1, 256));
+    } else if (a == "--hidden") {
+      opt.hidden = int(number(a, value(), 16, 4096));
+      if (opt.hidden % 16) fail("--hidden must be a multiple of 16");
+    } else if (a == "--activation") {
+      const std::string v = value();
+      if (v == "screlu") opt.act = nnue::SCRELU;
+      else if (v == "crelu") opt.act = nnue::CRELU;
+      else fail("--activation is screlu or crelu, not '" + v + "'");
+    } else if (a == "--lambda") {
+      opt.lambda = float(number(a, value(), 0, 1));
+    } else if (a == "--lr") {
+      opt.lr = float(number(a, value(), 0, 1));
+    } else if (a == "--lr-drop") {
+      opt.lrDrop = int(number(a, value(), 1, 100000));
+    } else if (a == "--lr-gamma") {
+      opt.lrGamma = float(number(a, value(), 0, 1));
+    } else if (a == "--cosine") {
+      opt.cosine = true;
+    } else if (a == "--weight-decay") {
+      opt.weightDecay = float(number(a, value(), 0, 1));
+    } else if (a == "--seed") {
+      opt.seed = u64(number(a, value(), 0, 1e15));
+    } else if (a == "--val-fraction") {
+      load.validationFraction = number(a, value(), 0, 0.9);
+    } else if (a == "--val-seed") {
+      load.validationSeed = u64(number(a, value(), 0, 1e15));
+    } else if (a == "--keep-check") {
+      load.dropInCheck = false;
+    } else if (a == "--keep-noisy") {
+      load.dropNoisy = false;
+    } else if (a == "--keep-decided") {
+      load.dropDecided = false;
+    } else if (a == "--max-positions") {
+      load.maxPositions = u64(number(a, value(), 1, 1e12));
+    } else if (a == "--save-epochs") {
+      saveEpochs = true;
+    } else if (a == "--gap-positions") {
+      gapPositions = number(a, value(), 0, 1e12);
+    } else if (a.size() > 1 && a[0] == '-') {
+      fail("unknown option " + a + " (--help lists them)");
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.empty()) {
+    std::fputs(USAGE, stderr);
+    return 1;
+  }
+  if (checkpoint.empty()) checkpoint = out + ".ckpt";
+  if (checkpoint == "none") {
+    if (resume) fail("--resume needs a checkpoint");
+    checkpoint.clear();
+  }
+
+  initAttackTables();
+  initKeys();
+
+  // ---- data
+  const auto loadStart = std::chrono::steady_clock::now();
+  std::vector<train::sample> training, validation;
+  train::loadStats stats;
+  std::string error;
+  if (!train::loadTrainingData(files, load, training, validation, stats, error)) fail(error);
+  for (const std::string& w : stats.warnings) std::fprintf(stderr, "warning: %s (the games before it are used)\n", w.c_str());
+  std::fprintf(stderr,
+               "data: %llu games, %llu positions; dropped %llu in check, %llu noisy, %llu decided; "
+               "training %zu positions, validation %zu positions from %llu games (%.1f s)\n",
+               (unsigned long long)stats.games, (unsigned long long)stats.records, (unsigned long long)stats.inCheck,
+               (unsigned long long)stats.noisy, (unsigned long long)stats.decided, training.size(), validation.size(),
+               (unsigned long long)stats.validationGames,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count());
+  if (training.empty()) fail("no training positions");
+  if (training.size() > 0xFFFFFFFFull) fail("more than 2^32 training positions");
+
+  // ---- training
+  train::trainer t(opt, training, validation);
+  if (resume) {
+    if (!t.loadCheckpoint(checkpoint, error)) fail(error);
+    std::fprintf(stderr, "resumed from %s after epoch %d\n", checkpoint.c_str(), t.epochsDone);
+  }
+  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, batch %d, %d threads, lr %g\n", opt.hidden,
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.lambda, opt.batch, opt.threads, opt.lr);
+  double epochSeconds = 0;
+  int timed = 0, bestEpoch = 0;
+  double bestValidation = 0;
+  while (t.epochsDone < opt.epochs) {
+    const auto start = std::chrono::steady_clock::now();
+    auto lastNote = start;
+    const int epoch = t.epochsDone + 1;
+    train::epochReport r = t.runEpoch([&](double done) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastNote < std::chrono::seconds(15) || done >= 1) return;
+      lastNote = now;
+      const double spent = std::chrono::duration<double>(now - start).count();
+      std::fprintf(stderr, "  epoch %d: %.0f%%, %.0f positions/s, %s to the epoch's end\n", epoch, 100 * done,
+                   done * double(training.size()) / spent, duration(spent / done - spent).c_str());
+    });
+    epochSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++timed;
+    if (!validation.empty() && (bestEpoch == 0 || r.validationLoss < bestValidation)) {
+      bestEpoch = r.epoch;
+      bestValidation = r.validationLoss;
+    }
+    char validationText[32] = "-";
+    if (!validation.empty()) std::snprintf(validationText, sizeof validationText, "%.6f", r.validationLoss);
+    std::fprintf(stderr, "epoch %d/%d  train %.6f  validation %s  lr %.2g  %.0f positions/s  %s  left %s\n", r.epoch,
+                 opt.epochs, r.trainLoss, validationText, r.lr, r.positionsPerSecond, duration(r.seconds).c_str(),
+                 duration(epochSeconds / timed * (opt.epochs - t.epochsDone)).c_str());
+    if (!checkpoint.empty() && !t.saveCheckpoint(checkpoint, error)) fail(error);
+    if (saveEpochs) {
+      const std::string path = withoutExtension(out) + "-e" + std::to_string(r.epoch) + ".nnue";
+      if (!train::writeNetFile(t.net, path, error)) fail(error);
+    }
+  }
+  if (bestEpoch)
+    std::fprintf(stderr, "lowest validation loss %.6f after epoch %d\n", bestValidation, bestEpoch);
+
+  // ---- export
+  if (!train::writeNetFile(t.net, out, error)) fail(error);
+  std::fprintf(stderr, "wrote %s (hidden %d, %s)\n", out.c_str(), opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu");
+  if (gapPositions < 1) return 0;
+  const train::quantisationGap gap =
+      train::measureGap(t.net, train::netFileBytes(t.net), validation.empty() ? training : validation,
+                        std::size_t(gapPositions));
+  if (!gap.error.empty())
+    std::fprintf(stderr, "float/engine gap not measured: the engine refuses the net: %s\n", gap.error.c_str());
+  else
+    std::fprintf(stderr, "float/engine gap over %zu %s positions: mean %.2f cp, largest %.1f cp\n", gap.positions,
+                 validation.empty() ? "training" : "validation", gap.mean, gap.largest);
+  return 0;
+}

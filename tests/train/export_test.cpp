@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nnue/net.h"
+#include "train/network.h"
+#include "train/positions.h"
+#include "train/trainer.h"
+
+using namespace train;
+
+// Weights anywhere up to the trainer's clip, written and read back by the
+// engine's loader: it accepts them, and every integer is the float's
+// rounding at its scale, in the file's order.
+TEST(TrainExport, EngineLoadsWhatTheTrainerWrites) {
+  for (nnue::activation act : {nnue::SCRELU, nnue::CRELU}) {
+    floatNet net;
+    initNet(net, nnue::HIDDEN, act, 5);
+    splitMix rng{9};
+    for (float& p : net.params) p = 3.0f * rng.symmetric();
+    net.params[net.b2Offset()] = -1.2345f;
+    clipWeights(net);
+    const std::string path = testing::TempDir() + "export_test.nnue";
+    std::string error;
+    ASSERT_TRUE(writeNetFile(net, path, error)) << error;
+    auto loaded = std::make_unique<nnue::network>();
+    ASSERT_EQ(nnue::loadNetFile(path, *loaded), "");
+    std::remove(path.c_str());
+    EXPECT_EQ(loaded->activation, u32(act));
+    const float* p = net.params.data();
+    for (std::size_t i = 0; i < net.b1Offset(); ++i) ASSERT_EQ(loaded->featureWeights[i], std::lround(double(p[i]) * nnue::QA)) << i;
+    for (int i = 0; i < nnue::HIDDEN; ++i)
+      ASSERT_EQ(loaded->featureBias[i], std::lround(double(p[net.b1Offset() + i]) * nnue::QA)) << i;
+    for (int i = 0; i < 2 * nnue::HIDDEN; ++i)
+      ASSERT_EQ(loaded->outputWeights[i], std::lround(double(p[net.w2Offset() + i]) * nnue::QB)) << i;
+    EXPECT_EQ(loaded->outputBias, std::lround(-1.2345 * nnue::QA * nnue::QB));
+  }
+}
+
+// A briefly trained net: the engine's integer score of each held-out
+// position stays within a few centipawns of the trainer's float score on
+// average (the rounding of the weights, the output's above all, is what
+// remains). The same net with its weights moved onto the integer grid
+// first: then only the integer sums' truncation is left, under 1 cp.
+TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
+  const std::vector<sample> training = randomGamePositions(300, 3), sampleSet = randomGamePositions(40, 4);
+  for (nnue::activation act : {nnue::SCRELU, nnue::CRELU}) {
+    const char* name = act == nnue::SCRELU ? "screlu" : "crelu";
+    trainOptions o;
+    o.hidden = nnue::HIDDEN;
+    o.act = act;
+    o.batch = 512;
+    o.lr = 3e-3f;
+    trainer t(o, training, sampleSet);
+    for (int e = 0; e < 2; ++e) t.runEpoch();
+    const std::vector<unsigned char> file = netFileBytes(t.net);
+    const quantisationGap gap = measureGap(t.net, file, sampleSet, sampleSet.size());
+    ASSERT_EQ(gap.error, "");
+    ASSERT_EQ(gap.positions, sampleSet.size());
+    double spread = 0;
+    for (const sample& s : sampleSet) spread += std::abs(netOutput(t.net, s)) * nnue::SCALE / double(sampleSet.size());
+    std::printf("%s: mean |score| %.0f cp, gap mean %.2f cp, largest %.1f cp\n", name, spread, gap.mean, gap.largest);
+    EXPECT_GT(spread, 100) << name;  // the net says something, so the gap means something
+    EXPECT_LT(gap.mean, 10.0) << name;
+
+    floatNet onGrid = t.net;
+    float* p = onGrid.params.data();
+    for (std::size_t i = 0; i < onGrid.w2Offset(); ++i) p[i] = float(std::lround(double(p[i]) * nnue::QA)) / nnue::QA;
+    for (std::size_t i = onGrid.w2Offset(); i < onGrid.b2Offset(); ++i)
+      p[i] = float(std::lround(double(p[i]) * nnue::QB)) / nnue::QB;
+    p[onGrid.b2Offset()] = float(std::round(double(p[onGrid.b2Offset()]) * nnue::QA * nnue::QB) / (nnue::QA * nnue::QB));
+    const quantisationGap exact = measureGap(onGrid, file, sampleSet, sampleSet.size());
+    EXPECT_LT(exact.largest, 1.1) << name;
+  }
+}

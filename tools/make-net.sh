@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Makes a net from nothing: self-play data, training, the quantised net file,
+# each from the seeds and flags written below, so that a net can be made
+# again. Every value can be overridden from the environment:
+#   DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
+# The run writes NET, NET.ckpt, and NET.log: the commands and what they
+# printed, the provenance for nets/README.md. An interrupted run continues
+# where it stopped when started again with the same values (datagen and the
+# trainer both resume).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# ---- data: the engine's self-play (see README, Training data)
+DATA=${DATA:-gen/selfplay.bin}
+DATA_POSITIONS=${DATA_POSITIONS:-10000000}
+DATA_SEED=${DATA_SEED:-1}
+DATA_THREADS=${DATA_THREADS:-2}
+DATA_FLAGS=${DATA_FLAGS:---nodes 5000 --random-plies 8}   # any further datagen flags
+# ---- training (dravlin-train --help)
+NET=${NET:-gen/dravlin.nnue}
+TRAIN_SEED=${TRAIN_SEED:-1}
+TRAIN_THREADS=${TRAIN_THREADS:-2}
+HIDDEN=${HIDDEN:-256}
+EPOCHS=${EPOCHS:-20}
+LAMBDA=${LAMBDA:-0.75}
+TRAIN_FLAGS=${TRAIN_FLAGS:-}   # e.g. --activation crelu --lr-drop 12 --val-fraction 0.05
+# ---- build
+BUILD=${BUILD:-build}
+
+log=$NET.log
+mkdir -p "$(dirname "$DATA")" "$(dirname "$NET")"
+say() { echo "$*" | tee -a "$log" >&2; }
+# Runs a command with its output on the terminal and in the log, the
+# progress lines (PATTERN) on the terminal only; returns its status.
+logged() {
+  local pattern=$1; shift
+  set +e
+  "$@" 2>&1 | tee >(grep --line-buffered -v -- "$pattern" >>"$log") >&2
+  local status=${PIPESTATUS[0]}
+  set -e
+  return "$status"
+}
+
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" --target dravlin dravlin-train >/dev/null
+say "== $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git describe --always --dirty 2>/dev/null || echo unknown)"
+
+# shellcheck disable=SC2086  # the flag lists are meant to split
+datagen=("$BUILD/dravlin" datagen --out "$DATA" --positions "$DATA_POSITIONS" --threads "$DATA_THREADS"
+  --seed "$DATA_SEED" $DATA_FLAGS)
+[ -f "$DATA" ] && datagen+=(--resume)
+say "data: ${datagen[*]}"
+logged ' left$' "${datagen[@]}" || { say "datagen failed"; exit 1; }
+
+# shellcheck disable=SC2086
+train=("$BUILD/dravlin-train" "$DATA" --out "$NET" --seed "$TRAIN_SEED" --threads "$TRAIN_THREADS"
+  --hidden "$HIDDEN" --epochs "$EPOCHS" --lambda "$LAMBDA" $TRAIN_FLAGS)
+[ -f "$NET.ckpt" ] && train+=(--resume)
+say "train: ${train[*]}"
+logged '^  epoch' "${train[@]}" || { say "training failed"; exit 1; }
+
+say "net: $NET ($(stat -c %s "$NET") bytes, sha256 $(sha256sum "$NET" | cut -c1-16))"
+say "the provenance for nets/README.md is in $log"
