@@ -37,8 +37,11 @@ TEST(TrainData, HoldsBackWholeGamesAndFilters) {
     held.insert(gameOf(s));
     EXPECT_TRUE(isValidationGame(u64(gameOf(s)), 0.3, 4));
   }
-  for (const sample& s : training)
-    if (gameOf(s) >= 0) EXPECT_EQ(held.count(gameOf(s)), 0u) << "game " << gameOf(s) << " is on both sides";
+  for (const sample& s : training) {
+    if (gameOf(s) >= 0) {
+      EXPECT_EQ(held.count(gameOf(s)), 0u) << "game " << gameOf(s) << " is on both sides";
+    }
+  }
   EXPECT_GE(held.size(), 8u);
   EXPECT_LE(held.size(), 28u);
 
