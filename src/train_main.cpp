@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     }
   }
   if (bestEpoch)
-    std::fprintf(stderr, "lowest validation loss %.6f after epoch %d\n", bestValidation, bestEpoch);
+    std::fprintf(stderr, "lowest validation loss of this run %.6f, after epoch %d\n", bestValidation, bestEpoch);
 
   // ---- export
   if (!train::writeNetFile(t.net, out, error)) fail(error);
