@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "stdregex.h"
 #include "../engine/enginedriver.h"
 #include "nnue/embedded.h"
 #include "nnue/format.h"
