@@ -139,3 +139,13 @@ class engineProcess {
   bool reaped_ = false;
   std::string buffer_;
 };
+
+// Sends `lines`, then "isready", and returns what came before "readyok".
+inline std::vector<std::string> answersTo(engineProcess& e, const std::vector<std::string>& lines) {
+  for (const auto& l : lines) e.send(l);
+  e.send("isready");
+  auto got = e.readUntil("readyok", scaledMs(20000));
+  if (!got) return {"<timeout>"};
+  got->pop_back();
+  return *got;
+}

@@ -25,15 +25,6 @@ bytes embedded() {
   return bytes(e.data, e.data + e.size);
 }
 
-// The lines an engine prints for `lines`, up to the "readyok" of an "isready" sent after them.
-std::vector<std::string> answersTo(engineProcess& e, const std::vector<std::string>& lines) {
-  for (const auto& l : lines) e.send(l);
-  e.send("isready");
-  auto got = e.readUntil("readyok", scaledMs(20000));
-  if (!got) return {"<timeout>"};
-  got->pop_back();
-  return *got;
-}
 
 // Nodes of the score line that comes before "bestmove".
 std::string nodesOfSearch(engineProcess& e, const std::string& go) {

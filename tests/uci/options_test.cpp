@@ -4,20 +4,6 @@
 #include "stdregex.h"
 #include "../engine/enginedriver.h"
 
-namespace {
-
-// Sends `lines`, then "isready", and returns what came before "readyok".
-std::vector<std::string> answersTo(engineProcess& e, const std::vector<std::string>& lines) {
-  for (const auto& l : lines) e.send(l);
-  e.send("isready");
-  auto got = e.readUntil("readyok", scaledMs(20000));
-  if (!got) return {"<timeout>"};
-  got->pop_back();
-  return *got;
-}
-
-}  // namespace
-
 TEST(Options, UciIdentification) {
   engineProcess e;
   ASSERT_TRUE(e.skipBanner());
