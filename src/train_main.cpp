@@ -23,7 +23,7 @@ const char USAGE[] =
     "  --epochs N           total epochs of the run (default 20)\n"
     "  --batch N            positions per step (default 16384)\n"
     "  --threads N          (default 2)\n"
-    "  --hidden H           hidden width, a multiple of 16 (default 256)\n"
+    "  --hidden H           hidden width: 32, 64, 128, 256 or 512 (default 256)\n"
     "  --activation A       screlu or crelu (default screlu)\n"
     "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
     "  --lr X               learning rate (default 0.001)\n"
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     } else if (a == "--threads") {
       opt.threads = int(number(a, value(), 1, 256));
     } else if (a == "--hidden") {
-      opt.hidden = int(number(a, value(), 16, 4096));
-      if (opt.hidden % 16) fail("--hidden must be a multiple of 16");
+      opt.hidden = int(number(a, value(), 16, nnue::MAX_HIDDEN));
+      if (!nnue::supportedWidth(opt.hidden)) fail(std::string("--hidden is ") + nnue::SUPPORTED_WIDTHS);
     } else if (a == "--activation") {
       const std::string v = value();
       if (v == "screlu") opt.act = nnue::SCRELU;

@@ -5,26 +5,31 @@ namespace nnue {
 namespace {
 
 // Row of the feature weights for a piece-square change seen from `view`.
+template <int H>
 inline const i16* row(const network& net, int view, u16 change) {
   const int code = change >> 6, square = change & 63;
-  return net.featureWeights + std::size_t(featureIndex(view, code & 1, (code >> 1) - 1, square)) * HIDDEN;
+  return net.featureWeights + std::size_t(featureIndex(view, code & 1, (code >> 1) - 1, square)) * H;
 }
 
 // One pass over the values for each kind of move: a child's accumulator is
 // its parent's with a few rows taken away and put down.
+template <int H>
 void copyRows(const i16* __restrict from, i16* __restrict to) {
-  for (int i = 0; i < HIDDEN; ++i) to[i] = from[i];
+  for (int i = 0; i < H; ++i) to[i] = from[i];
 }
+template <int H>
 void subAdd(const i16* __restrict from, i16* __restrict to, const i16* __restrict s0, const i16* __restrict a0) {
-  for (int i = 0; i < HIDDEN; ++i) to[i] = i16(from[i] - s0[i] + a0[i]);
+  for (int i = 0; i < H; ++i) to[i] = i16(from[i] - s0[i] + a0[i]);
 }
+template <int H>
 void subSubAdd(const i16* __restrict from, i16* __restrict to, const i16* __restrict s0, const i16* __restrict s1,
                const i16* __restrict a0) {
-  for (int i = 0; i < HIDDEN; ++i) to[i] = i16(from[i] - s0[i] - s1[i] + a0[i]);
+  for (int i = 0; i < H; ++i) to[i] = i16(from[i] - s0[i] - s1[i] + a0[i]);
 }
+template <int H>
 void subSubAddAdd(const i16* __restrict from, i16* __restrict to, const i16* __restrict s0, const i16* __restrict s1,
                   const i16* __restrict a0, const i16* __restrict a1) {
-  for (int i = 0; i < HIDDEN; ++i) to[i] = i16(from[i] - s0[i] - s1[i] + a0[i] + a1[i]);
+  for (int i = 0; i < H; ++i) to[i] = i16(from[i] - s0[i] - s1[i] + a0[i] + a1[i]);
 }
 
 // The child's values from its parent's and the child's recorded changes.
@@ -32,21 +37,22 @@ void subSubAddAdd(const i16* __restrict from, i16* __restrict to, const i16* __r
 // quiet move or promotion one man, a capture takes two away, a castling
 // moves two (all taken away before any is put down, so that squares shared
 // in Chess960 come out right; in integers the order does not matter anyway).
+template <int H>
 void update(const network& net, const accumulator& parent, accumulator& child) {
   const int removed = child.removedCount, added = child.addedCount;
   for (int view = WHITE; view <= BLACK; ++view) {
     const i16* from = parent.values[view];
     i16* to = child.values[view];
     if (removed == 0) {
-      copyRows(from, to);
+      copyRows<H>(from, to);
     } else if (removed == 1) {
-      subAdd(from, to, row(net, view, child.removed[0]), row(net, view, child.added[0]));
+      subAdd<H>(from, to, row<H>(net, view, child.removed[0]), row<H>(net, view, child.added[0]));
     } else if (added == 1) {
-      subSubAdd(from, to, row(net, view, child.removed[0]), row(net, view, child.removed[1]),
-                row(net, view, child.added[0]));
+      subSubAdd<H>(from, to, row<H>(net, view, child.removed[0]), row<H>(net, view, child.removed[1]),
+                   row<H>(net, view, child.added[0]));
     } else {
-      subSubAddAdd(from, to, row(net, view, child.removed[0]), row(net, view, child.removed[1]),
-                   row(net, view, child.added[0]), row(net, view, child.added[1]));
+      subSubAddAdd<H>(from, to, row<H>(net, view, child.removed[0]), row<H>(net, view, child.removed[1]),
+                      row<H>(net, view, child.added[0]), row<H>(net, view, child.added[1]));
     }
   }
   child.computed = true;
@@ -71,13 +77,15 @@ void attach(board& b, accumulatorStack& stack, const network* net) {
 int evaluate(board& b, int ply) {
   accumulatorStack& stack = *b.accumulators;
   const network& net = *stack.net;
-  // Ply 0 is computed at set-up, so the walk back ends there at the latest.
-  int from = ply;
-  while (from > 0 && !stack.plies[from].computed) --from;
-  for (int p = from + 1; p <= ply; ++p) update(net, stack.plies[p - 1], stack.plies[p]);
-  const accumulator& a = stack.plies[ply];
-  const int us = b.sideToMove;
-  return outputCentipawns(net, a.values[us], a.values[us ^ 1]);
+  return withWidth(net.hidden, [&]<int H>() {
+    // Ply 0 is computed at set-up, so the walk back ends there at the latest.
+    int from = ply;
+    while (from > 0 && !stack.plies[from].computed) --from;
+    for (int p = from + 1; p <= ply; ++p) update<H>(net, stack.plies[p - 1], stack.plies[p]);
+    const accumulator& a = stack.plies[ply];
+    const int us = b.sideToMove;
+    return outputOf<H>(net, a.values[us], a.values[us ^ 1]);
+  });
 }
 
 }  // namespace nnue

@@ -15,7 +15,7 @@ namespace nnue {
 constexpr u16 pieceSquare(int code, int square) { return u16(code * 64 + square); }
 
 struct alignas(64) accumulator {
-  i16 values[2][HIDDEN];  // by view: White's, Black's
+  i16 values[2][MAX_HIDDEN];  // by view: White's, Black's (the net's width used)
   // What the move into this ply took away and put down (a castling moves
   // two men; a capture takes two away).
   u16 removed[2];

@@ -28,6 +28,27 @@ constexpr int SCALE = 400;
 
 enum activation : std::uint32_t { CRELU = 0, SCRELU = 1 };
 
+// The hidden widths the engine runs, each with its own fixed-length loops.
+constexpr int MAX_HIDDEN = 512;
+constexpr bool supportedWidth(long long hidden) {
+  return hidden == 32 || hidden == 64 || hidden == 128 || hidden == 256 || hidden == 512;
+}
+constexpr const char* SUPPORTED_WIDTHS = "32, 64, 128, 256 or 512";
+
+// What the integer arithmetic can hold without overflow (the loader checks
+// it, so every loaded net is safe; the trainer clips to it):
+// - an accumulator is the bias plus at most 32 rows: 33 terms in int16;
+constexpr int FEATURE_WEIGHT_LIMIT = 32767 / 33;
+// - SCReLU multiplies the clamped value (at most QA) by the output weight in
+//   int16 first, and the 2 * hidden products (at most QA * QA * limit) are
+//   summed in int32; CReLU sums QA * limit products.
+constexpr int outputWeightLimit(std::uint32_t act, int hidden) {
+  const long long top = 2147483647LL;
+  const long long bySum = act == SCRELU ? top / (2LL * hidden * QA * QA) : top / (2LL * hidden * QA);
+  const long long byProduct = act == SCRELU ? 32767 / QA : 32767;
+  return int(bySum < byProduct ? bySum : byProduct);
+}
+
 // The file: this header, then the payload, all little-endian:
 //   i16 featureWeights[INPUTS][hidden]   (row of feature f at f * hidden)
 //   i16 featureBias[hidden]

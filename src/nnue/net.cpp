@@ -46,14 +46,14 @@ std::string loadNet(const void* data, std::size_t size, network& out) {
   if (version != VERSION)
     return "version " + number(version) + ", this engine reads version " + number(VERSION);
   if (inputs != u32(INPUTS)) return "sizes: " + number(inputs) + " inputs, this engine has " + number(INPUTS);
-  if (hidden != u32(HIDDEN))
-    return "sizes: hidden layer of " + number(hidden) + ", this engine runs " + number(HIDDEN);
+  if (!supportedWidth(hidden))
+    return "sizes: hidden layer of " + number(hidden) + ", this engine runs " + SUPPORTED_WIDTHS;
   if (activation != CRELU && activation != SCRELU) return "unknown activation " + number(activation);
   if (qa != u32(QA) || qb != u32(QB) || scale != u32(SCALE))
     return "quantisation " + number(qa) + "/" + number(qb) + "/" + number(scale) + ", this engine uses " + number(QA) +
            "/" + number(QB) + "/" + number(SCALE);
   if (reserved != 0) return "reserved header field is not zero";
-  const std::size_t expected = payloadSize(HIDDEN);
+  const std::size_t expected = payloadSize(hidden);
   if (payloadBytes != expected)
     return "payload length " + number(payloadBytes) + " in the header, the sizes make " + number(expected);
   if (size - HEADER < expected)
@@ -63,14 +63,15 @@ std::string loadNet(const void* data, std::size_t size, network& out) {
   const u32 actual = fnv1a(p, expected);
   if (actual != checksum) return "checksum mismatch: the header says " + number(checksum) + ", the payload hashes to " + number(actual);
 
-  std::string fault = readWeights(p, out.featureWeights, std::size_t(INPUTS) * HIDDEN, FEATURE_WEIGHT_LIMIT, "feature weight");
-  if (fault.empty()) fault = readWeights(p, out.featureBias, HIDDEN, FEATURE_WEIGHT_LIMIT, "feature bias");
+  std::string fault = readWeights(p, out.featureWeights, std::size_t(INPUTS) * hidden, FEATURE_WEIGHT_LIMIT, "feature weight");
+  if (fault.empty()) fault = readWeights(p, out.featureBias, hidden, FEATURE_WEIGHT_LIMIT, "feature bias");
   if (fault.empty())
-    fault = readWeights(p, out.outputWeights, 2 * HIDDEN,
-                        activation == SCRELU ? SCRELU_OUTPUT_LIMIT : CRELU_OUTPUT_LIMIT, "output weight");
+    fault = readWeights(p, out.outputWeights, 2 * std::size_t(hidden), outputWeightLimit(activation, int(hidden)),
+                        "output weight");
   if (!fault.empty()) return fault;
   out.outputBias = i32(readU32(p));
   out.activation = activation;
+  out.hidden = int(hidden);
   return "";
 }
 
@@ -82,8 +83,8 @@ std::string loadNetFile(const std::string& path, network& out) {
   if (!std::filesystem::is_regular_file(status)) return "cannot be read: not a regular file";
   std::ifstream in(path, std::ios::binary);
   if (!in) return "cannot be read";
-  // More than any net of this width: a huge file is refused without reading it all.
-  constexpr std::size_t MOST = sizeof(fileHeader) + payloadSize(HIDDEN) + 1;
+  // More than the widest net: a huge file is refused without reading it all.
+  constexpr std::size_t MOST = sizeof(fileHeader) + payloadSize(MAX_HIDDEN) + 1;
   std::vector<char> bytes(MOST);
   in.read(bytes.data(), std::streamsize(MOST));
   if (in.bad()) return "cannot be read";
@@ -99,9 +100,10 @@ inline int featureOf(int view, int code, int square) { return featureIndex(view,
 
 // Plain loops over fixed lengths: the compiler turns them into vector code
 // for whatever the build targets, and the integers come out the same.
+template <int H>
 i32 screluSum(const i16* __restrict acc, const i16* __restrict weights) {
   i32 sum = 0;
-  for (int i = 0; i < HIDDEN; ++i) {
+  for (int i = 0; i < H; ++i) {
     const i16 c = i16(std::clamp<int>(acc[i], 0, QA));
     const i16 cw = i16(c * weights[i]);  // within int16: the loader bounds the weights
     sum += i32(cw) * i32(c);
@@ -109,42 +111,58 @@ i32 screluSum(const i16* __restrict acc, const i16* __restrict weights) {
   return sum;
 }
 
+template <int H>
 i32 creluSum(const i16* __restrict acc, const i16* __restrict weights) {
   i32 sum = 0;
-  for (int i = 0; i < HIDDEN; ++i) {
+  for (int i = 0; i < H; ++i) {
     const i16 c = i16(std::clamp<int>(acc[i], 0, QA));
     sum += i32(c) * i32(weights[i]);
   }
   return sum;
 }
 
-}  // namespace
-
-void refreshView(const network& net, const board& b, int view, i16* __restrict out) {
-  std::memcpy(out, net.featureBias, sizeof net.featureBias);
+template <int H>
+void refreshRows(const network& net, const board& b, int view, i16* __restrict out) {
+  std::memcpy(out, net.featureBias, sizeof(i16) * H);
   for (int code = WHITE_PAWN; code <= BLACK_KING; ++code) {
     for (u64 set = b.pieceBB[code]; set;) {
-      const i16* __restrict row = net.featureWeights + std::size_t(featureOf(view, code, popLsb(set))) * HIDDEN;
-      for (int i = 0; i < HIDDEN; ++i) out[i] = i16(out[i] + row[i]);
+      const i16* __restrict row = net.featureWeights + std::size_t(featureOf(view, code, popLsb(set))) * H;
+      for (int i = 0; i < H; ++i) out[i] = i16(out[i] + row[i]);
     }
   }
 }
 
-int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc) {
+}  // namespace
+
+template <int H>
+int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc) {
   i64 value;
   if (net.activation == SCRELU) {
-    const i32 sum = screluSum(stmAcc, net.outputWeights) + screluSum(otherAcc, net.outputWeights + HIDDEN);
+    const i32 sum = screluSum<H>(stmAcc, net.outputWeights) + screluSum<H>(otherAcc, net.outputWeights + H);
     value = i64(sum) / QA + net.outputBias;
   } else {
-    const i32 sum = creluSum(stmAcc, net.outputWeights) + creluSum(otherAcc, net.outputWeights + HIDDEN);
+    const i32 sum = creluSum<H>(stmAcc, net.outputWeights) + creluSum<H>(otherAcc, net.outputWeights + H);
     value = i64(sum) + net.outputBias;
   }
   value = value * SCALE / (QA * QB);
   return int(std::clamp<i64>(value, -SCORE_LIMIT, SCORE_LIMIT));
 }
+template int outputOf<32>(const network&, const i16*, const i16*);
+template int outputOf<64>(const network&, const i16*, const i16*);
+template int outputOf<128>(const network&, const i16*, const i16*);
+template int outputOf<256>(const network&, const i16*, const i16*);
+template int outputOf<512>(const network&, const i16*, const i16*);
+
+void refreshView(const network& net, const board& b, int view, i16* out) {
+  withWidth(net.hidden, [&]<int H>() { refreshRows<H>(net, b, view, out); });
+}
+
+int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc) {
+  return withWidth(net.hidden, [&]<int H>() { return outputOf<H>(net, stmAcc, otherAcc); });
+}
 
 int evaluateFromScratch(const network& net, const board& b) {
-  alignas(64) i16 acc[2][HIDDEN];
+  alignas(64) i16 acc[2][MAX_HIDDEN];
   refreshView(net, b, WHITE, acc[WHITE]);
   refreshView(net, b, BLACK, acc[BLACK]);
   const int us = b.sideToMove;

@@ -13,33 +13,32 @@ struct board;
 
 namespace nnue {
 
-// The width this engine is built for; a net of another width is refused.
-constexpr int HIDDEN = 256;
-static_assert(HIDDEN % 16 == 0);
-
-// What the integer arithmetic can hold without overflow (checked by the
-// loader, so every loaded net is safe):
-// - an accumulator is the bias plus at most 32 rows: 33 terms in int16;
-constexpr int FEATURE_WEIGHT_LIMIT = 32767 / 33;
-// - SCReLU multiplies the clamped value (at most QA) by the output weight in
-//   int16 first, and the 2 * HIDDEN products (at most QA * QA * limit) are
-//   summed in int32; CReLU sums QA * limit products.
-constexpr i64 INT32_TOP = 2147483647;
-constexpr int SCRELU_OUTPUT_LIMIT =
-    int(32767 / QA < INT32_TOP / (2 * i64(HIDDEN) * QA * QA) ? 32767 / QA : INT32_TOP / (2 * i64(HIDDEN) * QA * QA));
-constexpr int CRELU_OUTPUT_LIMIT =
-    int(32767 < INT32_TOP / (2 * i64(HIDDEN) * QA) ? 32767 : INT32_TOP / (2 * i64(HIDDEN) * QA));
-
 // Network scores are kept well inside the search's non-mate range.
 constexpr int SCORE_LIMIT = 20000;
 
+// Room for the widest net; a net of width `hidden` uses the first part of
+// each array, laid out as in the file.
 struct network {
-  alignas(64) i16 featureWeights[INPUTS * HIDDEN];  // row of feature f at f * HIDDEN
-  alignas(64) i16 featureBias[HIDDEN];
-  alignas(64) i16 outputWeights[2 * HIDDEN];  // side to move's half first
-  i32 outputBias;                             // at scale QA * QB
-  u32 activation;                             // CRELU or SCRELU
+  alignas(64) i16 featureWeights[INPUTS * MAX_HIDDEN];  // row of feature f at f * hidden
+  alignas(64) i16 featureBias[MAX_HIDDEN];
+  alignas(64) i16 outputWeights[2 * MAX_HIDDEN];  // side to move's half (hidden values) first
+  i32 outputBias;                                 // at scale QA * QB
+  u32 activation;                                 // CRELU or SCRELU
+  int hidden;                                     // a supported width
 };
+
+// Runs `f.template operator()<H>()` with the net's width H as a constant,
+// so that every loop over the hidden layer has a fixed length.
+template <class F>
+decltype(auto) withWidth(int hidden, F&& f) {
+  switch (hidden) {
+    case 32: return f.template operator()<32>();
+    case 64: return f.template operator()<64>();
+    case 128: return f.template operator()<128>();
+    case 256: return f.template operator()<256>();
+    default: return f.template operator()<512>();
+  }
+}
 
 // Reads a net file image into `out`. Returns "" on success, else a short
 // text naming the fault ("wrong magic", "truncated: ...", "checksum ...");
@@ -53,6 +52,9 @@ void refreshView(const network& net, const board& b, int view, i16* out);
 // The output in centipawns, side to move's view, from the two views'
 // accumulators (side to move's first).
 int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc);
+// The same for a net of width H (explicitly instantiated for each width).
+template <int H>
+int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc);
 // The network's score of `b` in centipawns from the side to move's view,
 // computed from the pieces alone (no accumulator kept).
 int evaluateFromScratch(const network& net, const board& b);

@@ -167,7 +167,7 @@ void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed) {
 void clipWeights(floatNet& net) {
   float* p = net.params.data();
   for (std::size_t i = 0; i < net.w2Offset(); ++i) p[i] = std::clamp(p[i], -FEATURE_BOUND, FEATURE_BOUND);
-  const float bound = outputBound(net.hidden);
+  const float bound = outputBound(net.act, net.hidden);
   for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) p[i] = std::clamp(p[i], -bound, bound);
 }
 

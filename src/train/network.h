@@ -16,14 +16,11 @@ namespace train {
 // 33 of them (32 pieces and the bias) an i16 accumulator.
 constexpr float FEATURE_BOUND = 1.98f;
 
-// The largest output weight for a hidden width: c * w must fit an i16 (c up
-// to QA) and the whole output sum, 2H terms of QA * QA * |w|, an i32.
-constexpr int outputWeightLimit(int hidden) {
-  const long long bySum = 2147483647LL / (2LL * hidden * nnue::QA * nnue::QA);
-  const long long byProduct = 32767 / nnue::QA;
-  return int(bySum < byProduct ? bySum : byProduct);
+// The largest output weight, in float: the engine's integer limit for the
+// activation and width, at the output scale.
+constexpr float outputBound(nnue::activation act, int hidden) {
+  return float(nnue::outputWeightLimit(act, hidden)) / nnue::QB;
 }
-constexpr float outputBound(int hidden) { return float(outputWeightLimit(hidden)) / nnue::QB; }
 
 // All parameters in one array: feature weights (row f at f * hidden), feature
 // biases, output weights (side to move's half first), output bias. Gradients

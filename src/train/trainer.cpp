@@ -132,7 +132,7 @@ void trainer::step(const u32* batch, std::size_t count, double& loss) {
     }
     // Decoupled weight decay on the weights (not the biases), then the clip.
     const float keep = 1.0f - lr * opt.weightDecay;
-    const float outBound = outputBound(net.hidden);
+    const float outBound = outputBound(net.act, net.hidden);
     for (std::size_t i = lo; i < hi; ++i) {
       if (i < net.b1Offset())
         p[i] = std::clamp(p[i] * keep, -FEATURE_BOUND, FEATURE_BOUND);

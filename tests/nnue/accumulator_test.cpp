@@ -8,6 +8,7 @@
 #include "movegen/movegen.h"
 #include "nnue/accumulator.h"
 #include "nnue/embedded.h"
+#include "netfile.h"
 #include "testutil.h"
 
 namespace {
@@ -112,10 +113,10 @@ class walk {
   // the pieces, and so does the score.
   void check(board& b, int ply) {
     const int score = nnue::evaluate(b, ply);
-    alignas(64) i16 fresh[nnue::HIDDEN];
+    alignas(64) i16 fresh[nnue::MAX_HIDDEN];
     for (int view = WHITE; view <= BLACK; ++view) {
       nnue::refreshView(net_, b, view, fresh);
-      ASSERT_EQ(std::memcmp(fresh, stack_->plies[ply].values[view], sizeof fresh), 0)
+      ASSERT_EQ(std::memcmp(fresh, stack_->plies[ply].values[view], sizeof(i16) * std::size_t(net_.hidden)), 0)
           << "view " << view << " at ply " << ply << "\n" << boardDiagram(b);
     }
     ASSERT_EQ(score, nnue::evaluateFromScratch(net_, b));
@@ -135,6 +136,7 @@ class walk {
 
 }  // namespace
 
+// The embedded net, then one of each other width for a few games.
 TEST(Accumulators, IncrementalEqualsFromScratchAlongRandomLines) {
   auto net = std::make_unique<nnue::network>();
   const nnue::embeddedBytes e = nnue::embeddedNet();
@@ -146,6 +148,19 @@ TEST(Accumulators, IncrementalEqualsFromScratchAlongRandomLines) {
       w.run(start, 200, seen);
       if (HasFatalFailure()) return;
     }
+  const int embeddedWidth = net->hidden;
+  for (int hidden : {32, 64, 128, 256, 512}) {
+    if (hidden == embeddedWidth) continue;
+    const testnet::bytes file = testnet::randomNet(hidden, nnue::SCRELU, u64(hidden));
+    ASSERT_EQ(nnue::loadNet(file.data(), file.size(), *net), "");
+    coverage other;
+    walk wide(*net, u64(hidden) * 7919);
+    for (int game = 0; game < 2; ++game)
+      for (const startPosition& start : STARTS) {
+        wide.run(start, 200, other);
+        if (HasFatalFailure()) return;
+      }
+  }
   EXPECT_GT(seen.castles, 0);
   EXPECT_GT(seen.castles960, 0);
   EXPECT_GT(seen.enPassant, 0);

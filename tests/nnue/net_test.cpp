@@ -12,31 +12,32 @@
 
 #include "nnue/embedded.h"
 #include "nnue/net.h"
+#include "netfile.h"
 #include "testutil.h"
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
+using testnet::bytes;
+using testnet::putI16;
+using testnet::putU32;
 
 bytes embedded() {
   const nnue::embeddedBytes e = nnue::embeddedNet();
   return bytes(e.data, e.data + e.size);
 }
 
-void putU32(bytes& b, std::size_t at, u32 v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
-}
-void putI16(bytes& b, std::size_t at, int v) {
-  b[at] = u16(v) & 0xFF;
-  b[at + 1] = u16(v) >> 8;
-}
+// The file tests use a net of this width, made by the test.
+constexpr int W = 256;
+bytes net256(u32 activation = nnue::SCRELU) { return testnet::randomNet(W, activation, 77); }
+
 // Header field offsets, as in fileHeader.
 constexpr std::size_t VERSION_AT = 8, INPUTS_AT = 12, HIDDEN_AT = 16, ACTIVATION_AT = 20, QA_AT = 24,
                       PAYLOAD_AT = 36, CHECKSUM_AT = 40, RESERVED_AT = 44, HEADER = 48;
 // Payload offsets.
-constexpr std::size_t BIAS_AT = HEADER + 2 * std::size_t(nnue::INPUTS) * nnue::HIDDEN;
-constexpr std::size_t OUTPUT_AT = BIAS_AT + 2 * nnue::HIDDEN;
-constexpr std::size_t OUTPUT_BIAS_AT = OUTPUT_AT + 4 * nnue::HIDDEN;
+constexpr std::size_t biasAt(int hidden) { return HEADER + 2 * std::size_t(nnue::INPUTS) * hidden; }
+constexpr std::size_t outputAt(int hidden) { return biasAt(hidden) + 2 * std::size_t(hidden); }
+constexpr std::size_t outputBiasAt(int hidden) { return outputAt(hidden) + 4 * std::size_t(hidden); }
+constexpr std::size_t BIAS_AT = biasAt(W), OUTPUT_AT = outputAt(W), OUTPUT_BIAS_AT = outputBiasAt(W);
 
 // The header's checksum made right again after a change to the payload.
 void reseal(bytes& b) { putU32(b, CHECKSUM_AT, nnue::fnv1a(b.data() + HEADER, b.size() - HEADER)); }
@@ -87,11 +88,16 @@ const char* const POSITIONS[] = {
 
 }  // namespace
 
-TEST(NetFile, EmbeddedNetLoads) { EXPECT_EQ(load(embedded()), ""); }
+TEST(NetFile, EmbeddedNetAndEveryWidthLoad) {
+  EXPECT_EQ(load(embedded()), "");
+  for (int hidden : {32, 64, 128, 256, 512})
+    for (u32 activation : {u32(nnue::SCRELU), u32(nnue::CRELU)})
+      EXPECT_EQ(load(testnet::randomNet(hidden, activation, 1)), "") << hidden << " " << activation;
+}
 
 // Each fault is refused with its own words, and nothing is read past the end.
 TEST(NetFile, EveryFaultIsNamed) {
-  const bytes good = embedded();
+  const bytes good = net256();
   struct fault {
     const char* expected;
     bytes data;
@@ -105,7 +111,8 @@ TEST(NetFile, EveryFaultIsNamed) {
   with("wrong magic", [](bytes& b) { b[0] = 'X'; });
   with("version 2, this engine reads version 1", [](bytes& b) { putU32(b, VERSION_AT, 2); });
   with("sizes: 769 inputs", [](bytes& b) { putU32(b, INPUTS_AT, 769); });
-  with("sizes: hidden layer of 128, this engine runs 256", [](bytes& b) { putU32(b, HIDDEN_AT, 128); });
+  with("sizes: hidden layer of 96, this engine runs 32, 64, 128, 256 or 512", [](bytes& b) { putU32(b, HIDDEN_AT, 96); });
+  with("payload length 394756 in the header, the sizes make 197380", [](bytes& b) { putU32(b, HIDDEN_AT, 128); });
   with("unknown activation 7", [](bytes& b) { putU32(b, ACTIVATION_AT, 7); });
   with("quantisation 256/64/400", [](bytes& b) { putU32(b, QA_AT, 256); });
   with("reserved header field", [](bytes& b) { putU32(b, RESERVED_AT, 1); });
@@ -140,7 +147,7 @@ TEST(NetFile, EveryFaultIsNamed) {
   EXPECT_EQ(nnue::loadNetFile("/", *net), "cannot be read: not a regular file");
   const std::string path = ::testing::TempDir() + "net_test_long.nnue";
   bytes longer = good;
-  longer.insert(longer.end(), 5000, 0);
+  longer.resize(HEADER + nnue::payloadSize(nnue::MAX_HIDDEN) + 1);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(longer.data()), std::streamsize(longer.size()));
   EXPECT_EQ(nnue::loadNetFile(path, *net), "longer than a net of this engine's sizes");
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), std::streamsize(good.size()));
@@ -154,7 +161,7 @@ TEST(NetFile, EveryFaultIsNamed) {
 // the sanitizers.
 TEST(NetFile, MutatedFilesNeverFault) {
   testBoard b("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1");
-  const bytes good = embedded();
+  const bytes good = net256();
   auto net = std::make_unique<nnue::network>();
   u64 seed = 12345;
   auto next = [&] {
@@ -190,14 +197,15 @@ TEST(NetFile, MutatedFilesNeverFault) {
 // the side to move's view).
 TEST(NetEval, ColourFlippedTwinScoresTheSame) {
   auto net = std::make_unique<nnue::network>();
-  const bytes good = embedded();
-  ASSERT_EQ(nnue::loadNet(good.data(), good.size(), *net), "");
   bool anyNonZero = false;
-  for (const char* fen : POSITIONS) {
-    testBoard a(fen), twin(flippedFen(fen));
-    const int score = nnue::evaluateFromScratch(*net, *a);
-    EXPECT_EQ(score, nnue::evaluateFromScratch(*net, *twin)) << fen << " / " << flippedFen(fen);
-    anyNonZero = anyNonZero || score != 0;
+  for (const bytes& good : {embedded(), testnet::randomNet(64, nnue::CRELU, 3), testnet::randomNet(512, nnue::SCRELU, 4)}) {
+    ASSERT_EQ(nnue::loadNet(good.data(), good.size(), *net), "");
+    for (const char* fen : POSITIONS) {
+      testBoard a(fen), twin(flippedFen(fen));
+      const int score = nnue::evaluateFromScratch(*net, *a);
+      EXPECT_EQ(score, nnue::evaluateFromScratch(*net, *twin)) << net->hidden << ": " << fen << " / " << flippedFen(fen);
+      anyNonZero = anyNonZero || score != 0;
+    }
   }
   EXPECT_TRUE(anyNonZero);
 }
@@ -208,34 +216,35 @@ TEST(NetEval, ColourFlippedTwinScoresTheSame) {
 // exactly: a wrap anywhere would show. One more in a weight is refused.
 TEST(NetEval, OverflowBoundHolds) {
   testBoard full(START_FEN);
-  for (const u32 activation : {u32(nnue::SCRELU), u32(nnue::CRELU)}) {
-    const int outputLimit = activation == nnue::SCRELU ? nnue::SCRELU_OUTPUT_LIMIT : nnue::CRELU_OUTPUT_LIMIT;
-    for (const int sign : {1, -1}) {
-      // Accumulators all at +33 * limit, output weights all at sign * their limit.
-      const i64 c = nnue::QA;
-      const i64 sum = activation == nnue::SCRELU ? 2 * nnue::HIDDEN * c * c * outputLimit * sign
-                                                 : 2 * nnue::HIDDEN * c * outputLimit * sign;
-      ASSERT_LT(std::abs(sum), i64(1) << 31);
-      const i64 reach = activation == nnue::SCRELU ? sum / nnue::QA : sum;
-      const i64 bias = -reach + nnue::QA * nnue::QB / 4;  // 100 cp after the sums
+  for (const int hidden : {32, 64, 128, 256, 512}) {
+    for (const u32 activation : {u32(nnue::SCRELU), u32(nnue::CRELU)}) {
+      const int outputLimit = nnue::outputWeightLimit(activation, hidden);
+      for (const int sign : {1, -1}) {
+        // Accumulators all at +33 * limit, output weights all at sign * their limit.
+        const i64 c = nnue::QA;
+        const i64 sum = activation == nnue::SCRELU ? 2 * hidden * c * c * outputLimit * sign
+                                                   : 2 * hidden * c * outputLimit * sign;
+        ASSERT_LT(std::abs(sum), i64(1) << 31);
+        const i64 reach = activation == nnue::SCRELU ? sum / nnue::QA : sum;
+        const i64 bias = -reach + nnue::QA * nnue::QB / 4;  // 100 cp after the sums
 
-      bytes b = embedded();
-      putU32(b, ACTIVATION_AT, activation);
-      for (std::size_t at = HEADER; at < OUTPUT_AT; at += 2) putI16(b, at, nnue::FEATURE_WEIGHT_LIMIT);
-      for (std::size_t at = OUTPUT_AT; at < OUTPUT_BIAS_AT; at += 2) putI16(b, at, sign * outputLimit);
-      putU32(b, OUTPUT_BIAS_AT, u32(i32(bias)));
-      reseal(b);
-      auto net = std::make_unique<nnue::network>();
-      ASSERT_EQ(nnue::loadNet(b.data(), b.size(), *net), "");
+        bytes b = testnet::randomNet(hidden, activation, 5);
+        for (std::size_t at = HEADER; at < outputAt(hidden); at += 2) putI16(b, at, nnue::FEATURE_WEIGHT_LIMIT);
+        for (std::size_t at = outputAt(hidden); at < outputBiasAt(hidden); at += 2) putI16(b, at, sign * outputLimit);
+        putU32(b, outputBiasAt(hidden), u32(i32(bias)));
+        reseal(b);
+        auto net = std::make_unique<nnue::network>();
+        ASSERT_EQ(nnue::loadNet(b.data(), b.size(), *net), "");
 
-      alignas(64) i16 acc[nnue::HIDDEN];
-      nnue::refreshView(*net, *full, BLACK, acc);
-      EXPECT_EQ(acc[nnue::HIDDEN - 1], 33 * nnue::FEATURE_WEIGHT_LIMIT);  // 32 men and the bias, within int16
-      EXPECT_EQ(nnue::evaluateFromScratch(*net, *full), 100) << activation << " " << sign;
+        alignas(64) i16 acc[nnue::MAX_HIDDEN];
+        nnue::refreshView(*net, *full, BLACK, acc);
+        EXPECT_EQ(acc[hidden - 1], 33 * nnue::FEATURE_WEIGHT_LIMIT);  // 32 men and the bias, within int16
+        EXPECT_EQ(nnue::evaluateFromScratch(*net, *full), 100) << hidden << " " << activation << " " << sign;
 
-      putI16(b, OUTPUT_AT, sign * (outputLimit + 1));
-      reseal(b);
-      EXPECT_NE(nnue::loadNet(b.data(), b.size(), *net).find("output weight"), std::string::npos);
+        putI16(b, outputAt(hidden), sign * (outputLimit + 1));
+        reseal(b);
+        EXPECT_NE(nnue::loadNet(b.data(), b.size(), *net).find("output weight"), std::string::npos);
+      }
     }
   }
 }

@@ -19,7 +19,7 @@ using namespace train;
 TEST(TrainExport, EngineLoadsWhatTheTrainerWrites) {
   for (nnue::activation act : {nnue::SCRELU, nnue::CRELU}) {
     floatNet net;
-    initNet(net, nnue::HIDDEN, act, 5);
+    initNet(net, 256, act, 5);
     splitMix rng{9};
     for (float& p : net.params) p = 3.0f * rng.symmetric();
     net.params[net.b2Offset()] = -1.2345f;
@@ -33,9 +33,9 @@ TEST(TrainExport, EngineLoadsWhatTheTrainerWrites) {
     EXPECT_EQ(loaded->activation, u32(act));
     const float* p = net.params.data();
     for (std::size_t i = 0; i < net.b1Offset(); ++i) ASSERT_EQ(loaded->featureWeights[i], std::lround(double(p[i]) * nnue::QA)) << i;
-    for (int i = 0; i < nnue::HIDDEN; ++i)
+    for (int i = 0; i < net.hidden; ++i)
       ASSERT_EQ(loaded->featureBias[i], std::lround(double(p[net.b1Offset() + i]) * nnue::QA)) << i;
-    for (int i = 0; i < 2 * nnue::HIDDEN; ++i)
+    for (int i = 0; i < 2 * net.hidden; ++i)
       ASSERT_EQ(loaded->outputWeights[i], std::lround(double(p[net.w2Offset() + i]) * nnue::QB)) << i;
     EXPECT_EQ(loaded->outputBias, std::lround(-1.2345 * nnue::QA * nnue::QB));
   }
@@ -51,7 +51,7 @@ TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
   for (nnue::activation act : {nnue::SCRELU, nnue::CRELU}) {
     const char* name = act == nnue::SCRELU ? "screlu" : "crelu";
     trainOptions o;
-    o.hidden = nnue::HIDDEN;
+    o.hidden = 256;
     o.act = act;
     o.batch = 512;
     o.lr = 3e-3f;
