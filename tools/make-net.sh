@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a net from nothing: self-play data, training, the quantised net file,
 # each from the seeds and flags written below, so that a net can be made
-# again. Every value can be overridden from the environment:
+# again. The values below are those of the committed default net
+# (nets/README.md). Every value can be overridden from the environment:
 #   DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
 # The run writes NET, NET.ckpt, and NET.log: the commands and what they
 # printed, the provenance for nets/README.md. An interrupted run continues
@@ -13,6 +14,7 @@ cd "$(dirname "$0")/.."
 # ---- data: the engine's self-play (see README, Training data)
 DATA=${DATA:-gen/selfplay.bin}
 DATA_POSITIONS=${DATA_POSITIONS:-10000000}
+DATA_GAMES=${DATA_GAMES:-}        # if set, the file is the first DATA_GAMES games instead
 DATA_SEED=${DATA_SEED:-1}
 DATA_THREADS=${DATA_THREADS:-2}
 DATA_FLAGS=${DATA_FLAGS:---nodes 5000 --random-plies 8}   # any further datagen flags
@@ -46,7 +48,8 @@ cmake --build "$BUILD" --target dravlin dravlin-train >/dev/null
 say "== $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git describe --always --dirty 2>/dev/null || echo unknown)"
 
 # shellcheck disable=SC2086  # the flag lists are meant to split
-datagen=("$BUILD/dravlin" datagen --out "$DATA" --positions "$DATA_POSITIONS" --threads "$DATA_THREADS"
+if [ -n "$DATA_GAMES" ]; then size=(--games "$DATA_GAMES"); else size=(--positions "$DATA_POSITIONS"); fi
+datagen=("$BUILD/dravlin" datagen --out "$DATA" "${size[@]}" --threads "$DATA_THREADS"
   --seed "$DATA_SEED" $DATA_FLAGS)
 [ -f "$DATA" ] && datagen+=(--resume)
 say "data: ${datagen[*]}"

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "board/decimal.h"
@@ -32,6 +33,8 @@
 #include "datagen/record.h"
 #include "datagen/selfplay.h"
 #include "engine/report.h"
+#include "nnue/embedded.h"
+#include "nnue/net.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
 
@@ -41,7 +44,7 @@ constexpr int DATAGEN_HASH_MB = 8;
 constexpr i64 PROGRESS_MS = 5000;
 
 struct datagenFlags {
-  std::string out, book, syzygy;
+  std::string out, book, syzygy, net;
   u64 games = 0, positions = 0;
   int threads = 1;
   int hashMb = DATAGEN_HASH_MB;
@@ -64,6 +67,8 @@ const char* const DATAGEN_HELP =
     "  --book EPD            start each game from a random line of the book (FEN or EPD a line)\n"
     "  --syzygy PATH         tablebases: a position they hold ends the game with their result\n"
     "  --hash MB             table of each worker, cleared before each game (1..1024, default 8)\n"
+    "  --net FILE            evaluate with this net file ('embedded': the built-in net); default:\n"
+    "                        the hand-written evaluation\n"
     "  --win-score S         adjudicated win: one side's score at least S (default 2500)...\n"
     "  --win-plies P         ...for P plies in a row (0 = never; default 4)\n"
     "  --draw-score S        adjudicated draw: |score| at most S (default 10)...\n"
@@ -418,6 +423,8 @@ int parseDatagenFlags(const std::vector<std::string>& args, datagenFlags& f, boo
       ok = r.text(f.book);
     } else if (flag == "--syzygy") {
       ok = r.text(f.syzygy);
+    } else if (flag == "--net") {
+      ok = r.text(f.net);
     } else if (flag == "--hash") {
       ok = r.number(1, 1024, n);
       f.hashMb = int(n);
@@ -484,6 +491,22 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
   if (help) {
     out(DATAGEN_HELP);
     return 0;
+  }
+  // Loaded before the workers start, which share it.
+  std::unique_ptr<nnue::network> net;
+  if (!f.net.empty()) {
+    net = std::make_unique<nnue::network>();
+    if (f.net == "embedded") {
+      const nnue::embeddedBytes e = nnue::embeddedNet();
+      error = nnue::loadNet(e.data, e.size, *net);
+    } else {
+      error = nnue::loadNetFile(f.net, *net);
+    }
+    if (!error.empty()) {
+      err("datagen: --net " + f.net + ": " + error + "\n");
+      return 1;
+    }
+    f.s.net = net.get();
   }
   openingBook book;
   if (!f.book.empty() && !book.load(f.book, error)) {

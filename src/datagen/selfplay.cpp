@@ -185,7 +185,8 @@ void gameSearcher::newGame() {
   std::memset(worker_->pairHistory1, 0, sizeof worker_->pairHistory1);
 }
 
-gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, u64 hardNodes) {
+gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, u64 hardNodes,
+                                          const nnue::network* net) {
   const u64 started = threadCpuNs();
   searchControl& ctl = control_;
   ctl.limits = searchLimits{};
@@ -210,7 +211,7 @@ gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, 
   hashTable.newSearch();
 
   worker& w = *worker_;
-  w.takePosition(position);
+  w.takePosition(position, net);
   board& b = w.brd;
   b.nodes = b.qNodes = b.tbHits = 0;
   b.selDepth = 0;
@@ -289,7 +290,7 @@ bool makeOpening(const genSettings& s, const openingBook& book, splitMix& rng, g
     }
     int result;
     if (!over && endByRules(g, result) == END_NONE && tablebaseResult(g) < 0) {
-      const gameSearcher::result r = searcher.search(*g.b, s.openingNodes, 20 * s.openingNodes);
+      const gameSearcher::result r = searcher.search(*g.b, s.openingNodes, 20 * s.openingNodes, s.net);
       if (std::abs(r.score) <= s.openingBound) return true;
     }
     ++redraws;
@@ -323,7 +324,7 @@ bool playGame(const genSettings& s, const openingBook& book, u64 index, gameSear
     }
     if (end == END_NONE && g.plies >= s.rules.maxPlies) end = END_PLY_CAP;
     if (end == END_NONE) {
-      const gameSearcher::result r = searcher.search(*g.b, s.softNodes, s.hardNodes);
+      const gameSearcher::result r = searcher.search(*g.b, s.softNodes, s.hardNodes, s.net);
       out.nodes += r.nodes;
       const int scoreWhite = g.b->sideToMove == WHITE ? r.score : -r.score;
       const std::size_t at = recs.size();

@@ -13,6 +13,9 @@
 #include "search/limits.h"
 
 class worker;
+namespace nnue {
+struct network;
+}
 
 // Small, fast and good enough to pick random moves; one stream per game.
 struct splitMix {
@@ -106,7 +109,7 @@ class gameSearcher {
   };
   // No new iteration after `softNodes`; stopped at `hardNodes` once an
   // iteration is finished.
-  result search(const board& position, u64 softNodes, u64 hardNodes);
+  result search(const board& position, u64 softNodes, u64 hardNodes, const nnue::network* net = nullptr);
   // CPU time this thread has spent in search() so far, in nanoseconds.
   u64 searchCpuNs() const { return cpuNs_; }
 
@@ -117,6 +120,8 @@ class gameSearcher {
 };
 
 struct genSettings {
+  // The net the searches evaluate with; null: the hand-written evaluation.
+  const nnue::network* net = nullptr;
   u64 seed = 1;
   int randomPlies = 8;
   u64 softNodes = 5000;

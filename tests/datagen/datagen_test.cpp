@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -91,6 +92,14 @@ TEST(Datagen, SameBytesWithOneAndTwoThreads) {
   const runResult other = run("datagen --out " + (d / "other.bin") + " --games 6 --nodes 150 --seed 12");
   ASSERT_EQ(other.status, 0) << other.err;
   EXPECT_FALSE(a == bytesOf(d / "other.bin"));
+  // The searches with the built-in net play other games, again the same with two threads.
+  const runResult net1 = run("datagen --out " + (d / "net1.bin") + " --games 4 --net embedded" + QUICK);
+  ASSERT_EQ(net1.status, 0) << net1.err;
+  const runResult net2 = run("datagen --out " + (d / "net2.bin") + " --games 4 --threads 2 --net embedded" + QUICK);
+  ASSERT_EQ(net2.status, 0) << net2.err;
+  const std::vector<char> n = bytesOf(d / "net1.bin");
+  EXPECT_TRUE(n == bytesOf(d / "net2.bin"));
+  EXPECT_FALSE(std::equal(n.begin(), n.begin() + long(std::min(n.size(), a.size())), a.begin()));
 }
 
 // A run ended at any moment, its last game half written, and resumed
@@ -154,6 +163,7 @@ TEST(Datagen, BadFlagsAndFilesGetOneLine) {
       {"datagen --out " + std::string(DRAVLIN_SOURCE_DIR) + "/README.md --games 3 --resume", 1,
        "README.md: byte 0: not a training data file"},
       {"datagen" + out + " --games 3 --book " + (d / "none.epd"), 1, "none.epd: cannot open"},
+      {"datagen" + out + " --games 3 --net " + (d / "none.nnue"), 1, "datagen: --net " + (d / "none.nnue") + ": cannot be read"},
       {"datastat " + (d / "none.bin"), 1, "none.bin: cannot open"},
       {"datastat " + std::string(DRAVLIN_SOURCE_DIR) + "/README.md", 1, "README.md: byte 0: not a training data file"},
       {"datastat", 2, "a FILE is needed"},
