@@ -53,7 +53,7 @@ for f in sorted(glob.glob(sys.argv[1] + "/referee-*.txt")):
     if not m:
         print(f"{f}: no summary"); continue
     w += int(m[1]); d += int(m[2]); l += int(m[3])
-    faults += re.findall(r"^(\S+): illegal moves (\d+), time losses (\d+), crashes/hangs (\d+)", text, re.M)
+    faults += re.findall(r"^(.+?): illegal moves (\d+), time losses (\d+), crashes/hangs (\d+)", text, re.M)
 n = w + d + l
 s = (w + d / 2) / n
 margin = 1.959964 * math.sqrt((w * (1 - s) ** 2 + d * (0.5 - s) ** 2 + l * s ** 2) / n / n)
