@@ -72,17 +72,26 @@ void writeBytes(const std::string& path, const std::vector<char>& bytes) {
 // Small, quick games.
 const std::string QUICK = " --nodes 150 --seed 11";
 
+// Runs datagen with `args` into NAME1.bin on one thread and NAME2.bin on two;
+// both must succeed and write the same bytes, which `bytes` receives.
+void runOnOneAndTwoThreads(const scratchDir& d, const std::string& name, const std::string& args, runResult& one,
+                           std::vector<char>& bytes) {
+  one = run("datagen --out " + (d / (name + "1.bin")) + args);
+  ASSERT_EQ(one.status, 0) << one.err;
+  const runResult two = run("datagen --out " + (d / (name + "2.bin")) + args + " --threads 2");
+  ASSERT_EQ(two.status, 0) << two.err;
+  bytes = bytesOf(d / (name + "1.bin"));
+  EXPECT_TRUE(bytes == bytesOf(d / (name + "2.bin")));
+}
+
 }  // namespace
 
 TEST(Datagen, SameBytesWithOneAndTwoThreads) {
   scratchDir d;
-  const runResult one = run("datagen --out " + (d / "one.bin") + " --games 6" + QUICK);
-  ASSERT_EQ(one.status, 0) << one.err;
-  const runResult two = run("datagen --out " + (d / "two.bin") + " --games 6 --threads 2" + QUICK);
-  ASSERT_EQ(two.status, 0) << two.err;
-  const std::vector<char> a = bytesOf(d / "one.bin");
-  EXPECT_TRUE(a == bytesOf(d / "two.bin"));
-  const dataFileSummary s = scanDataFile(d / "one.bin");
+  runResult one;
+  std::vector<char> a;
+  ASSERT_NO_FATAL_FAILURE(runOnOneAndTwoThreads(d, "plain", " --games 6" + QUICK, one, a));
+  const dataFileSummary s = scanDataFile(d / "plain1.bin");
   EXPECT_TRUE(s.error.empty()) << s.error;
   EXPECT_EQ(s.games, 6u);
   EXPECT_EQ(s.tailBytes, 0u);
@@ -93,12 +102,9 @@ TEST(Datagen, SameBytesWithOneAndTwoThreads) {
   ASSERT_EQ(other.status, 0) << other.err;
   EXPECT_FALSE(a == bytesOf(d / "other.bin"));
   // The searches with the built-in net play other games, again the same with two threads.
-  const runResult net1 = run("datagen --out " + (d / "net1.bin") + " --games 4 --net embedded" + QUICK);
-  ASSERT_EQ(net1.status, 0) << net1.err;
-  const runResult net2 = run("datagen --out " + (d / "net2.bin") + " --games 4 --threads 2 --net embedded" + QUICK);
-  ASSERT_EQ(net2.status, 0) << net2.err;
-  const std::vector<char> n = bytesOf(d / "net1.bin");
-  EXPECT_TRUE(n == bytesOf(d / "net2.bin"));
+  runResult net1;
+  std::vector<char> n;
+  ASSERT_NO_FATAL_FAILURE(runOnOneAndTwoThreads(d, "net", " --games 4 --net embedded" + QUICK, net1, n));
   EXPECT_FALSE(std::equal(n.begin(), n.begin() + long(std::min(n.size(), a.size())), a.begin()));
 }
 
