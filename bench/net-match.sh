@@ -7,7 +7,8 @@
 # Usage: bench/net-match.sh ENGINE NET TC GAMES [OPPONENT] [OUTDIR]
 #   NET: a net file, or "embedded"; OPPONENT: another engine's command (default:
 #   ENGINE with UseNNUE false). PARALLEL=2, BOOK_START=0, REFEREE, BOOK from the
-#   environment.
+#   environment; OPPONENT_NET=FILE|embedded plays ENGINE against itself with
+#   that net instead, to compare two nets.
 set -euo pipefail
 engine=${1:?usage: bench/net-match.sh ENGINE NET TC GAMES [OPPONENT] [OUTDIR]}
 net=${2:?net file or embedded}
@@ -24,7 +25,10 @@ mkdir -p "$out"
 
 netopts=(--option-a UseNNUE=true --option-a Hash=16)
 [ "$net" != embedded ] && netopts+=(--option-a "EvalFile=$(realpath "$net")")
-if [ -n "$opponent" ]; then
+if [ -n "${OPPONENT_NET:-}" ]; then
+  oppopts=(--engine-b "$engine" --option-b Hash=16 --option-b UseNNUE=true --name-b "other net")
+  [ "$OPPONENT_NET" != embedded ] && oppopts+=(--option-b "EvalFile=$(realpath "$OPPONENT_NET")")
+elif [ -n "$opponent" ]; then
   oppopts=(--engine-b "$opponent" --option-b Hash=16)
 else
   oppopts=(--engine-b "$engine" --option-b Hash=16 --option-b UseNNUE=false --name-b "hand-written")

@@ -26,6 +26,8 @@ const char USAGE[] =
     "  --hidden H           hidden width: 32, 64, 128, 256 or 512 (default 256)\n"
     "  --activation A       screlu or crelu (default screlu)\n"
     "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
+    "  --k K|fit            score scale of the loss, in centipawns (default 400; fit: the one that\n"
+    "                       best predicts the training positions' results)\n"
     "  --lr X               learning rate (default 0.001)\n"
     "  --lr-drop E          first epoch at lr * gamma (default: the last quarter)\n"
     "  --lr-gamma G         (default 0.1)\n"
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
   train::trainOptions opt;
   train::loadOptions load;
   std::string out = "dravlin.nnue", checkpoint;
-  bool resume = false, saveEpochs = false;
+  bool resume = false, saveEpochs = false, fitK = false;
   double gapPositions = 100000;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -115,6 +117,10 @@ int main(int argc, char** argv) {
       else fail("--activation is screlu or crelu, not '" + v + "'");
     } else if (a == "--lambda") {
       opt.lambda = float(number(a, value(), 0, 1));
+    } else if (a == "--k") {
+      const char* v = value();
+      fitK = std::string(v) == "fit";
+      if (!fitK) opt.k = float(number(a, v, 1, 100000));
     } else if (a == "--lr") {
       opt.lr = float(number(a, value(), 0, 1));
     } else if (a == "--lr-drop") {
@@ -178,6 +184,11 @@ int main(int argc, char** argv) {
                std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count());
   if (training.empty()) fail("no training positions");
   if (training.size() > 0xFFFFFFFFull) fail("more than 2^32 training positions");
+  // Printed either way: far from --k, the result part of the target pulls the
+  // net off the scores' scale.
+  const float fitted = train::fitScoreScale(training);
+  if (fitK) opt.k = fitted;
+  std::fprintf(stderr, "k: %.0f fits the scores to the results; the loss uses %.0f\n", fitted, opt.k);
 
   // ---- training
   train::trainer t(opt, training, validation);
@@ -185,8 +196,8 @@ int main(int argc, char** argv) {
     if (!t.loadCheckpoint(checkpoint, error)) fail(error);
     std::fprintf(stderr, "resumed from %s after epoch %d\n", checkpoint.c_str(), t.epochsDone);
   }
-  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, batch %d, %d threads, lr %g\n", opt.hidden,
-               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.lambda, opt.batch, opt.threads, opt.lr);
+  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.lambda, opt.k, opt.batch, opt.threads, opt.lr);
   double epochSeconds = 0;
   int timed = 0, bestEpoch = 0;
   double bestValidation = 0;

@@ -99,7 +99,7 @@ HOT float forward(const floatNet& net, const sample& s, float* __restrict accStm
 }
 
 template <bool SQUARED>
-HOT double gradientLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+HOT double gradientLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape,
                     float gradScale, float* grad, float* scratch) {
   const int hidden = net.hidden;
   const float* w2 = net.params.data() + net.w2Offset();
@@ -110,17 +110,18 @@ HOT double gradientLoop(const floatNet& net, const sample* data, const u32* orde
   float* accOther = scratch + hidden;
   float* dStm = scratch + 2 * hidden;
   float* dOther = scratch + 3 * hidden;
+  const float toLogit = float(nnue::SCALE) / shape.k;
   int fStm[MAX_PIECES], fOther[MAX_PIECES];
   double loss = 0;
   for (std::size_t p = 0; p < count; ++p) {
     const sample& s = data[order ? order[p] : p];
     int n;
     const float out = forward<SQUARED>(net, s, accStm, accOther, fStm, fOther, n);
-    const float sig = sigmoid(out);
-    const float err = sig - sampleTarget(s, lambda);
+    const float sig = sigmoid(out * toLogit);
+    const float err = sig - sampleTarget(s, shape);
     loss += double(err) * err;
     // d(err^2)/d(out)
-    const float g = 2.0f * err * sig * (1.0f - sig) * gradScale;
+    const float g = 2.0f * err * sig * (1.0f - sig) * toLogit * gradScale;
     *gb2 += g;
     outputBackward<SQUARED>(g, accStm, w2, gw2, dStm, hidden);
     outputBackward<SQUARED>(g, accOther, w2 + hidden, gw2 + hidden, dOther, hidden);
@@ -136,15 +137,17 @@ HOT double gradientLoop(const floatNet& net, const sample* data, const u32* orde
 }
 
 template <bool SQUARED>
-HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda) {
+HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape) {
   std::unique_ptr<float[]> acc(new float[2 * std::size_t(net.hidden)]);
+  const float toLogit = float(nnue::SCALE) / shape.k;
   int fStm[MAX_PIECES], fOther[MAX_PIECES];
   double loss = 0;
   for (std::size_t p = 0; p < count; ++p) {
     const sample& s = data[order ? order[p] : p];
     int n;
-    const float err = sigmoid(forward<SQUARED>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n)) -
-                      sampleTarget(s, lambda);
+    const float err =
+        sigmoid(forward<SQUARED>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n) * toLogit) -
+        sampleTarget(s, shape);
     loss += double(err) * err;
   }
   return loss;
@@ -178,15 +181,15 @@ float netOutput(const floatNet& net, const sample& s) {
                                  : forward<false>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n);
 }
 
-CLONED double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+CLONED double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape,
                    float gradScale, float* grad, float* scratch) {
-  return net.act == nnue::SCRELU ? gradientLoop<true>(net, data, order, count, lambda, gradScale, grad, scratch)
-                                 : gradientLoop<false>(net, data, order, count, lambda, gradScale, grad, scratch);
+  return net.act == nnue::SCRELU ? gradientLoop<true>(net, data, order, count, shape, gradScale, grad, scratch)
+                                 : gradientLoop<false>(net, data, order, count, shape, gradScale, grad, scratch);
 }
 
-CLONED double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda) {
-  return net.act == nnue::SCRELU ? lossLoop<true>(net, data, order, count, lambda)
-                                 : lossLoop<false>(net, data, order, count, lambda);
+CLONED double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape) {
+  return net.act == nnue::SCRELU ? lossLoop<true>(net, data, order, count, shape)
+                                 : lossLoop<false>(net, data, order, count, shape);
 }
 
 namespace {
@@ -282,6 +285,36 @@ quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>
   gap.positions = cp.size();
   gap.mean = cp.empty() ? 0 : total / double(cp.size());
   return gap;
+}
+
+}  // namespace train
+
+namespace train {
+
+float fitScoreScale(const std::vector<sample>& samples) {
+  // A million positions pin k to well under 1%; the error is unimodal in k.
+  const std::size_t step = std::max<std::size_t>(1, samples.size() / 1000000);
+  auto error = [&](double k) {
+    double sum = 0;
+    for (std::size_t i = 0; i < samples.size(); i += step) {
+      const double e = 1.0 / (1.0 + std::exp(-samples[i].score / k)) - 0.5 * samples[i].result;
+      sum += e * e;
+    }
+    return sum;
+  };
+  // Golden-section search on log k over 10 .. 10000 centipawns.
+  const double r = (std::sqrt(5.0) - 1) / 2;
+  double lo = std::log(10.0), hi = std::log(10000.0);
+  double a = hi - r * (hi - lo), b = lo + r * (hi - lo);
+  double fa = error(std::exp(a)), fb = error(std::exp(b));
+  while (hi - lo > 1e-3) {
+    if (fa < fb) {
+      hi = b, b = a, fb = fa, a = hi - r * (hi - lo), fa = error(std::exp(a));
+    } else {
+      lo = a, a = b, fa = fb, b = lo + r * (hi - lo), fb = error(std::exp(b));
+    }
+  }
+  return float(std::exp((lo + hi) / 2));
 }
 
 }  // namespace train

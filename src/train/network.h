@@ -46,19 +46,31 @@ float netOutput(const floatNet& net, const sample& s);
 
 inline float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
 
-// The training target: lambda * sigmoid(score / SCALE) + (1 - lambda) * result.
-inline float sampleTarget(const sample& s, float lambda) {
-  return lambda * sigmoid(float(s.score) / nnue::SCALE) + (1.0f - lambda) * 0.5f * float(s.result);
+// What the loss compares: sigmoid(output / k) against the target
+// lambda * sigmoid(score / k) + (1 - lambda) * result, output and score in
+// centipawns. A k that fits the data's scores to its results keeps the two
+// parts of the target on one scale, and so the net on the scores' scale.
+struct lossShape {
+  float lambda = 0.75f;
+  float k = float(nnue::SCALE);
+};
+
+inline float sampleTarget(const sample& s, const lossShape& shape) {
+  return shape.lambda * sigmoid(float(s.score) / shape.k) + (1.0f - shape.lambda) * 0.5f * float(s.result);
 }
+
+// The k for which sigmoid(score / k) predicts the results best (least
+// squares), over the given positions.
+float fitScoreScale(const std::vector<sample>& samples);
 
 // Adds to `grad` (size net.size()) the gradient of gradScale * (sum of the
 // squared errors of the positions data[order[0..count)]) and returns the
 // unscaled sum of squared errors. `scratch` is the caller's, of at least
 // 4 * hidden floats; nothing else is written.
-double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda,
+double addGradient(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape,
                    float gradScale, float* grad, float* scratch);
 // The sum of squared errors alone.
-double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, float lambda);
+double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape);
 
 // The net file: header and quantised payload as the engine loads it.
 std::vector<unsigned char> netFileBytes(const floatNet& net);

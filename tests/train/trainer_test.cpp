@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -40,9 +41,9 @@ TEST(Train, GradientMatchesFiniteDifferences) {
       if (clear && few.size() < 8) few.push_back(s);
     }
     ASSERT_EQ(few.size(), 8u);
-    const float lambda = 0.6f;
+    const lossShape shape{0.6f, 250.0f};
     std::vector<float> grad(net.size()), scratch(4 * 16);
-    addGradient(net, few.data(), nullptr, few.size(), lambda, 1.0f, grad.data(), scratch.data());
+    addGradient(net, few.data(), nullptr, few.size(), shape, 1.0f, grad.data(), scratch.data());
 
     // Every output parameter and bias, and rows of features active in
     // either view.
@@ -61,9 +62,9 @@ TEST(Train, GradientMatchesFiniteDifferences) {
     for (std::size_t i : checked) {
       const float kept = net.params[i];
       net.params[i] = kept + h;
-      const double up = sumLoss(net, few.data(), nullptr, few.size(), lambda);
+      const double up = sumLoss(net, few.data(), nullptr, few.size(), shape);
       net.params[i] = kept - h;
-      const double down = sumLoss(net, few.data(), nullptr, few.size(), lambda);
+      const double down = sumLoss(net, few.data(), nullptr, few.size(), shape);
       net.params[i] = kept;
       const double estimate = (up - down) / (2 * h);
       if (std::abs(estimate) < 1e-4 && std::abs(grad[i]) < 1e-4) continue;
@@ -82,6 +83,21 @@ TEST(Train, GradientMatchesFiniteDifferences) {
 // move's half comes first, do those look like what it learnt. (A view left
 // unflipped still brings the loss to about half its start, so the bar is a
 // tenth.)
+// Results drawn so that sigmoid(score / 150) is their expectation: the fit
+// must find 150, not a scale off by a factor (a score or result on the wrong
+// side, or a result read as 0..1 instead of 0..2).
+TEST(Train, FitsTheScoreScaleToTheResults) {
+  std::vector<sample> positions(400000);
+  splitMix rng{3};
+  for (sample& s : positions) {
+    s.score = i16(1200 * rng.symmetric());
+    const double win = 1 / (1 + std::exp(-s.score / 150.0)), u = 0.5 * (rng.symmetric() + 1);
+    const double draw = 0.8 * std::min(win, 1 - win);  // draws keep the expectation
+    s.result = u < win - draw / 2 ? 2 : u < win + draw / 2 ? 1 : 0;
+  }
+  EXPECT_NEAR(fitScoreScale(positions), 150.0, 6.0);
+}
+
 TEST(Train, LearnsTheHandWrittenEvaluation) {
   const std::vector<sample> training = randomGamePositions(1500, 1, {WHITE, true});
   const std::vector<sample> heldOut = randomGamePositions(300, 2, {BLACK, true});
