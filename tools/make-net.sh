@@ -25,6 +25,7 @@ TRAIN_THREADS=${TRAIN_THREADS:-2}
 HIDDEN=${HIDDEN:-64}
 EPOCHS=${EPOCHS:-16}
 LAMBDA=${LAMBDA:-0.75}
+K=${K:-400}            # the loss's score scale, or "fit"
 TRAIN_FLAGS=${TRAIN_FLAGS:-}   # e.g. --activation crelu --lr-drop 12 --val-fraction 0.05
 # ---- build
 BUILD=${BUILD:-build}
@@ -57,7 +58,7 @@ logged ' left$' "${datagen[@]}" || { say "datagen failed"; exit 1; }
 
 # shellcheck disable=SC2086
 train=("$BUILD/dravlin-train" "$DATA" --out "$NET" --seed "$TRAIN_SEED" --threads "$TRAIN_THREADS"
-  --hidden "$HIDDEN" --epochs "$EPOCHS" --lambda "$LAMBDA" $TRAIN_FLAGS)
+  --hidden "$HIDDEN" --epochs "$EPOCHS" --lambda "$LAMBDA" --k "$K" $TRAIN_FLAGS)
 [ -f "$NET.ckpt" ] && train+=(--resume)
 say "train: ${train[*]}"
 logged '^  epoch' "${train[@]}" || { say "training failed"; exit 1; }
