@@ -26,7 +26,7 @@ const char USAGE[] =
     "  --hidden H           hidden width: 32, 64, 128, 256 or 512 (default 256)\n"
     "  --activation A       screlu or crelu (default screlu)\n"
     "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
-    "  --k K|fit            score scale of the loss, in centipawns (default 400; fit: the one that\n"
+    "  --k K|fit            score scale of the loss, in centipawns (default fit: the one that\n"
     "                       best predicts the training positions' results)\n"
     "  --lr X               learning rate (default 0.001)\n"
     "  --lr-drop E          first epoch at lr * gamma (default: the last quarter)\n"
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   train::trainOptions opt;
   train::loadOptions load;
   std::string out = "dravlin.nnue", checkpoint;
-  bool resume = false, saveEpochs = false, fitK = false;
+  bool resume = false, saveEpochs = false, fitK = true;
   double gapPositions = 100000;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {

@@ -25,7 +25,7 @@ TRAIN_THREADS=${TRAIN_THREADS:-2}
 HIDDEN=${HIDDEN:-64}
 EPOCHS=${EPOCHS:-16}
 LAMBDA=${LAMBDA:-0.75}
-K=${K:-400}            # the loss's score scale, or "fit"
+K=${K:-fit}            # the loss's score scale (centipawns), or "fit"
 TRAIN_FLAGS=${TRAIN_FLAGS:-}   # e.g. --activation crelu --lr-drop 12 --val-fraction 0.05
 # ---- build
 BUILD=${BUILD:-build}
