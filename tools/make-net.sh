@@ -3,7 +3,7 @@
 # each from the seeds and flags written below, so that a net can be made
 # again. The values below are those of the committed default net
 # (nets/README.md). Every value can be overridden from the environment:
-#   DATA_GAMES= DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
+#   DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
 # The run writes NET, NET.ckpt, and NET.log: the commands and what they
 # printed, the provenance for nets/README.md. An interrupted run continues
 # where it stopped when started again with the same values (datagen and the
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 # ---- data: the engine's self-play (see README, Training data)
 DATA=${DATA:-gen/selfplay.bin}
 DATA_POSITIONS=${DATA_POSITIONS:-10000000}
-DATA_GAMES=${DATA_GAMES-49140}    # if not empty, the file is the first DATA_GAMES games instead
+DATA_GAMES=${DATA_GAMES-}    # if not empty, the file is the first DATA_GAMES games instead
 DATA_SEED=${DATA_SEED:-1}
 DATA_THREADS=${DATA_THREADS:-2}
 DATA_FLAGS=${DATA_FLAGS:---nodes 5000 --random-plies 8}   # any further datagen flags
