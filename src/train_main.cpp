@@ -116,11 +116,11 @@ int main(int argc, char** argv) {
       else if (v == "crelu") opt.act = nnue::CRELU;
       else fail("--activation is screlu or crelu, not '" + v + "'");
     } else if (a == "--lambda") {
-      opt.lambda = float(number(a, value(), 0, 1));
+      opt.loss.lambda = float(number(a, value(), 0, 1));
     } else if (a == "--k") {
       const char* v = value();
       fitK = std::string(v) == "fit";
-      if (!fitK) opt.k = float(number(a, v, 1, 100000));
+      if (!fitK) opt.loss.k = float(number(a, v, 1, 100000));
     } else if (a == "--lr") {
       opt.lr = float(number(a, value(), 0, 1));
     } else if (a == "--lr-drop") {
@@ -187,8 +187,8 @@ int main(int argc, char** argv) {
   // Printed either way: far from --k, the result part of the target pulls the
   // net off the scores' scale.
   const float fitted = train::fitScoreScale(training);
-  if (fitK) opt.k = fitted;
-  std::fprintf(stderr, "k: %.0f fits the scores to the results; the loss uses %.0f\n", fitted, opt.k);
+  if (fitK) opt.loss.k = fitted;
+  std::fprintf(stderr, "k: %.0f fits the scores to the results; the loss uses %.0f\n", fitted, opt.loss.k);
 
   // ---- training
   train::trainer t(opt, training, validation);
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "resumed from %s after epoch %d\n", checkpoint.c_str(), t.epochsDone);
   }
   std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
-               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.lambda, opt.k, opt.batch, opt.threads, opt.lr);
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
   double epochSeconds = 0;
   int timed = 0, bestEpoch = 0;
   double bestValidation = 0;

@@ -287,10 +287,6 @@ quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>
   return gap;
 }
 
-}  // namespace train
-
-namespace train {
-
 float fitScoreScale(const std::vector<sample>& samples) {
   // A million positions pin k to well under 1%; the error is unimodal in k.
   const std::size_t step = std::max<std::size_t>(1, samples.size() / 1000000);

@@ -107,7 +107,7 @@ void trainer::step(const u32* batch, std::size_t count, double& loss) {
     float* g = grads[t].data();
     std::memset(g, 0, sizeof(float) * grads[t].size());
     const std::size_t lo = sliceStart(count, parts, t), hi = sliceStart(count, parts, t + 1);
-    losses[t] = addGradient(net, training.data(), batch + lo, hi - lo, {opt.lambda, opt.k}, gradScale, g, scratch[t].data());
+    losses[t] = addGradient(net, training.data(), batch + lo, hi - lo, opt.loss, gradScale, g, scratch[t].data());
   });
   for (double l : losses) loss += l;
 
@@ -176,7 +176,7 @@ double trainer::meanLoss(const std::vector<sample>& samples) {
   std::vector<double> losses(parts);
   pool.run([&](int t) {
     const std::size_t lo = sliceStart(samples.size(), parts, t), hi = sliceStart(samples.size(), parts, t + 1);
-    losses[t] = sumLoss(net, samples.data() + lo, nullptr, hi - lo, {opt.lambda, opt.k});
+    losses[t] = sumLoss(net, samples.data() + lo, nullptr, hi - lo, opt.loss);
   });
   return std::accumulate(losses.begin(), losses.end(), 0.0) / double(samples.size());
 }

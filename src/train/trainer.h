@@ -22,8 +22,7 @@ struct trainOptions {
   int epochs = 20;
   int batch = 16384;
   int threads = 2;
-  float lambda = 0.75f;
-  float k = float(nnue::SCALE);  // the loss's score scale (see lossShape)
+  lossShape loss;
   float lr = 1e-3f;
   // Step schedule: from epoch lrDrop on (0: the last quarter) the rate is
   // lr * lrGamma. Cosine: it falls smoothly from lr to lr * lrGamma.

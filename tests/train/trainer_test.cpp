@@ -76,13 +76,6 @@ TEST(Train, GradientMatchesFiniteDifferences) {
   }
 }
 
-// The net must learn the hand-written evaluation from the pieces alone. It
-// learns from positions with White to move and is judged on positions with
-// Black to move; with equal material their scores are the piece-square
-// terms. Only if each view is flipped and recoloured right, and the side to
-// move's half comes first, do those look like what it learnt. (A view left
-// unflipped still brings the loss to about half its start, so the bar is a
-// tenth.)
 // Results drawn so that sigmoid(score / 150) is their expectation: the fit
 // must find 150, not a scale off by a factor (a score or result on the wrong
 // side, or a result read as 0..1 instead of 0..2).
@@ -98,12 +91,19 @@ TEST(Train, FitsTheScoreScaleToTheResults) {
   EXPECT_NEAR(fitScoreScale(positions), 150.0, 6.0);
 }
 
+// The net must learn the hand-written evaluation from the pieces alone. It
+// learns from positions with White to move and is judged on positions with
+// Black to move; with equal material their scores are the piece-square
+// terms. Only if each view is flipped and recoloured right, and the side to
+// move's half comes first, do those look like what it learnt. (A view left
+// unflipped still brings the loss to about half its start, so the bar is a
+// tenth.)
 TEST(Train, LearnsTheHandWrittenEvaluation) {
   const std::vector<sample> training = randomGamePositions(1500, 1, {WHITE, true});
   const std::vector<sample> heldOut = randomGamePositions(300, 2, {BLACK, true});
   trainOptions o;
   o.hidden = 32;
-  o.lambda = 1.0f;
+  o.loss.lambda = 1.0f;
   o.batch = 256;
   o.epochs = 12;
   o.lr = 5e-3f;
