@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,10 @@ const char USAGE[] =
     "usage: dravlin-train [options] DATAFILE...\n"
     "  --out PATH           net file to write (default dravlin.nnue)\n"
     "  --checkpoint PATH    written after every epoch (default OUT.ckpt; 'none': never)\n"
-    "  --resume             continue from the checkpoint (same data, width and activation)\n"
+    "  --resume             continue from the checkpoint with its options (same data; an option\n"
+    "                       given must equal the checkpoint's, --threads excepted)\n"
+    "  --more-epochs N      with --resume: N epochs beyond the checkpoint's run, at the\n"
+    "                       schedule's last rate\n"
     "  --epochs N           total epochs of the run (default 20)\n"
     "  --batch N            positions per step (default 16384)\n"
     "  --threads N          (default 2)\n"
@@ -40,6 +44,7 @@ const char USAGE[] =
     "  --keep-noisy         keep positions whose move played captures or promotes\n"
     "  --keep-decided       keep mate and tablebase scores\n"
     "  --max-positions N    read no more than N positions (default: all)\n"
+    "  --skip-damaged       skip a damaged game in the data and go on (default: stop)\n"
     "  --save-epochs        also write OUT-eN.nnue after every epoch N\n"
     "  --gap-positions N    validation positions for the float/engine gap (default 100000)\n";
 
@@ -72,26 +77,27 @@ std::string duration(double seconds) {
   return text;
 }
 
-std::string withoutExtension(const std::string& path) {
-  const auto dot = path.rfind('.'), slash = path.rfind('/');
-  return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   train::trainOptions opt;
   train::loadOptions load;
   std::string out = "dravlin.nnue", checkpoint;
-  bool resume = false, saveEpochs = false, fitK = true;
+  bool resume = false, saveEpochs = false;
+  int moreEpochs = 0;
   double gapPositions = 100000;
   std::vector<std::string> files;
+  // The training options the command line sets: a resumed run takes the
+  // others from its checkpoint.
+  std::set<std::string> given;
+  opt.kFitted = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* {
       if (i + 1 >= argc) fail(a + " needs a value");
       return argv[++i];
     };
+    given.insert(a);
     if (a == "-h" || a == "--help") {
       std::fputs(USAGE, stdout);
       return 0;
@@ -101,6 +107,8 @@ int main(int argc, char** argv) {
       checkpoint = value();
     } else if (a == "--resume") {
       resume = true;
+    } else if (a == "--more-epochs") {
+      moreEpochs = int(number(a, value(), 1, 100000));
     } else if (a == "--epochs") {
       opt.epochs = int(number(a, value(), 0, 100000));
     } else if (a == "--batch") {
@@ -119,8 +127,8 @@ int main(int argc, char** argv) {
       opt.loss.lambda = float(number(a, value(), 0, 1));
     } else if (a == "--k") {
       const char* v = value();
-      fitK = std::string(v) == "fit";
-      if (!fitK) opt.loss.k = float(number(a, v, 1, 100000));
+      opt.kFitted = std::string(v) == "fit";
+      if (!opt.kFitted) opt.loss.k = float(number(a, v, 1, 100000));
     } else if (a == "--lr") {
       opt.lr = float(number(a, value(), 0, 1));
     } else if (a == "--lr-drop") {
@@ -145,6 +153,8 @@ int main(int argc, char** argv) {
       load.dropDecided = false;
     } else if (a == "--max-positions") {
       load.maxPositions = u64(number(a, value(), 1, 1e12));
+    } else if (a == "--skip-damaged") {
+      load.skipDamaged = true;
     } else if (a == "--save-epochs") {
       saveEpochs = true;
     } else if (a == "--gap-positions") {
@@ -164,6 +174,22 @@ int main(int argc, char** argv) {
     if (resume) fail("--resume needs a checkpoint");
     checkpoint.clear();
   }
+  if (moreEpochs && !resume) fail("--more-epochs continues a checkpoint's run: it needs --resume");
+
+  // Before the data are read: a run must not find out at its end that it
+  // cannot write its net.
+  std::string error;
+  if (!train::checkOutputPaths(out, checkpoint, saveEpochs, error)) fail(error);
+  if (resume) {
+    train::checkpointInfo stored;
+    std::vector<std::string> notes;
+    if (!train::readCheckpointInfo(checkpoint, stored, error) ||
+        !train::resumeOptions(opt, given, stored, moreEpochs, opt, notes, error))
+      fail(error);
+    for (const std::string& n : notes) std::fprintf(stderr, "%s\n", n.c_str());
+    if (stored.epochsDone >= opt.epochs)
+      std::fprintf(stderr, "the checkpoint's run has done its %d epochs; --more-epochs N trains longer\n", opt.epochs);
+  }
 
   initAttackTables();
   initKeys();
@@ -172,9 +198,11 @@ int main(int argc, char** argv) {
   const auto loadStart = std::chrono::steady_clock::now();
   std::vector<train::sample> training, validation;
   train::loadStats stats;
-  std::string error;
   if (!train::loadTrainingData(files, load, training, validation, stats, error)) fail(error);
-  for (const std::string& w : stats.warnings) std::fprintf(stderr, "warning: %s (the games before it are used)\n", w.c_str());
+  for (const std::string& n : stats.notes) std::fprintf(stderr, "dravlin-train: %s\n", n.c_str());
+  if (stats.skippedGames > 0)
+    std::fprintf(stderr, "dravlin-train: skipped %llu damaged games (%llu bytes)\n",
+                 (unsigned long long)stats.skippedGames, (unsigned long long)stats.skippedBytes);
   std::fprintf(stderr,
                "data: %llu games, %llu positions; dropped %llu in check, %llu noisy, %llu decided; "
                "training %zu positions, validation %zu positions from %llu games (%.1f s)\n",
@@ -185,17 +213,16 @@ int main(int argc, char** argv) {
   if (training.empty()) fail("no training positions");
   if (training.size() > 0xFFFFFFFFull) fail("more than 2^32 training positions");
   // Printed either way: far from --k, the result part of the target pulls the
-  // net off the scores' scale.
-  const float fitted = train::fitScoreScale(training);
-  if (fitK) opt.loss.k = fitted;
-  std::fprintf(stderr, "k: %.0f fits the scores to the results; the loss uses %.0f\n", fitted, opt.loss.k);
+  // net off the scores' scale. A resumed run keeps the checkpoint's.
+  if (!resume) {
+    const float fitted = train::fitScoreScale(training);
+    if (opt.kFitted) opt.loss.k = fitted;
+    std::fprintf(stderr, "k: %.0f fits the scores to the results; the loss uses %.0f\n", fitted, opt.loss.k);
+  }
 
   // ---- training
   train::trainer t(opt, training, validation);
-  if (resume) {
-    if (!t.loadCheckpoint(checkpoint, error)) fail(error);
-    std::fprintf(stderr, "resumed from %s after epoch %d\n", checkpoint.c_str(), t.epochsDone);
-  }
+  if (resume && !t.loadCheckpoint(checkpoint, error)) fail(error);
   std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
                opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
   double epochSeconds = 0;
@@ -226,8 +253,7 @@ int main(int argc, char** argv) {
                  duration(epochSeconds / timed * (opt.epochs - t.epochsDone)).c_str());
     if (!checkpoint.empty() && !t.saveCheckpoint(checkpoint, error)) fail(error);
     if (saveEpochs) {
-      const std::string path = withoutExtension(out) + "-e" + std::to_string(r.epoch) + ".nnue";
-      if (!train::writeNetFile(t.net, path, error)) fail(error);
+      if (!train::writeNetFile(t.net, train::epochNetPath(out, r.epoch), error)) fail(error);
     }
   }
   if (bestEpoch)
@@ -237,9 +263,17 @@ int main(int argc, char** argv) {
   if (!train::writeNetFile(t.net, out, error)) fail(error);
   std::fprintf(stderr, "wrote %s (hidden %d, %s)\n", out.c_str(), opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu");
   if (gapPositions < 1) return 0;
-  const train::quantisationGap gap =
-      train::measureGap(t.net, train::netFileBytes(t.net), validation.empty() ? training : validation,
-                        std::size_t(gapPositions));
+  const auto gapStart = std::chrono::steady_clock::now();
+  auto gapNote = gapStart;
+  const train::quantisationGap gap = train::measureGap(
+      t.net, train::netFileBytes(t.net), validation.empty() ? training : validation, std::size_t(gapPositions),
+      [&](double done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - gapNote < std::chrono::seconds(15) || done >= 1) return;
+        gapNote = now;
+        const double spent = std::chrono::duration<double>(now - gapStart).count();
+        std::fprintf(stderr, "  float/engine gap: %.0f%%, %s to go\n", 100 * done, duration(spent / done - spent).c_str());
+      });
   if (!gap.error.empty())
     std::fprintf(stderr, "float/engine gap not measured: the engine refuses the net: %s\n", gap.error.c_str());
   else

@@ -7,7 +7,9 @@
 # The run writes NET, NET.ckpt, and NET.log: the commands and what they
 # printed, the provenance for nets/README.md. An interrupted run continues
 # where it stopped when started again with the same values (datagen and the
-# trainer both resume).
+# trainer both resume); started with other values over the same files, both
+# refuse with a line naming the difference (the file and the checkpoint
+# record what made them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

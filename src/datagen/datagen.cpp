@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -40,15 +42,22 @@
 
 namespace {
 
+#ifndef DRAVLIN_COMMIT
+#define DRAVLIN_COMMIT "unknown"
+#endif
+
 constexpr int DATAGEN_HASH_MB = 8;
 constexpr i64 PROGRESS_MS = 5000;
+// The file is synced at a game boundary this often: a machine crash then
+// costs at most this much of the run, not everything since the last flush.
+constexpr i64 SYNC_MS = 60000;
 
 struct datagenFlags {
   std::string out, book, syzygy, net;
   u64 games = 0, positions = 0;
   int threads = 1;
   int hashMb = DATAGEN_HASH_MB;
-  bool resume = false;
+  bool resume = false, force = false;
   genSettings s;
 };
 
@@ -58,7 +67,9 @@ const char* const DATAGEN_HELP =
     "  --out FILE            the data file; an existing one needs --resume\n"
     "  --games N             stop after N games in the file\n"
     "  --positions N         stop after the game that brings the file to N positions\n"
-    "  --resume              continue FILE after its last complete game\n"
+    "  --resume              continue FILE after its last complete game, with the flags it\n"
+    "                        was made with (recorded in the file)\n"
+    "  --force               resume even with other flags (the new ones are recorded too)\n"
     "  --threads T           games played side by side, one worker process each (1..256, default 1)\n"
     "  --nodes N             soft node limit per move: no new iteration once passed (default 5000)\n"
     "  --hard-nodes N        hard node limit per move, once an iteration is done (default 20 x --nodes)\n"
@@ -67,16 +78,18 @@ const char* const DATAGEN_HELP =
     "  --book EPD            start each game from a random line of the book (FEN or EPD a line)\n"
     "  --syzygy PATH         tablebases: a position they hold ends the game with their result\n"
     "  --hash MB             table of each worker, cleared before each game (1..1024, default 8)\n"
-    "  --net FILE            evaluate with this net file ('embedded': the built-in net); default:\n"
+    "  --net FILE            evaluate with this net file ('<embedded>': the built-in net); default:\n"
     "                        the hand-written evaluation\n"
+    "  --opening-nodes N     the search that judges an opening (default 1000 nodes)...\n"
+    "  --opening-score S     ...draws it again when it scores beyond +-S (default 1000)\n"
     "  --win-score S         adjudicated win: one side's score at least S (default 2500)...\n"
     "  --win-plies P         ...for P plies in a row (0 = never; default 4)\n"
     "  --draw-score S        adjudicated draw: |score| at most S (default 10)...\n"
     "  --draw-plies P        ...for P plies in a row (0 = never; default 12)...\n"
     "  --draw-from-move M    ...all after move M (default 40)\n"
     "  --max-plies P         a game that reaches P plies is a draw (default 400)\n"
-    "An opening is drawn again when the game is already over, the tablebases hold it, or a\n"
-    "search of 1000 nodes scores it beyond +-1000. Progress goes to standard error every 5 s.\n";
+    "An opening is drawn again when the game is already over, the tablebases hold it, or its\n"
+    "search scores it beyond the bound. Progress goes to standard error every 5 s.\n";
 
 // ---- files and pipes -----------------------------------------------------------------
 
@@ -112,32 +125,110 @@ struct outputFile {
   u64 size = 0;
   u64 games = 0, positions = 0;  // already in the file
   u64 cutBytes = 0;              // an unfinished game cut by --resume
+  std::vector<std::string> notes;  // what --resume found and did, a line each
 };
 
-bool openOutput(const datagenFlags& f, outputFile& o, std::string& error) {
+// What decides the games a run writes, recorded in the file's header.
+// `commit` and the file names only inform: the games depend on the net's and
+// the book's contents, not on where they lie.
+dataSettings runSettings(const datagenFlags& f, const std::string& netSum, const std::string& bookSum) {
+  const genSettings& s = f.s;
+  return {{"tool", "datagen"},
+          {"commit", DRAVLIN_COMMIT},
+          {"seed", std::to_string(s.seed)},
+          {"nodes", std::to_string(s.softNodes)},
+          {"hard-nodes", std::to_string(s.hardNodes)},
+          {"random-plies", std::to_string(s.randomPlies)},
+          {"opening-nodes", std::to_string(s.openingNodes)},
+          {"opening-score", std::to_string(s.openingBound)},
+          {"book", bookSum},
+          {"book-file", f.book.empty() ? "none" : f.book},
+          {"syzygy", f.syzygy.empty() ? "none" : f.syzygy},
+          {"hash", std::to_string(f.hashMb)},
+          {"net", netSum},
+          {"net-file", f.net.empty() ? "none" : f.net},
+          {"win-score", std::to_string(s.rules.winScore)},
+          {"win-plies", std::to_string(s.rules.winPlies)},
+          {"draw-score", std::to_string(s.rules.drawScore)},
+          {"draw-plies", std::to_string(s.rules.drawPlies)},
+          {"draw-from-move", std::to_string(s.rules.drawFromMove)},
+          {"max-plies", std::to_string(s.rules.maxPlies)}};
+}
+
+bool informativeSetting(const std::string& key) {
+  return key == "tool" || key == "commit" || key == "book-file" || key == "net-file";
+}
+
+std::string valueOf(const dataSettings& settings, const std::string& key) {
+  for (const auto& [k, v] : settings)
+    if (k == key) return v;
+  return "(none)";
+}
+
+// "--seed 5 (now 99), --nodes 300 (now 2000)": the settings that differ.
+std::string settingsDifference(const dataSettings& recorded, const dataSettings& now) {
+  std::string diff;
+  for (const auto& [key, value] : now) {
+    if (informativeSetting(key)) continue;
+    const std::string was = valueOf(recorded, key);
+    if (was != value) diff += (diff.empty() ? "" : ", ") + std::string("--") + key + " " + was + " (now " + value + ")";
+  }
+  for (const auto& [key, value] : recorded)
+    if (!informativeSetting(key) && valueOf(now, key) == "(none)")
+      diff += (diff.empty() ? "" : ", ") + key + " " + value + " (unknown to this program)";
+  return diff;
+}
+
+bool writeHeader(int fd, const dataSettings& settings, u64& size, std::string& why) {
+  const std::vector<u8> header = dataHeader(settings);
+  if (!writeAll(fd, header.data(), header.size(), why)) return false;
+  size += header.size();
+  return true;
+}
+
+bool openOutput(const datagenFlags& f, const dataSettings& settings, outputFile& o, std::string& error) {
   struct stat st;
   const bool exists = ::stat(f.out.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     error = f.out + ": not a regular file";
     return false;
   }
-  // A run killed while it wrote the header left no game: it starts again.
+  // A run killed while it wrote its first header left no game: it starts again.
   bool headerOnly = false;
-  if (exists && st.st_size > 0 && st.st_size < DATA_HEADER_BYTES && f.resume) {
-    u8 header[DATA_HEADER_BYTES];
-    writeDataHeader(header);
-    u8 found[DATA_HEADER_BYTES] = {};
+  if (exists && st.st_size > 0 && f.resume) {
+    std::vector<u8> found(20 + MAX_SETTINGS_BYTES);
     std::FILE* in = std::fopen(f.out.c_str(), "rb");
-    const std::size_t n = in ? std::fread(found, 1, sizeof found, in) : 0;
+    const std::size_t n = in ? std::fread(found.data(), 1, found.size(), in) : 0;
     if (in) std::fclose(in);
-    headerOnly = n == std::size_t(st.st_size) && std::memcmp(found, header, n) == 0;
+    headerOnly = readDataHeader(found.data(), n).cutShort;
   }
+  std::string why;
   if (exists && st.st_size > 0 && f.resume && !headerOnly) {
     const dataFileSummary sum = scanDataFile(f.out);
     if (!sum.error.empty()) {
-      error = sum.error;
+      error = sum.error + " (the file is damaged there: datastat shows what it holds)";
       return false;
     }
+    const dataReader::part& last = sum.parts.back();
+    std::string refusal;
+    bool newHeader = false;
+    if (last.version < 2) {
+      refusal = f.out + ": a version-1 file records no flags; --force continues it with these (then recorded)";
+      newHeader = true;
+    } else if (const std::string diff = settingsDifference(last.settings, settings); !diff.empty()) {
+      refusal = f.out + ": made with other flags: " + diff + "; give the same flags, or --force to continue it with "
+                "these (recorded in the file beside the old ones)";
+      newHeader = true;
+    } else if (valueOf(last.settings, "commit") != valueOf(settings, "commit")) {
+      o.notes.push_back(f.out + ": begun by commit " + valueOf(last.settings, "commit") + ", continued by " +
+                        valueOf(settings, "commit") + " (recorded in the file)");
+      newHeader = true;
+    }
+    if (!refusal.empty() && !f.force) {
+      error = refusal;
+      return false;
+    }
+    if (!refusal.empty()) o.notes.push_back(refusal.substr(0, refusal.find(';')) + "; continued under --force");
     o.fd = ::open(f.out.c_str(), O_WRONLY | O_CLOEXEC);
     if (o.fd < 0 || (sum.tailBytes > 0 && ::ftruncate(o.fd, off_t(sum.completeBytes)) != 0) ||
         ::lseek(o.fd, off_t(sum.completeBytes), SEEK_SET) < 0) {
@@ -148,6 +239,10 @@ bool openOutput(const datagenFlags& f, outputFile& o, std::string& error) {
     o.games = sum.games;
     o.positions = sum.positions;
     o.cutBytes = sum.tailBytes;
+    if (newHeader && !writeHeader(o.fd, settings, o.size, why)) {
+      error = f.out + ": cannot write (" + why + ")";
+      return false;
+    }
     return true;
   }
   if (exists && st.st_size > 0 && !headerOnly) {
@@ -159,15 +254,25 @@ bool openOutput(const datagenFlags& f, outputFile& o, std::string& error) {
     error = f.out + ": cannot write (" + std::strerror(errno) + ")";
     return false;
   }
-  u8 header[DATA_HEADER_BYTES];
-  writeDataHeader(header);
-  std::string why;
-  if (!writeAll(o.fd, header, sizeof header, why)) {
+  if (!writeHeader(o.fd, settings, o.size, why)) {
     error = f.out + ": cannot write (" + why + ")";
     return false;
   }
-  o.size = DATA_HEADER_BYTES;
   return true;
+}
+
+std::string checksumText(const void* data, std::size_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", nnue::fnv1a(static_cast<const unsigned char*>(data), n));
+  return text;
+}
+
+// The FNV-1a hash of a file's bytes, or empty when it cannot be read.
+std::string fileChecksum(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return checksumText(bytes.data(), bytes.size());
 }
 
 // ---- the worker processes -------------------------------------------------------------
@@ -403,6 +508,14 @@ int parseDatagenFlags(const std::vector<std::string>& args, datagenFlags& f, boo
       f.positions = u64(n);
     } else if (flag == "--resume") {
       f.resume = true;
+    } else if (flag == "--force") {
+      f.force = true;
+    } else if (flag == "--opening-nodes") {
+      ok = r.number(1, 100000000, n);
+      f.s.openingNodes = u64(n);
+    } else if (flag == "--opening-score") {
+      ok = r.number(1, MATE_SCORE, n);
+      f.s.openingBound = int(n);
     } else if (flag == "--threads") {
       ok = r.number(1, 256, n);
       f.threads = int(n);
@@ -494,13 +607,16 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
   }
   // Loaded before the workers start, which share it.
   std::unique_ptr<nnue::network> net;
+  std::string netSum = "none", bookSum = "none";
   if (!f.net.empty()) {
     net = std::make_unique<nnue::network>();
-    if (f.net == "embedded") {
+    if (f.net == "embedded" || f.net == "<embedded>") {
       const nnue::embeddedBytes e = nnue::embeddedNet();
       error = nnue::loadNet(e.data, e.size, *net);
+      netSum = checksumText(e.data, e.size);
     } else {
       error = nnue::loadNetFile(f.net, *net);
+      netSum = fileChecksum(f.net);
     }
     if (!error.empty()) {
       err("datagen: --net " + f.net + ": " + error + "\n");
@@ -509,16 +625,22 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
     f.s.net = net.get();
   }
   openingBook book;
-  if (!f.book.empty() && !book.load(f.book, error)) {
-    err("datagen: --book " + error + "\n");
-    return 1;
+  if (!f.book.empty()) {
+    if (!book.load(f.book, error)) {
+      err("datagen: --book " + error + "\n");
+      return 1;
+    }
+    bookSum = fileChecksum(f.book);
   }
   outputFile o;
-  if (!openOutput(f, o, error)) {
+  if (!openOutput(f, runSettings(f, netSum, bookSum), o, error)) {
     err("datagen: " + error + "\n");
     return 1;
   }
-  if (o.cutBytes) err("datagen: " + f.out + ": " + std::to_string(o.cutBytes) + " bytes of an unfinished game cut\n");
+  if (o.cutBytes)
+    err("datagen: " + f.out + ": " + std::to_string(o.cutBytes) +
+        " bytes after the last complete game cut (an unfinished game, or what a crash left)\n");
+  for (const std::string& note : o.notes) err("datagen: " + note + "\n");
   if (f.resume && o.games)
     err("datagen: " + f.out + ": resuming after " + std::to_string(o.games) + " games, " + std::to_string(o.positions) +
         " positions\n");
@@ -558,7 +680,7 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
     }
   };
   for (workerProcess& w : workers) assign(w);
-  i64 nextProgressMs = PROGRESS_MS;
+  i64 nextProgressMs = PROGRESS_MS, nextSyncMs = SYNC_MS;
 
   while (status == 0) {
     std::vector<pollfd> fds;
@@ -632,6 +754,10 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
         ++nextWrite;
         if (targetReached(f, o.games + run.games, o.positions + run.positions)) assigning = false;
       }
+      if (secondsSince() * 1000 >= double(nextSyncMs)) {
+        ::fdatasync(o.fd);
+        nextSyncMs = i64(secondsSince() * 1000) + SYNC_MS;
+      }
       if (status == 0) assign(w);
     }
     if (!assigning) break;
@@ -640,6 +766,7 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
   stopWorkers(workers);
   run.cpuSeconds = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
   ::sigaction(SIGPIPE, &previous, nullptr);
+  ::fdatasync(o.fd);
   ::close(o.fd);
   if (status == 0 || run.games > 0) out(summary(f, o, run, secondsSince()));
   return status;

@@ -9,6 +9,10 @@
 
 #include "board/sink.h"
 
+namespace nnue {
+struct network;
+}
+
 // Does `name` (a program's first argument) name one of the tools?
 bool isDataTool(const std::string& name);
 // Runs the tool `name` with its flags. The exit status: 0 done, 1 an error
@@ -17,10 +21,12 @@ int runDataTool(const std::string& name, const std::vector<std::string>& args, c
                 const textSink& err);
 
 // "genfens N seed S book <None|FILE> [extra]": N lines "info string genfens
-// <FEN>", openings made as datagen makes them. The caller gives the search a
+// <FEN>", openings made as datagen makes them; judged with `net` (null: the
+// hand-written evaluation), as datagen --net judges its own. The caller gives the search a
 // small table and a silent report sink for it. False (and `error`) for
 // words it cannot use or a book it cannot read.
-bool genfens(const std::vector<std::string>& words, const textSink& out, std::string& error);
+bool genfens(const std::vector<std::string>& words, const nnue::network* net, const textSink& out,
+             std::string& error);
 // The table size genfens wants (megabytes): each opening clears it.
 constexpr int GENFENS_HASH_MB = 1;
 

@@ -53,8 +53,8 @@ histogram scoreHistogram() {
 std::size_t scoreBucket(int score) {
   if (score <= -DECIDED_SCORE) return 0;
   if (score < -2000) return 1;
-  if (score >= DECIDED_SCORE) return 24;
-  if (score >= 2000) return 23;
+  if (score >= DECIDED_SCORE) return 23;
+  if (score >= 2000) return 22;
   return std::size_t(2 + (score + 2000) / 200);
 }
 
@@ -170,7 +170,17 @@ int datastatTool(const std::vector<std::string>& args, const textSink& out, cons
   if (games) s << " (" << positions / games << " a game)";
   s << ", " << reader.completeBytes() << " bytes\n";
   if (reader.tailBytes())
-    s << "  " << reader.tailBytes() << " bytes of an unfinished game at the end, left out\n";
+    s << "  " << reader.tailBytes() << " bytes after the last complete game (an unfinished game, or what a crash left), "
+      << "left out\n";
+  for (const std::string& note : reader.notes()) s << "  " << note << "\n";
+  // The settings each part was made with (several when files were joined
+  // or a run was continued with other flags).
+  for (const dataReader::part& part : reader.parts()) {
+    s << (reader.parts().size() > 1 ? "part at byte " + std::to_string(part.offset) + ", " : std::string())
+      << "version " << part.version;
+    if (reader.parts().size() > 1) s << ", " << part.games << " games, " << part.positions << " positions";
+    s << ": " << (part.settings.empty() ? "no settings recorded" : settingsLine(part.settings)) << "\n";
+  }
   s << "results, White's view: W " << results[2] << " (" << percentOf(results[2], games) << ")  D " << results[1] << " ("
     << percentOf(results[1], games) << ")  L " << results[0] << " (" << percentOf(results[0], games) << ")\n";
   s << "filters (a position may meet several):\n";
@@ -188,13 +198,15 @@ int datastatTool(const std::vector<std::string>& args, const textSink& out, cons
   return 0;
 }
 
-bool genfens(const std::vector<std::string>& words, const textSink& out, std::string& error) {
+bool genfens(const std::vector<std::string>& words, const nnue::network* net, const textSink& out,
+             std::string& error) {
   i64 count = 0;
   if (words.empty() || !wholeNumber(words[0], 1, 100000000, count)) {
     error = "usage: genfens N seed S book <None|FILE> (N from 1 to 100000000)";
     return false;
   }
   genSettings s;
+  s.net = net;
   openingBook book;
   for (std::size_t i = 1; i + 1 < words.size(); i += 2) {
     const std::string& key = words[i];

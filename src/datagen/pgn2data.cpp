@@ -5,6 +5,7 @@
 // The result is the game's Result tag; games without one are skipped.
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -242,9 +243,8 @@ int pgn2dataTool(const std::vector<std::string>& args, const textSink& out, cons
     return 1;
   }
   std::FILE* dataFile = std::fopen(outPath.c_str(), "wb");
-  u8 header[DATA_HEADER_BYTES];
-  writeDataHeader(header);
-  if (!dataFile || std::fwrite(header, 1, sizeof header, dataFile) != sizeof header) {
+  const std::vector<u8> header = dataHeader({{"tool", "pgn2data"}, {"source", inPath}});
+  if (!dataFile || std::fwrite(header.data(), 1, header.size(), dataFile) != header.size()) {
     err("pgn2data: " + outPath + ": cannot write (" + std::strerror(errno) + ")\n");
     if (dataFile) std::fclose(dataFile);
     return 1;
@@ -254,7 +254,14 @@ int pgn2dataTool(const std::vector<std::string>& args, const textSink& out, cons
   gameBoard g;
   u64 games = 0, written = 0, positions = 0, skipped = 0;
   pgnToken t = lexer.next();
+  // A large PGN takes minutes: a line every few seconds shows it is alive.
+  const auto start = std::chrono::steady_clock::now();
+  auto nextNote = start + std::chrono::seconds(5);
   while (t.type != pgnToken::END) {
+    if (std::chrono::steady_clock::now() >= nextNote) {
+      nextNote += std::chrono::seconds(5);
+      err("pgn2data: " + std::to_string(games) + " games read, " + std::to_string(positions) + " positions written\n");
+    }
     // Tags, then the movetext up to its result.
     std::string fen = START_FEN, result = "*", variant;
     const int firstLine = t.line;

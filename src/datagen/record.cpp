@@ -91,21 +91,89 @@ bool moveFitsPieces(const dataRecord& r, std::string* why) {
 
 void writeDataHeader(u8 out[DATA_HEADER_BYTES]) {
   std::memcpy(out, DATA_MAGIC, sizeof DATA_MAGIC);
-  put32(out + 8, DATA_VERSION);
+  put32(out + 8, 1);
   put32(out + 12, RECORD_BYTES);
 }
 
-std::string checkDataHeader(const u8* h, std::size_t n) {
-  if (n < sizeof DATA_MAGIC || std::memcmp(h, DATA_MAGIC, sizeof DATA_MAGIC) != 0)
-    return "not a training data file (no DRVDATA1 header)";
-  if (n < std::size_t(DATA_HEADER_BYTES)) return "header cut short (" + std::to_string(n) + " of 16 bytes)";
-  const u32 version = get32(h + 8), size = get32(h + 12);
-  if (version > DATA_VERSION)
-    return "data version " + std::to_string(version) + " is newer than this program reads (" +
-           std::to_string(DATA_VERSION) + ")";
-  if (version != DATA_VERSION) return "unknown data version " + std::to_string(version);
-  if (size != u32(RECORD_BYTES)) return "record size " + std::to_string(size) + ", expected 32";
-  return {};
+std::vector<u8> dataHeader(const dataSettings& settings) {
+  std::string text;
+  for (const auto& [key, value] : settings) {
+    std::string v = value;
+    std::replace(v.begin(), v.end(), '\n', ' ');
+    text += key + "=" + v + "\n";
+  }
+  if (text.size() > MAX_SETTINGS_BYTES) text.resize(MAX_SETTINGS_BYTES);
+  std::vector<u8> h(20 + text.size());
+  std::memcpy(h.data(), DATA_MAGIC, sizeof DATA_MAGIC);
+  put32(h.data() + 8, DATA_VERSION);
+  put32(h.data() + 12, RECORD_BYTES);
+  put32(h.data() + 16, u32(text.size()));
+  std::memcpy(h.data() + 20, text.data(), text.size());
+  return h;
+}
+
+dataHeaderInfo readDataHeader(const u8* h, std::size_t n) {
+  dataHeaderInfo info;
+  auto cut = [&](std::size_t want) {
+    info.cutShort = true;
+    info.error = "header cut short (" + std::to_string(n) + " of " + std::to_string(want) + " bytes)";
+    return info;
+  };
+  if (n < sizeof DATA_MAGIC && n > 0 && std::memcmp(h, DATA_MAGIC, n) == 0) return cut(DATA_HEADER_BYTES);
+  if (n < sizeof DATA_MAGIC || std::memcmp(h, DATA_MAGIC, sizeof DATA_MAGIC) != 0) {
+    info.error = "not a training data file (no DRVDATA1 header)";
+    return info;
+  }
+  if (n < std::size_t(DATA_HEADER_BYTES)) return cut(DATA_HEADER_BYTES);
+  info.version = get32(h + 8);
+  const u32 size = get32(h + 12);
+  if (info.version > DATA_VERSION) {
+    info.error = "data version " + std::to_string(info.version) + " is newer than this program reads (" +
+                 std::to_string(DATA_VERSION) + ")";
+    return info;
+  }
+  if (info.version == 0) {
+    info.error = "unknown data version 0";
+    return info;
+  }
+  if (size != u32(RECORD_BYTES)) {
+    info.error = "record size " + std::to_string(size) + ", expected 32";
+    return info;
+  }
+  if (info.version == 1) {
+    info.bytes = DATA_HEADER_BYTES;
+    return info;
+  }
+  if (n < 20) return cut(20);
+  const u32 length = get32(h + 16);
+  if (length > MAX_SETTINGS_BYTES) {
+    info.error = "settings of " + std::to_string(length) + " bytes, more than " + std::to_string(MAX_SETTINGS_BYTES);
+    return info;
+  }
+  info.bytes = 20 + u64(length);
+  if (n < info.bytes) return cut(std::size_t(info.bytes));
+  const std::string text(reinterpret_cast<const char*>(h + 20), length);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0 || line.find('\0') != std::string::npos) {
+      info.error = "settings: a line without key=value";
+      info.settings.clear();
+      return info;
+    }
+    info.settings.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    at = end + 1;
+  }
+  return info;
+}
+
+std::string settingsLine(const dataSettings& settings) {
+  std::string line;
+  for (const auto& [key, value] : settings) line += (line.empty() ? "" : " ") + key + "=" + value;
+  return line;
 }
 
 u16 toRecordMove(chessMove m, const board& b) {
@@ -384,71 +452,180 @@ bool dataReader::open(std::FILE* stream, const std::string& name) {
   error_.clear();
   if (file_) std::fclose(file_);
   file_ = stream;
+  buffer_.assign(READ_CHUNK, 0);
+  bufferPos_ = bufferEnd_ = 0;
+  pos_ = 0;
+  eof_ = false;
+  complete_ = tail_ = 0;
+  gamesRead_ = skippedGames_ = skippedBytes_ = 0;
+  notes_.clear();
+  parts_.clear();
+  pending_.clear();
+  pendingPos_ = 0;
   if (!file_) {
     error_ = name + ": cannot open";
     eof_ = true;
     return false;
   }
-  u8 header[DATA_HEADER_BYTES];
-  const std::size_t n = std::fread(header, 1, sizeof header, file_);
-  if (std::ferror(file_)) return fail(0, std::string("read error (") + std::strerror(errno) + ")");
-  const std::string why = checkDataHeader(header, n);
-  if (!why.empty()) return fail(0, why);
-  buffer_.assign(READ_CHUNK, 0);
-  bufferPos_ = bufferEnd_ = 0;
-  eof_ = false;
-  complete_ = DATA_HEADER_BYTES;
-  tail_ = 0;
-  pending_.clear();
-  pendingPos_ = 0;
+  ensure(20 + MAX_SETTINGS_BYTES);
+  if (!error_.empty()) return false;
+  const dataHeaderInfo h = readDataHeader(buffer_.data() + bufferPos_, available());
+  if (!h.error.empty()) return fail(0, h.error);
+  return takeHeader() == 1;
+}
+
+bool dataReader::ensure(std::size_t n) {
+  while (available() < n) {
+    if (eof_ || !file_) return false;
+    if (bufferPos_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + bufferPos_, available());
+      bufferEnd_ -= bufferPos_;
+      bufferPos_ = 0;
+    }
+    const std::size_t got = std::fread(buffer_.data() + bufferEnd_, 1, buffer_.size() - bufferEnd_, file_);
+    bufferEnd_ += got;
+    if (got == 0) {
+      if (std::ferror(file_)) fail(pos_, std::string("read error (") + std::strerror(errno) + ")");
+      eof_ = true;
+      return false;
+    }
+  }
   return true;
 }
 
-bool dataReader::fill() {
-  if (eof_ || !file_) return false;
-  const std::size_t left = bufferEnd_ - bufferPos_;
-  std::memmove(buffer_.data(), buffer_.data() + bufferPos_, left);
-  bufferPos_ = 0;
-  bufferEnd_ = left;
-  const std::size_t got = std::fread(buffer_.data() + left, 1, buffer_.size() - left, file_);
-  bufferEnd_ += got;
-  if (got == 0) {
-    if (std::ferror(file_)) return fail(complete_, std::string("read error (") + std::strerror(errno) + ")");
-    eof_ = true;
-    return false;
+int dataReader::takeHeader() {
+  if (available() < sizeof DATA_MAGIC || std::memcmp(buffer_.data() + bufferPos_, DATA_MAGIC, sizeof DATA_MAGIC) != 0)
+    return 0;
+  ensure(20 + MAX_SETTINGS_BYTES);
+  const dataHeaderInfo h = readDataHeader(buffer_.data() + bufferPos_, available());
+  // A header cut short by the end of a joined file is part of its unfinished tail.
+  if (h.cutShort && pos_ > 0) return 0;
+  if (!h.error.empty()) {
+    fail(pos_, pos_ == 0 ? h.error : "another file's header: " + h.error);
+    return -1;
   }
-  return true;
+  part p;
+  p.offset = pos_;
+  p.version = h.version;
+  p.settings = h.settings;
+  parts_.push_back(std::move(p));
+  consume(std::size_t(h.bytes));
+  complete_ = pos_;
+  return 1;
+}
+
+dataReader::after dataReader::damaged(u64 gameStart, std::size_t gameRecords, const std::string& why) {
+  const u64 at = pos_;
+  // Look for anything sound after it, a byte at a time (a lost or an
+  // inserted byte shifts every record after it): another file's header, or
+  // a record that decodes. Nothing: the unfinished end of a run. A crash
+  // can leave zeros or torn bytes there; zeros never decode (no kings).
+  dataRecord r;
+  bool header = false, record = false;
+  consume(1);
+  while (ensure(sizeof DATA_MAGIC)) {
+    const u8* p = buffer_.data() + bufferPos_;
+    if (std::memcmp(p, DATA_MAGIC, sizeof DATA_MAGIC) == 0) {
+      ensure(20 + MAX_SETTINGS_BYTES);
+      if (readDataHeader(buffer_.data() + bufferPos_, available()).error.empty()) {
+        header = true;
+        break;
+      }
+    }
+    if (ensure(RECORD_BYTES) && decodeRecord(buffer_.data() + bufferPos_, r)) {
+      record = true;
+      break;
+    }
+    consume(1);
+  }
+  if (!error_.empty()) return after::error;
+  if (!header && !record) {
+    ensure(RECORD_BYTES);
+    tail_ = pos_ + available() - gameStart;
+    consume(available());
+    return after::tail;
+  }
+  if (header) {
+    notes_.push_back(path_ + ": byte " + std::to_string(gameStart) + ": " + std::to_string(pos_ - gameStart) +
+                     " bytes of an unfinished game before another file's header at byte " + std::to_string(pos_) +
+                     ", left out");
+    return after::resync;
+  }
+  const std::string where = "game " + std::to_string(gamesRead_ + skippedGames_ + 1) + " (from byte " +
+                            std::to_string(gameStart) + ", its record " + std::to_string(gameRecords + 1) + "): " +
+                            why + "; sound records follow from byte " + std::to_string(pos_);
+  if (!skipDamaged_) {
+    fail(at, where);
+    return after::error;
+  }
+  // On to the end of the damaged game: its next closing record, or a header.
+  for (;;) {
+    if (!ensure(RECORD_BYTES)) break;
+    if (std::memcmp(buffer_.data() + bufferPos_, DATA_MAGIC, sizeof DATA_MAGIC) == 0) break;
+    const bool closes = decodeRecord(buffer_.data() + bufferPos_, r) && r.lastOfGame;
+    consume(RECORD_BYTES);
+    if (closes) break;
+  }
+  ++skippedGames_;
+  skippedBytes_ += pos_ - gameStart;
+  notes_.push_back(path_ + ": byte " + std::to_string(at) + ": " + where + "; skipped to byte " + std::to_string(pos_));
+  complete_ = pos_;
+  return after::resync;
 }
 
 bool dataReader::nextGame(std::vector<dataRecord>& game) {
   game.clear();
   if (!error_.empty() || !file_) return false;
-  u64 offset = complete_;
+  u64 gameStart = pos_;
   for (;;) {
-    if (bufferEnd_ - bufferPos_ < std::size_t(RECORD_BYTES)) {
-      if (fill()) continue;
+    if (!ensure(RECORD_BYTES)) {
       if (!error_.empty()) return false;
       // The end: what is left belongs to a game that was never finished.
-      tail_ = (offset - complete_) + (bufferEnd_ - bufferPos_);
+      tail_ = pos_ + available() - gameStart;
+      consume(available());
       game.clear();
       return false;
     }
+    const u8* p = buffer_.data() + bufferPos_;
+    if (std::memcmp(p, DATA_MAGIC, sizeof DATA_MAGIC) == 0) {
+      const u64 at = pos_;
+      const int taken = takeHeader();
+      if (taken < 0) return false;
+      if (taken > 0) {
+        if (!game.empty())
+          notes_.push_back(path_ + ": byte " + std::to_string(gameStart) + ": " + std::to_string(at - gameStart) +
+                           " bytes of an unfinished game before another file's header at byte " + std::to_string(at) +
+                           ", left out");
+        game.clear();
+        gameStart = pos_;
+        continue;
+      }
+    }
     dataRecord r;
     std::string why;
-    if (!decodeRecord(buffer_.data() + bufferPos_, r, &why)) {
-      game.clear();
-      return fail(offset, why);
+    bool sound = decodeRecord(p, r, &why);
+    if (sound && game.size() >= MAX_GAME_RECORDS) {
+      sound = false;
+      why = "a game of more than " + std::to_string(MAX_GAME_RECORDS) + " positions";
     }
-    bufferPos_ += RECORD_BYTES;
-    offset += RECORD_BYTES;
+    if (!sound) {
+      const std::size_t records = game.size();
+      game.clear();
+      const after next = damaged(gameStart, records, why);
+      if (next != after::resync) return false;
+      gameStart = pos_;
+      continue;
+    }
+    consume(RECORD_BYTES);
     game.push_back(r);
     if (r.lastOfGame) {
-      complete_ = offset;
+      complete_ = pos_;
+      ++gamesRead_;
+      if (!parts_.empty()) {
+        parts_.back().games++;
+        parts_.back().positions += game.size();
+      }
       return true;
-    }
-    if (game.size() >= MAX_GAME_RECORDS) {
-      game.clear();
-      return fail(offset - RECORD_BYTES, "a game of more than " + std::to_string(MAX_GAME_RECORDS) + " positions");
     }
   }
 }
@@ -477,5 +654,6 @@ dataFileSummary scanDataFile(const std::string& path) {
   s.error = reader.error();
   s.completeBytes = reader.completeBytes();
   s.tailBytes = reader.tailBytes();
+  s.parts = reader.parts();
   return s;
 }

@@ -2,10 +2,15 @@
 // Training data files: positions from the engine's own games, each labelled
 // with the search's score, the move played and the game's result.
 //
-// All little-endian. A file is a 16-byte header followed by 32-byte records,
-// one per position played after a game's random opening moves, in game order.
+// All little-endian. A file is a header followed by 32-byte records, one per
+// position played after a game's random opening moves, in game order.
 //
-// Header: bytes 0-7 "DRVDATA1", 8-11 u32 version (1), 12-15 u32 record size (32).
+// Header, version 1: bytes 0-7 "DRVDATA1", 8-11 u32 version (1), 12-15 u32
+// record size (32). Version 2 adds 16-19 u32 L and L bytes of text, the
+// settings of the run that wrote the records after it: "key=value" lines
+// (seed, node limits, the net's checksum, the commit...). Readers take a
+// header found at a record boundary as the start of another file's records,
+// so files joined with cat read as one, each part with its own settings.
 //
 // Record:
 //   0-7    u64 occupancy (bit s = square s occupied; a1 = 0, b1 = 1, ..., h8 = 63)
@@ -31,8 +36,10 @@
 // Every position is kept with its move; the filters (in check, a capture or
 // promotion played, a decided score) are the reader's. A game is written
 // with one write of all its records, so a run cut short leaves at most one
-// unfinished game at the end: a partial record or records not closed by the
-// last-of-game bit, which readers and --resume leave out.
+// unfinished game at the end: a partial record, records not closed by the
+// last-of-game bit, or (after a machine crash) a zero-filled or torn tail.
+// Readers and --resume leave that tail out; a record that does not decode
+// with sound records after it is damage, and an error.
 //
 // Scores and results are White's in the file; scoreForMover and
 // resultForMover are the one place that turns them to the side to move.
@@ -44,9 +51,10 @@
 #include "board/board.h"
 
 constexpr char DATA_MAGIC[8] = {'D', 'R', 'V', 'D', 'A', 'T', 'A', '1'};
-constexpr u32 DATA_VERSION = 1;
-constexpr int DATA_HEADER_BYTES = 16;
+constexpr u32 DATA_VERSION = 2;      // the newest this program reads and writes
+constexpr int DATA_HEADER_BYTES = 16;  // version 1's header; version 2's fixed part is 20
 constexpr int RECORD_BYTES = 32;
+constexpr u32 MAX_SETTINGS_BYTES = 16384;
 
 // Results, from White's point of view.
 enum : u8 { RESULT_BLACK_WINS = 0, RESULT_DRAW = 1, RESULT_WHITE_WINS = 2 };
@@ -79,9 +87,24 @@ struct dataRecord {
 };
 
 // ---- header -----------------------------------------------------------------
+// A run's settings, in the order written: ("seed", "1"), ("nodes", "5000")...
+using dataSettings = std::vector<std::pair<std::string, std::string>>;
+// A version-1 header (files written before settings were recorded).
 void writeDataHeader(u8 out[DATA_HEADER_BYTES]);
-// Empty when `n` bytes of `h` are a header this program reads; else why not.
-std::string checkDataHeader(const u8* h, std::size_t n);
+// A version-2 header carrying `settings` (newlines in values become blanks).
+std::vector<u8> dataHeader(const dataSettings& settings);
+
+struct dataHeaderInfo {
+  u32 version = 0;
+  u64 bytes = 0;          // the whole header
+  dataSettings settings;  // empty for version 1
+  std::string error;      // empty when the header is one this program reads
+  bool cutShort = false;  // the bytes end inside an otherwise good header
+};
+// Reads the header at the start of `n` bytes of `h`.
+dataHeaderInfo readDataHeader(const u8* h, std::size_t n);
+// "seed=1 nodes=5000 ..." on one line.
+std::string settingsLine(const dataSettings& settings);
 
 // ---- records -----------------------------------------------------------------
 // The record move of engine move `m` of board `b` (before it is played).
@@ -126,9 +149,14 @@ enum : unsigned { FILTER_IN_CHECK = 1, FILTER_NOISY_MOVE = 2, FILTER_DECIDED_SCO
 unsigned recordFilters(const dataRecord& r);
 
 // ---- reading ------------------------------------------------------------------
-// Reads a data file game by game. A game is handed out only when all its
-// records are sound and the last one closes it; the first bad record ends
-// the reading with one error line naming the file and the byte offset.
+// Reads a data file game by game, a concatenation of files as one stream.
+// A game is handed out only when all its records are sound and the last one
+// closes it. What follows the last complete game and does not decode, with
+// nothing sound after it, is the unfinished tail: left out, not an error
+// (likewise before another file's header). A record that does not decode
+// with sound records after it is damage: the reading ends with one error
+// line naming the file, the byte, the game and the fault, unless damage is
+// to be skipped, and then the reader goes on after the damaged game's end.
 class dataReader {
  public:
   dataReader() = default;
@@ -141,20 +169,48 @@ class dataReader {
   // The same over a stream opened elsewhere (the reader closes it); `name`
   // stands for the file in error lines.
   bool open(std::FILE* stream, const std::string& name);
+  // Skip damaged games instead of stopping at the first.
+  void skipDamaged(bool skip) { skipDamaged_ = skip; }
   // The next complete game; false at the end of the data or on an error.
   bool nextGame(std::vector<dataRecord>& game);
   // The next record, game by game underneath.
   bool next(dataRecord& r);
-  // Empty after a clean end; else "FILE: byte N: reason".
+  // Empty after a clean end; else "FILE: byte N: game G (...): reason".
   const std::string& error() const { return error_; }
-  // Bytes up to the end of the last complete game handed out.
+  // Bytes up to the end of the last complete game or header read.
   u64 completeBytes() const { return complete_; }
   // At the end: bytes after the last complete game (an unfinished game).
   u64 tailBytes() const { return tail_; }
+  // Unfinished games left out before a joined file's header, and damage
+  // skipped: one line each.
+  const std::vector<std::string>& notes() const { return notes_; }
+  u64 skippedGames() const { return skippedGames_; }
+  u64 skippedBytes() const { return skippedBytes_; }
+
+  // One part of the stream: a header and the records after it.
+  struct part {
+    u64 offset = 0;  // of its header
+    u32 version = 0;
+    dataSettings settings;
+    u64 games = 0, positions = 0;
+  };
+  const std::vector<part>& parts() const { return parts_; }
 
  private:
   bool fail(u64 offset, const std::string& why);
-  bool fill();
+  // At least `n` bytes in the buffer from bufferPos_, unless the file ends first.
+  bool ensure(std::size_t n);
+  std::size_t available() const { return bufferEnd_ - bufferPos_; }
+  void consume(std::size_t n) {
+    bufferPos_ += n;
+    pos_ += n;
+  }
+  // A good header at the read position: read and taken as a new part.
+  // 0: no header there; 1: taken; -1: a header this program cannot read (error set).
+  int takeHeader();
+  enum class after { tail, resync, error };
+  // A record at pos_ (in the game that began at gameStart) did not decode.
+  after damaged(u64 gameStart, std::size_t gameRecords, const std::string& why);
 
   std::FILE* file_ = nullptr;
   std::string path_;
@@ -162,9 +218,15 @@ class dataReader {
   std::vector<u8> buffer_;
   std::size_t bufferPos_ = 0;
   std::size_t bufferEnd_ = 0;
+  u64 pos_ = 0;  // file offset of buffer_[bufferPos_]
   bool eof_ = false;
-  u64 complete_ = 0;  // offset just past the last complete game
+  bool skipDamaged_ = false;
+  u64 complete_ = 0;  // offset just past the last complete game or header
   u64 tail_ = 0;
+  u64 gamesRead_ = 0;
+  u64 skippedGames_ = 0, skippedBytes_ = 0;
+  std::vector<std::string> notes_;
+  std::vector<part> parts_;
   std::vector<dataRecord> pending_;
   std::size_t pendingPos_ = 0;
 };
@@ -175,6 +237,7 @@ struct dataFileSummary {
   u64 positions = 0;
   u64 completeBytes = 0;
   u64 tailBytes = 0;
+  std::vector<dataReader::part> parts;
   std::string error;  // empty when the file reads cleanly
 };
 dataFileSummary scanDataFile(const std::string& path);

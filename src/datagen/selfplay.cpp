@@ -232,7 +232,8 @@ gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, 
 
   result r;
   r.move = (b.plies[0].bestMove & MOVE_MASK) ? b.plies[0].bestMove : w.firstRootMove;
-  r.score = b.rootScore == NO_EVAL ? evaluate(b) : b.rootScore;
+  // A root answered without a search is labelled by the evaluation in use.
+  r.score = b.rootScore == NO_EVAL ? staticEvaluation(b, 0) : b.rootScore;
   r.nodes = b.nodes + b.qNodes;
   cpuNs_ += threadCpuNs() - started;
   return r;

@@ -29,6 +29,7 @@ bool loadTrainingData(const std::vector<std::string>& files, const loadOptions& 
   u64 kept = 0;
   for (const std::string& path : files) {
     dataReader reader;
+    reader.skipDamaged(options.skipDamaged);
     if (!reader.open(path)) {
       error = reader.error();
       return false;
@@ -60,7 +61,18 @@ bool loadTrainingData(const std::vector<std::string>& files, const loadOptions& 
       }
       if (options.maxPositions && kept >= options.maxPositions) return true;
     }
-    if (!reader.error().empty()) stats.warnings.push_back(reader.error());
+    // Damage stops the run: a net trained on part of the data, with a zero
+    // exit, would pass for one trained on all of it.
+    if (!reader.error().empty()) {
+      error = reader.error() + " (--skip-damaged reads on past it)";
+      return false;
+    }
+    for (const std::string& note : reader.notes()) stats.notes.push_back(note);
+    if (reader.tailBytes())
+      stats.notes.push_back(path + ": " + std::to_string(reader.tailBytes()) +
+                            " bytes after the last complete game (an unfinished game) left out");
+    stats.skippedGames += reader.skippedGames();
+    stats.skippedBytes += reader.skippedBytes();
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "train/network.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -238,52 +239,45 @@ std::vector<unsigned char> netFileBytes(const floatNet& net) {
 bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {
   const std::vector<unsigned char> bytes = netFileBytes(net);
   const std::string part = path + ".part";
+  errno = 0;
   FILE* f = std::fopen(part.c_str(), "wb");
-  bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (f) ok = (std::fclose(f) == 0) && ok;
-  ok = ok && std::rename(part.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    error = "cannot write " + path;
+  int err = f ? 0 : errno;
+  if (!err && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) err = errno ? errno : EIO;
+  // A full disk may show only when the buffer is flushed, at the close.
+  if (f && std::fclose(f) != 0 && !err) err = errno ? errno : EIO;
+  if (!err && std::rename(part.c_str(), path.c_str()) != 0) err = errno;
+  if (err) {
+    error = "cannot write " + path + ": " + std::strerror(err);
     std::remove(part.c_str());
   }
-  return ok;
+  return !err;
 }
-
-namespace {
-
-// The quantised network's output in centipawns for each sample: the file
-// read by the engine's loader and run by the engine's integer forward pass.
-bool engineOutputs(const std::vector<unsigned char>& file, const std::vector<sample>& samples, std::size_t limit,
-                   std::vector<int>& cp, std::string& error) {
-  auto quantised = std::make_unique<nnue::network>();
-  error = nnue::loadNet(file.data(), file.size(), *quantised);
-  if (!error.empty()) return false;
-  auto b = std::make_unique<board>();
-  for (std::size_t p = 0; p < samples.size() && p < limit; ++p) {
-    if (!setFromFen(sampleFen(samples[p]), *b)) {
-      error = "a position the board cannot take: " + sampleFen(samples[p]);
-      return false;
-    }
-    cp.push_back(nnue::evaluateFromScratch(*quantised, *b));
-  }
-  return true;
-}
-
-}  // namespace
 
 quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>& file,
-                           const std::vector<sample>& samples, std::size_t limit) {
+                           const std::vector<sample>& samples, std::size_t limit,
+                           const std::function<void(double)>& progress) {
   quantisationGap gap;
-  std::vector<int> cp;
-  if (!engineOutputs(file, samples, limit, cp, gap.error)) return gap;
+  // The quantised network's output: the file read by the engine's loader
+  // and run by the engine's integer forward pass.
+  auto quantised = std::make_unique<nnue::network>();
+  gap.error = nnue::loadNet(file.data(), file.size(), *quantised);
+  if (!gap.error.empty()) return gap;
+  auto b = std::make_unique<board>();
+  const std::size_t n = std::min(limit, samples.size());
   double total = 0;
-  for (std::size_t p = 0; p < cp.size(); ++p) {
-    const double d = std::abs(double(netOutput(net, samples[p])) * nnue::SCALE - cp[p]);
+  for (std::size_t p = 0; p < n; ++p) {
+    if (!setFromFen(sampleFen(samples[p]), *b)) {
+      gap.error = "a position the board cannot take: " + sampleFen(samples[p]);
+      return gap;
+    }
+    const int cp = nnue::evaluateFromScratch(*quantised, *b);
+    const double d = std::abs(double(netOutput(net, samples[p])) * nnue::SCALE - cp);
     total += d;
     gap.largest = std::max(gap.largest, d);
+    if (progress && (p + 1) % 4096 == 0) progress(double(p + 1) / double(n));
   }
-  gap.positions = cp.size();
-  gap.mean = cp.empty() ? 0 : total / double(cp.size());
+  gap.positions = n;
+  gap.mean = n ? total / double(n) : 0;
   return gap;
 }
 

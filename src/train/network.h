@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,17 +75,20 @@ double sumLoss(const floatNet& net, const sample* data, const u32* order, std::s
 
 // The net file: header and quantised payload as the engine loads it.
 std::vector<unsigned char> netFileBytes(const floatNet& net);
-// Writes the net file; false with `error` set when it cannot.
+// Writes the net file; false with `error` set, the system's reason
+// included, when it cannot.
 bool writeNetFile(const floatNet& net, const std::string& path, std::string& error);
 
 // The gap between the float output and the quantised engine's, in
-// centipawns, over `samples`; `error` names a net the engine refuses.
+// centipawns, over the first `limit` of `samples`; `error` names a net the
+// engine refuses. `progress` (may be empty) hears the fraction done now
+// and then: millions of positions take minutes.
 struct quantisationGap {
   double mean = 0, largest = 0;
   std::size_t positions = 0;
   std::string error;
 };
 quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>& file, const std::vector<sample>& samples,
-                           std::size_t limit);
+                           std::size_t limit, const std::function<void(double)>& progress = {});
 
 }  // namespace train

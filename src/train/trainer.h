@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,15 +24,45 @@ struct trainOptions {
   int batch = 16384;
   int threads = 2;
   lossShape loss;
+  bool kFitted = false;  // loss.k was fitted to the data, not given
   float lr = 1e-3f;
   // Step schedule: from epoch lrDrop on (0: the last quarter) the rate is
-  // lr * lrGamma. Cosine: it falls smoothly from lr to lr * lrGamma.
+  // lr * lrGamma. Cosine: it falls smoothly from lr to lr * lrGamma. Either
+  // is laid out over scheduleEpochs (0: epochs); a run extended beyond them
+  // stays at the schedule's last rate.
   int lrDrop = 0;
   float lrGamma = 0.1f;
   bool cosine = false;
+  int scheduleEpochs = 0;
   float weightDecay = 0.01f;
   u64 seed = 1;
 };
+
+// The first epoch of the step schedule's lower rate.
+int dropEpoch(const trainOptions& o);
+
+// A checkpoint's header: the options of the run that wrote it and how far it got.
+struct checkpointInfo {
+  trainOptions options;
+  int epochsDone = 0;
+  std::string path;
+};
+bool readCheckpointInfo(const std::string& path, checkpointInfo& info, std::string& error);
+
+// The options of a resumed run: the checkpoint's, extended by moreEpochs.
+// `given` holds the options of the command line (`cli`) by flag ("--lr",
+// ...); each must agree with the checkpoint, or `error` names the first
+// that does not. The threads alone may differ. `notes` gets the lines to
+// print: what was taken from the checkpoint, the new total, other threads.
+bool resumeOptions(const trainOptions& cli, const std::set<std::string>& given, const checkpointInfo& stored,
+                   int moreEpochs, trainOptions& out, std::vector<std::string>& notes, std::string& error);
+
+// Whether the run can write its files (the net, the checkpoint unless
+// empty, the per-epoch nets of saveEpochs), checked before hours of
+// training depend on it; `error` carries the system's reason.
+bool checkOutputPaths(const std::string& out, const std::string& checkpoint, bool saveEpochs, std::string& error);
+// The net file written after epoch `epoch` under saveEpochs.
+std::string epochNetPath(const std::string& out, int epoch);
 
 // Runs fn(0) .. fn(n - 1) at once, fn(0) on the calling thread.
 class workerPool {
@@ -72,9 +103,10 @@ class trainer {
   // Mean loss of the current net over a set of samples.
   double meanLoss(const std::vector<sample>& samples);
 
-  // Checkpoint: the float net, the optimiser's moments and step, the epochs
-  // done and the shuffling state. Loading refuses another architecture or
-  // other training data.
+  // Checkpoint: the run's options, the float net, the optimiser's moments
+  // and step, the epochs done and the shuffling state. Loading refuses
+  // other options (but the threads and the epochs), another architecture
+  // or other training data.
   bool saveCheckpoint(const std::string& path, std::string& error) const;
   bool loadCheckpoint(const std::string& path, std::string& error);
 

@@ -92,9 +92,19 @@ void genfensCommand(std::istringstream& words) {
   searchThreads.stopSearchAndWait();
   const i32 savedHash = hashTable.megabytes();
   hashTable.resize(GENFENS_HASH_MB, 1);
+  // Judged by the evaluation the engine plays with, as datagen --net judges
+  // its openings with that net.
+  std::string problem, name;
+  const nnue::network* net = game.nets.use ? nextNet(game.nets, problem, name) : nullptr;
+  if (game.nets.use && !net) {
+    installOutputSinks();
+    resizeHash(savedHash);
+    outLine("info string genfens: " + problem);
+    return;
+  }
   setReportSink([](const std::string&) {});
   std::string error;
-  const bool done = genfens(restOf(words), outText, error);
+  const bool done = genfens(restOf(words), net, outText, error);
   installOutputSinks();
   resizeHash(savedHash);
   if (!done) outLine("info string genfens: " + error);

@@ -271,3 +271,70 @@ TEST(Datagen, Pgn2dataReadsMatchRunnerGames) {
   EXPECT_EQ(game[6].result, RESULT_WHITE_WINS);
   EXPECT_TRUE(game[6].lastOfGame);
 }
+
+// The file records the flags it was made with: --resume with others is
+// refused with the difference named, --force continues and records them
+// too, and a version-1 file (no flags) needs --force. A crash's zero-filled
+// tail is cut, and the run goes on as if never stopped.
+TEST(Datagen, ResumeChecksTheRecordedFlagsAndCutsACrashTail) {
+  scratchDir d;
+  ASSERT_EQ(run("datagen --out " + (d / "whole.bin") + " --games 4" + QUICK).status, 0);
+  ASSERT_EQ(run("datagen --out " + (d / "a.bin") + " --games 2" + QUICK).status, 0);
+  const std::vector<char> two = bytesOf(d / "a.bin");
+
+  std::vector<char> crashed = two;
+  crashed.resize(crashed.size() + 4096, 0);
+  writeBytes(d / "crashed.bin", crashed);
+  const runResult cut = run("datagen --resume --out " + (d / "crashed.bin") + " --games 4" + QUICK);
+  ASSERT_EQ(cut.status, 0) << cut.err;
+  EXPECT_NE(cut.err.find("4096 bytes after the last complete game cut"), std::string::npos) << cut.err;
+  EXPECT_TRUE(bytesOf(d / "crashed.bin") == bytesOf(d / "whole.bin"));
+
+  const runResult other = run("datagen --resume --out " + (d / "a.bin") + " --games 4 --nodes 200 --seed 99");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("made with other flags: --seed 11 (now 99), --nodes 150 (now 200)"), std::string::npos)
+      << other.err;
+  EXPECT_EQ(std::count(other.err.begin(), other.err.end(), '\n'), 1) << other.err;
+  EXPECT_TRUE(bytesOf(d / "a.bin") == two);
+
+  const runResult forced = run("datagen --resume --force --out " + (d / "a.bin") + " --games 4 --nodes 200 --seed 99");
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  const dataFileSummary s = scanDataFile(d / "a.bin");
+  EXPECT_TRUE(s.error.empty()) << s.error;
+  EXPECT_EQ(s.games, 4u);
+  ASSERT_EQ(s.parts.size(), 2u);
+  EXPECT_NE(settingsLine(s.parts[0].settings).find(" seed=11 nodes=150 "), std::string::npos);
+  EXPECT_NE(settingsLine(s.parts[1].settings).find(" seed=99 nodes=200 "), std::string::npos);
+  const runResult stat = run("datastat " + (d / "a.bin"));
+  EXPECT_EQ(stat.status, 0) << stat.err;
+  EXPECT_NE(stat.out.find("seed=99"), std::string::npos) << stat.out;
+
+  // The same records behind a version-1 header.
+  const u64 headerBytes = readDataHeader(reinterpret_cast<const u8*>(two.data()), two.size()).bytes;
+  std::vector<char> v1(DATA_HEADER_BYTES);
+  writeDataHeader(reinterpret_cast<u8*>(v1.data()));
+  v1.insert(v1.end(), two.begin() + long(headerBytes), two.end());
+  writeBytes(d / "v1.bin", v1);
+  const runResult old = run("datagen --resume --out " + (d / "v1.bin") + " --games 4" + QUICK);
+  EXPECT_EQ(old.status, 1);
+  EXPECT_NE(old.err.find("a version-1 file records no flags"), std::string::npos) << old.err;
+  EXPECT_EQ(run("datagen --resume --force --out " + (d / "v1.bin") + " --games 4" + QUICK).status, 0);
+  EXPECT_EQ(scanDataFile(d / "v1.bin").games, 4u);
+}
+
+// Scores and results in the file are White's: a game from a book position
+// with Black to move and White two queens up.
+TEST(Datagen, WritesWhitesScoreAndResult) {
+  scratchDir d;
+  std::ofstream(d / "won.epd") << "k7/8/8/8/8/8/1QQ5/K7 b - -\n";
+  const runResult r = run("datagen --out " + (d / "w.bin") + " --games 1 --nodes 150 --random-plies 0 --book " +
+                          (d / "won.epd") + " --opening-score 32000");
+  ASSERT_EQ(r.status, 0) << r.err;
+  dataReader reader;
+  ASSERT_TRUE(reader.open(d / "w.bin"));
+  std::vector<dataRecord> game;
+  ASSERT_TRUE(reader.nextGame(game));
+  EXPECT_EQ(game[0].sideToMove, BLACK);
+  EXPECT_GT(game[0].score, 1000);
+  for (const dataRecord& rec : game) EXPECT_EQ(rec.result, RESULT_WHITE_WINS);
+}

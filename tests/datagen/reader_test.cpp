@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "datagen/datagen.h"
 #include "datagen/record.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
@@ -78,8 +79,8 @@ TEST(DataReader, RefusesFilesItCannotRead) {
   foreign[0] = 'X';
   cases.push_back({foreign, "sample.bin: byte 0: not a training data file"});
   std::vector<u8> newer = good;
-  put32(newer, 8, 2);
-  cases.push_back({newer, "sample.bin: byte 0: data version 2 is newer than this program reads (1)"});
+  put32(newer, 8, 3);
+  cases.push_back({newer, "sample.bin: byte 0: data version 3 is newer than this program reads (2)"});
   std::vector<u8> wide = good;
   put32(wide, 12, 40);
   cases.push_back({wide, "sample.bin: byte 0: record size 40, expected 32"});
@@ -182,4 +183,118 @@ TEST(DataReader, SurvivesDamagedFiles) {
   }
   EXPECT_GT(errors, 100);
   EXPECT_GT(cleanEnds, 100);
+}
+
+// Files joined with cat read as one stream, each part with its own header;
+// what a crash leaves after the last complete game (zeros, a torn record, an
+// unfinished game before the next file) is left out, not an error; a bad
+// record with sound ones after it is damage, named by file, byte and game,
+// and can be skipped on request.
+TEST(DataReader, JoinedFilesCrashTailsAndDamage) {
+  ensureTables();
+  const std::vector<u8> a = sampleFile(3, 5);
+  std::vector<u8> b = dataHeader({{"tool", "test"}, {"seed", "7"}});
+  const std::vector<u8> bRecords = sampleFile(2, 4);
+  b.insert(b.end(), bRecords.begin() + DATA_HEADER_BYTES, bRecords.end());
+  auto join = [](std::vector<u8> x, const std::vector<u8>& y) {
+    x.insert(x.end(), y.begin(), y.end());
+    return x;
+  };
+  auto readWith = [](const std::vector<u8>& bytes, bool skip, std::vector<std::string>* notes = nullptr) {
+    readOutcome o;
+    std::FILE* f = fmemopen(const_cast<u8*>(bytes.data()), bytes.size(), "rb");
+    dataReader reader;
+    reader.skipDamaged(skip);
+    o.opened = reader.open(f, "sample.bin");
+    std::vector<dataRecord> game;
+    while (o.opened && reader.nextGame(game)) o.games.push_back(game);
+    o.error = reader.error();
+    o.complete = reader.completeBytes();
+    o.tail = reader.tailBytes();
+    if (notes) *notes = reader.notes();
+    return o;
+  };
+
+  const std::vector<u8> ab = join(a, b);
+  std::FILE* f = fmemopen(const_cast<u8*>(ab.data()), ab.size(), "rb");
+  dataReader reader;
+  ASSERT_TRUE(reader.open(f, "sample.bin"));
+  std::vector<dataRecord> game;
+  int games = 0;
+  while (reader.nextGame(game)) ++games;
+  EXPECT_EQ(games, 5);
+  EXPECT_TRUE(reader.error().empty()) << reader.error();
+  ASSERT_EQ(reader.parts().size(), 2u);
+  EXPECT_EQ(reader.parts()[0].version, 1u);
+  EXPECT_EQ(reader.parts()[1].offset, a.size());
+  EXPECT_EQ(reader.parts()[1].games, 2u);
+  EXPECT_EQ(settingsLine(reader.parts()[1].settings), "tool=test seed=7");
+
+  // The tails a crash leaves: zeros, a torn record, a torn header.
+  std::vector<u8> torn(45);
+  for (std::size_t i = 0; i < torn.size(); ++i) torn[i] = u8(0xA5 + 37 * i);
+  const std::vector<u8> halfHeader(b.begin(), b.begin() + 30);
+  for (const std::vector<u8>& tail : {std::vector<u8>(4096, 0), torn, halfHeader}) {
+    const readOutcome o = readWith(join(a, tail), false);
+    EXPECT_TRUE(o.error.empty()) << o.error;
+    EXPECT_EQ(o.games.size(), 3u);
+    EXPECT_EQ(o.complete, a.size());
+    EXPECT_EQ(o.tail, tail.size());
+  }
+  // An unfinished game (cut inside its third record), then another file.
+  std::vector<std::string> notes;
+  const std::vector<u8> cutA(a.begin(), a.begin() + DATA_HEADER_BYTES + 12 * RECORD_BYTES + 9);
+  const readOutcome unfinished = readWith(join(cutA, b), false, &notes);
+  EXPECT_TRUE(unfinished.error.empty()) << unfinished.error;
+  EXPECT_EQ(unfinished.games.size(), 4u);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("an unfinished game before another file's header at byte " + std::to_string(cutA.size())),
+            std::string::npos)
+      << notes[0];
+
+  // Damage in the middle: game 2's third record, or a byte lost there.
+  const std::size_t third = DATA_HEADER_BYTES + 7 * RECORD_BYTES;
+  std::vector<u8> damaged = ab;
+  damaged[third + 8] = 0xFF;
+  std::vector<u8> shifted = ab;
+  shifted.erase(shifted.begin() + long(third) + 3);
+  for (const std::vector<u8>& bad : {damaged, shifted}) {
+    const readOutcome stop = readWith(bad, false);
+    EXPECT_EQ(stop.games.size(), 1u);
+    EXPECT_EQ(stop.error.rfind("sample.bin: byte " + std::to_string(third) + ": game 2 (from byte 176", 0), 0u)
+        << stop.error;
+    const readOutcome skip = readWith(bad, true, &notes);
+    EXPECT_TRUE(skip.error.empty()) << skip.error;
+    EXPECT_EQ(skip.games.size(), 4u);  // all but the damaged one
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("game 2"), std::string::npos) << notes[0];
+  }
+}
+
+// The score histogram gives a high score and a mate score rows of their own.
+TEST(DataStat, HistogramTellsHighScoresFromDecidedOnes) {
+  ensureTables();
+  std::vector<u8> file = sampleFile(1, 4);
+  auto setScore = [&](int record, int score) {
+    u8* rec = &file[DATA_HEADER_BYTES + std::size_t(record) * RECORD_BYTES];
+    rec[27] = u8(u16(i16(score)));
+    rec[28] = u8(u16(i16(score)) >> 8);
+  };
+  setScore(0, 2500);
+  setScore(1, 2400);
+  setScore(2, MATE_SCORE - 5);
+  const std::string path = testing::TempDir() + "datastat_histogram.bin";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+  std::string out, err;
+  ASSERT_EQ(datastatTool({path}, [&](const std::string& t) { out += t; }, [&](const std::string& t) { err += t; }), 0)
+      << err;
+  auto row = [&](const std::string& label) {
+    const std::size_t at = out.find("  " + label + " ");
+    return at == std::string::npos ? -1 : std::stoi(out.substr(at + 2 + 14));
+  };
+  EXPECT_EQ(row(">= 2000"), 2) << out;
+  EXPECT_EQ(row("decided > 0"), 1) << out;
+  std::remove(path.c_str());
 }

@@ -65,3 +65,88 @@ TEST(TrainData, HoldsBackWholeGamesAndFilters) {
     }
   std::remove(path.c_str());
 }
+
+// Scores and results are White's in the file and the side to move's in a
+// sample: a game White won and one Black won, each with a position of either
+// side to move.
+TEST(TrainData, LabelsTurnToTheSideToMove) {
+  const std::string path = testing::TempDir() + "train_labels_test.bin";
+  testBoard white;
+  testBoard black("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+  std::vector<u8> bytes(DATA_HEADER_BYTES);
+  writeDataHeader(bytes.data());
+  // A pawn's two-square step from `from`.
+  auto add = [&](board& b, int from, int scoreWhite, int resultWhite, bool last) {
+    chessMove m = 0;
+    generateLegal(0, b.plies[0].listStart, b);
+    for (const chessMove* c = b.plies[0].listStart; c != b.plies[0].listEnd; ++c)
+      if ((moveFrom(*c) & 63) == from && std::abs((moveTo(*c) & 63) - from) == 16) m = *c;
+    ASSERT_NE(m, 0u) << from;
+    bytes.resize(bytes.size() + RECORD_BYTES);
+    packRecord(b, 1, scoreWhite, toRecordMove(m, b), resultWhite, last, &bytes[bytes.size() - RECORD_BYTES]);
+  };
+  add(*white, 12, 300, RESULT_WHITE_WINS, false);  // e2e4
+  add(*black, 52, 300, RESULT_WHITE_WINS, true);   // e7e5
+  add(*white, 11, -120, RESULT_BLACK_WINS, false);  // d2d4
+  add(*black, 51, -120, RESULT_BLACK_WINS, true);   // d7d5
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+
+  loadOptions all;
+  all.dropInCheck = all.dropNoisy = all.dropDecided = false;
+  all.validationFraction = 0;
+  std::vector<sample> training, validation;
+  loadStats stats;
+  std::string error;
+  ASSERT_TRUE(loadTrainingData({path}, all, training, validation, stats, error)) << error;
+  ASSERT_EQ(training.size(), 4u);
+  const int expected[4][3] = {{0, 300, 2}, {1, -300, 0}, {0, -120, 0}, {1, 120, 2}};  // stm, score, result
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(training[i].stm, expected[i][0]) << i;
+    EXPECT_EQ(training[i].score, expected[i][1]) << i;
+    EXPECT_EQ(training[i].result, expected[i][2]) << i;
+  }
+  std::remove(path.c_str());
+}
+
+// A file joined to itself is read whole; a damaged record stops the load
+// with the file, byte and game named, unless damage is to be skipped.
+TEST(TrainData, JoinedFilesReadWholeAndDamageStopsTheLoad) {
+  const std::string path = testing::TempDir() + "train_damage_test.bin";
+  writeRandomGameFile(path, 20, 3, [](int) { return false; });
+  std::vector<u8> bytes;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(u8(c));
+    std::fclose(f);
+  }
+  auto load = [&](const std::vector<u8>& content, bool skip, loadStats& stats, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    loadOptions o;
+    o.skipDamaged = skip;
+    std::vector<sample> training, validation;
+    return loadTrainingData({path}, o, training, validation, stats, error);
+  };
+  std::vector<u8> joined = bytes;
+  joined.insert(joined.end(), bytes.begin(), bytes.end());
+  loadStats stats;
+  std::string error;
+  ASSERT_TRUE(load(joined, false, stats, error)) << error;
+  EXPECT_EQ(stats.games, 40u);
+
+  std::vector<u8> damaged = bytes;
+  const std::size_t at = DATA_HEADER_BYTES + (bytes.size() / RECORD_BYTES / 2) * RECORD_BYTES;
+  damaged[at + 8] = 0xFF;
+  loadStats stopped;
+  EXPECT_FALSE(load(damaged, false, stopped, error));
+  EXPECT_EQ(error.rfind(path + ": byte " + std::to_string(at) + ": game ", 0), 0u) << error;
+  EXPECT_NE(error.find("piece code 15"), std::string::npos) << error;
+  loadStats skipped;
+  ASSERT_TRUE(load(damaged, true, skipped, error)) << error;
+  EXPECT_EQ(skipped.games, 19u);
+  EXPECT_EQ(skipped.skippedGames, 1u);
+  std::remove(path.c_str());
+}
