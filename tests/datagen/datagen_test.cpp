@@ -226,6 +226,32 @@ TEST(Datagen, GenfensGivesDatagensOpenings) {
   EXPECT_EQ(run("\"genfens 3 seed 9 book None\" quit").out, r.out);
 }
 
+// With the network in use, genfens judges openings by it, as datagen --net
+// does: for seed 5, game 20's opening is another one than without it.
+TEST(Datagen, GenfensWithTheNetGivesDatagenNetsOpenings) {
+  scratchDir d;
+  ASSERT_EQ(run("datagen --out " + (d / "n.bin") + " --games 21 --nodes 100 --seed 5 --net '<embedded>'").status, 0);
+  auto openings = [](const std::string& setup) {
+    std::vector<std::string> fens;
+    std::istringstream lines(run(setup + "\"genfens 21 seed 5 book None\" quit").out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("info string genfens ", 0) == 0) fens.push_back(line.substr(20));
+    return fens;
+  };
+  const std::vector<std::string> withNet = openings("\"setoption name UseNNUE value true\" ");
+  const std::vector<std::string> without = openings("");
+  ASSERT_EQ(withNet.size(), 21u);
+  ASSERT_EQ(without.size(), 21u);
+  EXPECT_NE(withNet[20], without[20]);
+  dataReader reader;
+  ASSERT_TRUE(reader.open(d / "n.bin"));
+  std::vector<dataRecord> game;
+  for (const std::string& fen : withNet) {
+    ASSERT_TRUE(reader.nextGame(game));
+    EXPECT_EQ(recordFen(game[0]), fen);
+  }
+}
+
 // A PGN the referee wrote (moves in UCI notation, scores as {+0.14}), and
 // one in SAN with a match runner's comments ({+0.31/13 0.250s}, {-M3}).
 TEST(Datagen, Pgn2dataReadsMatchRunnerGames) {
