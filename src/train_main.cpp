@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/attacks.h"
+#include "board/flags.h"
 #include "train/data.h"
 #include "train/network.h"
 #include "train/trainer.h"
@@ -53,16 +54,10 @@ const char USAGE[] =
   std::exit(1);
 }
 
-double number(const std::string& flag, const char* text, double lo, double hi) {
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (!*text || *end || !std::isfinite(v) || v < lo || v > hi)
-  {
-    char range[64];
-    std::snprintf(range, sizeof range, "%g to %g", lo, hi);
-    fail(flag + " needs a number from " + range + ", not '" + text + "'");
-  }
-  return v;
+// Flags that cannot be used: the status every tool gives them.
+[[noreturn]] void badFlag(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::exit(FLAG_ERROR_STATUS);
 }
 
 std::string duration(double seconds) {
@@ -90,61 +85,82 @@ int main(int argc, char** argv) {
   // The training options the command line sets: a resumed run takes the
   // others from its checkpoint.
   std::set<std::string> given;
-  opt.kFitted = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) fail(a + " needs a value");
-      return argv[++i];
-    };
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  flagReader r("dravlin-train", args, "dravlin-train --help");
+  while (!r.done()) {
+    const std::string a = r.flag();
     given.insert(a);
+    double x = 0;
+    i64 n = 0;
+    std::string v;
+    bool ok = true;
     if (a == "-h" || a == "--help") {
       std::fputs(USAGE, stdout);
       return 0;
     } else if (a == "--out") {
-      out = value();
+      ok = r.text(out);
     } else if (a == "--checkpoint") {
-      checkpoint = value();
+      ok = r.text(checkpoint);
     } else if (a == "--resume") {
       resume = true;
     } else if (a == "--more-epochs") {
-      moreEpochs = int(number(a, value(), 1, 100000));
+      ok = r.number(1, 100000, n);
+      moreEpochs = int(n);
     } else if (a == "--epochs") {
-      opt.epochs = int(number(a, value(), 0, 100000));
+      ok = r.number(0, 100000, n);
+      opt.epochs = int(n);
     } else if (a == "--batch") {
-      opt.batch = int(number(a, value(), 1, 1 << 24));
+      ok = r.number(1, 1 << 24, n);
+      opt.batch = int(n);
     } else if (a == "--threads") {
-      opt.threads = int(number(a, value(), 1, 256));
+      ok = r.number(1, 256, n);
+      opt.threads = int(n);
     } else if (a == "--hidden") {
-      opt.hidden = int(number(a, value(), 16, nnue::MAX_HIDDEN));
-      if (!nnue::supportedWidth(opt.hidden)) fail(std::string("--hidden is ") + nnue::SUPPORTED_WIDTHS);
+      ok = r.number(1, nnue::MAX_HIDDEN, n) && nnue::supportedWidth(n);
+      if (!ok && r.error().empty()) badFlag("dravlin-train: --hidden is " + nnue::supportedWidthsText());
+      opt.hidden = int(n);
     } else if (a == "--activation") {
-      const std::string v = value();
+      ok = r.text(v);
       if (v == "screlu") opt.act = nnue::SCRELU;
       else if (v == "crelu") opt.act = nnue::CRELU;
-      else fail("--activation is screlu or crelu, not '" + v + "'");
+      else if (ok) badFlag("dravlin-train: --activation is screlu or crelu, not '" + v + "'");
     } else if (a == "--lambda") {
-      opt.loss.lambda = float(number(a, value(), 0, 1));
+      ok = r.real(0, 1, x);
+      opt.loss.lambda = float(x);
     } else if (a == "--k") {
-      const char* v = value();
-      opt.kFitted = std::string(v) == "fit";
-      if (!opt.kFitted) opt.loss.k = float(number(a, v, 1, 100000));
+      ok = r.text(v);
+      opt.kFitted = v == "fit";
+      if (ok && !opt.kFitted) {
+        // The word again, as a number.
+        const std::vector<std::string> one = {"--k", v};
+        flagReader k("dravlin-train", one);
+        k.flag();
+        ok = k.real(1, 100000, x);
+        if (!ok) badFlag(k.error() + " (or 'fit')");
+        opt.loss.k = float(x);
+      }
     } else if (a == "--lr") {
-      opt.lr = float(number(a, value(), 0, 1));
+      ok = r.real(0, 1, x);
+      opt.lr = float(x);
     } else if (a == "--lr-drop") {
-      opt.lrDrop = int(number(a, value(), 1, 100000));
+      ok = r.number(1, 100000, n);
+      opt.lrDrop = int(n);
     } else if (a == "--lr-gamma") {
-      opt.lrGamma = float(number(a, value(), 0, 1));
+      ok = r.real(0, 1, x);
+      opt.lrGamma = float(x);
     } else if (a == "--cosine") {
       opt.cosine = true;
     } else if (a == "--weight-decay") {
-      opt.weightDecay = float(number(a, value(), 0, 1));
+      ok = r.real(0, 1, x);
+      opt.weightDecay = float(x);
     } else if (a == "--seed") {
-      opt.seed = u64(number(a, value(), 0, 1e15));
+      ok = r.number(0, INT64_MAX, n);
+      opt.seed = u64(n);
     } else if (a == "--val-fraction") {
-      load.validationFraction = number(a, value(), 0, 0.9);
+      ok = r.real(0, 0.9, load.validationFraction);
     } else if (a == "--val-seed") {
-      load.validationSeed = u64(number(a, value(), 0, 1e15));
+      ok = r.number(0, INT64_MAX, n);
+      load.validationSeed = u64(n);
     } else if (a == "--keep-check") {
       load.dropInCheck = false;
     } else if (a == "--keep-noisy") {
@@ -152,29 +168,32 @@ int main(int argc, char** argv) {
     } else if (a == "--keep-decided") {
       load.dropDecided = false;
     } else if (a == "--max-positions") {
-      load.maxPositions = u64(number(a, value(), 1, 1e12));
+      ok = r.number(1, INT64_MAX, n);
+      load.maxPositions = u64(n);
     } else if (a == "--skip-damaged") {
       load.skipDamaged = true;
     } else if (a == "--save-epochs") {
       saveEpochs = true;
     } else if (a == "--gap-positions") {
-      gapPositions = number(a, value(), 0, 1e12);
+      ok = r.number(0, INT64_MAX, n);
+      gapPositions = double(n);
     } else if (a.size() > 1 && a[0] == '-') {
-      fail("unknown option " + a + " (--help lists them)");
+      ok = r.unknown();
     } else {
       files.push_back(a);
     }
+    if (!ok) badFlag(r.error());
   }
   if (files.empty()) {
     std::fputs(USAGE, stderr);
-    return 1;
+    return FLAG_ERROR_STATUS;
   }
   if (checkpoint.empty()) checkpoint = out + ".ckpt";
   if (checkpoint == "none") {
-    if (resume) fail("--resume needs a checkpoint");
+    if (resume) badFlag("dravlin-train: --resume needs a checkpoint");
     checkpoint.clear();
   }
-  if (moreEpochs && !resume) fail("--more-epochs continues a checkpoint's run: it needs --resume");
+  if (moreEpochs && !resume) badFlag("dravlin-train: --more-epochs continues a checkpoint's run: it needs --resume");
 
   // Before the data are read: a run must not find out at its end that it
   // cannot write its net.

@@ -7,10 +7,11 @@ set -euo pipefail
 src="${1:-$(dirname "$0")/../src}"
 LAYERS=(
   "board"
-  "nnue eval movegen tablebase"
+  "format nnue eval movegen tablebase"
+  "train"
   "search"
   "engine"
-  "datagen train"
+  "datagen"
   "tuner uci"
 )
 declare -A rank

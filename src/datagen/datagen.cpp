@@ -31,8 +31,8 @@
 #include <sstream>
 
 #include "board/decimal.h"
-#include "datagen/flags.h"
-#include "datagen/record.h"
+#include "board/flags.h"
+#include "format/record.h"
 #include "datagen/selfplay.h"
 #include "engine/report.h"
 #include "nnue/embedded.h"

@@ -8,8 +8,8 @@
 
 #include "board/decimal.h"
 #include "datagen/datagen.h"
-#include "datagen/flags.h"
-#include "datagen/record.h"
+#include "board/flags.h"
+#include "format/record.h"
 #include "datagen/selfplay.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <sys/stat.h>
 
 #include "datagen/datagen.h"
-#include "datagen/flags.h"
-#include "datagen/record.h"
+#include "board/flags.h"
+#include "format/record.h"
 #include "datagen/selfplay.h"
 #include "movegen/movetext.h"
 

@@ -55,6 +55,23 @@ std::vector<std::string> splitWords(const std::string& line) {
 
 }  // namespace
 
+bool unpackRecord(const u8* rec, board& b, dataRecord* decoded, std::string* why) {
+  dataRecord local;
+  dataRecord& r = decoded ? *decoded : local;
+  if (!decodeRecord(rec, r, why)) return false;
+  dataRecord otherSide = r;
+  otherSide.sideToMove ^= 1;
+  if (recordInCheck(otherSide)) {
+    if (why) *why = "the side not to move is in check";
+    return false;
+  }
+  if (!setFromFen(recordFen(r), b, recordIsChess960(r))) {
+    if (why) *why = "position not set up";
+    return false;
+  }
+  return true;
+}
+
 splitMix gameStream(u64 seed, u64 index) {
   splitMix mix(seed);
   const u64 a = mix.next();

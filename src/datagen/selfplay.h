@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "board/board.h"
-#include "datagen/record.h"
+#include "board/random.h"
+#include "format/record.h"
 #include "search/limits.h"
 
 class worker;
@@ -17,19 +18,11 @@ namespace nnue {
 struct network;
 }
 
-// Small, fast and good enough to pick random moves; one stream per game.
-struct splitMix {
-  u64 state;
-  explicit splitMix(u64 seed) : state(seed) {}
-  u64 next() {
-    u64 z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [0, n), n > 0.
-  u64 below(u64 n) { return u64((unsigned __int128)next() * n >> 64); }
-};
+// Sets `b` (with its evaluation sums) to the record's position; `b`'s
+// plies[0].listStart is left as it was. False for an invalid record, or
+// one whose side not to move stands in check.
+bool unpackRecord(const u8* rec, board& b, dataRecord* decoded = nullptr, std::string* why = nullptr);
+
 // The stream of game `index` of a run with `seed`.
 splitMix gameStream(u64 seed, u64 index);
 

@@ -8,7 +8,7 @@ namespace {
 template <int H>
 inline const i16* row(const network& net, int view, u16 change) {
   const int code = change >> 6, square = change & 63;
-  return net.featureWeights + std::size_t(featureIndex(view, code & 1, (code >> 1) - 1, square)) * H;
+  return net.featureWeights + std::size_t(pieceFeature(view, code, square)) * H;
 }
 
 // One pass over the values for each kind of move: a child's accumulator is

@@ -1,10 +1,12 @@
 #include "nnue/net.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "board/board.h"
@@ -34,35 +36,10 @@ std::string readWeights(const unsigned char*& p, i16* out, std::size_t count, in
 
 std::string loadNet(const void* data, std::size_t size, network& out) {
   const auto* bytes = static_cast<const unsigned char*>(data);
-  constexpr std::size_t HEADER = sizeof(fileHeader);
-  if (size < HEADER) return "truncated: " + number(size) + " bytes, the header alone has " + number(HEADER);
-  if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0) return "wrong magic: not a net file of this engine";
-  // The fields after the magic, in the order of fileHeader.
-  u32 field[10];
-  for (int i = 0; i < 10; ++i) field[i] = readU32(bytes + 8 + 4 * i);
-  const u32 version = field[0], inputs = field[1], hidden = field[2], activation = field[3];
-  const u32 qa = field[4], qb = field[5], scale = field[6], payloadBytes = field[7], checksum = field[8];
-  const u32 reserved = field[9];
-  if (version != VERSION)
-    return "version " + number(version) + ", this engine reads version " + number(VERSION);
-  if (inputs != u32(INPUTS)) return "sizes: " + number(inputs) + " inputs, this engine has " + number(INPUTS);
-  if (!supportedWidth(hidden))
-    return "sizes: hidden layer of " + number(hidden) + ", this engine runs " + SUPPORTED_WIDTHS;
-  if (activation != CRELU && activation != SCRELU) return "unknown activation " + number(activation);
-  if (qa != u32(QA) || qb != u32(QB) || scale != u32(SCALE))
-    return "quantisation " + number(qa) + "/" + number(qb) + "/" + number(scale) + ", this engine uses " + number(QA) +
-           "/" + number(QB) + "/" + number(SCALE);
-  if (reserved != 0) return "reserved header field is not zero";
-  const std::size_t expected = payloadSize(hidden);
-  if (payloadBytes != expected)
-    return "payload length " + number(payloadBytes) + " in the header, the sizes make " + number(expected);
-  if (size - HEADER < expected)
-    return "truncated: " + number(size - HEADER) + " of " + number(expected) + " payload bytes";
-  if (size - HEADER > expected) return number(size - HEADER - expected) + " bytes after the payload";
-  const unsigned char* p = bytes + HEADER;
-  const u32 actual = fnv1a(p, expected);
-  if (actual != checksum) return "checksum mismatch: the header says " + number(checksum) + ", the payload hashes to " + number(actual);
-
+  fileHeader h;
+  if (std::string fault = readNetHeader(bytes, size, h); !fault.empty()) return fault;
+  const u32 hidden = h.hidden, activation = h.activation;
+  const unsigned char* p = bytes + sizeof(fileHeader);
   std::string fault = readWeights(p, out.featureWeights, std::size_t(INPUTS) * hidden, FEATURE_WEIGHT_LIMIT, "feature weight");
   if (fault.empty()) fault = readWeights(p, out.featureBias, hidden, FEATURE_WEIGHT_LIMIT, "feature bias");
   if (fault.empty())
@@ -95,9 +72,6 @@ std::string loadNetFile(const std::string& path, network& out) {
 
 namespace {
 
-// Feature of a piece (code 2 .. 13) on `square` for `view`.
-inline int featureOf(int view, int code, int square) { return featureIndex(view, code & 1, (code >> 1) - 1, square); }
-
 // Plain loops over fixed lengths: the compiler turns them into vector code
 // for whatever the build targets, and the integers come out the same.
 template <int H>
@@ -126,7 +100,7 @@ void refreshRows(const network& net, const board& b, int view, i16* __restrict o
   std::memcpy(out, net.featureBias, sizeof(i16) * H);
   for (int code = WHITE_PAWN; code <= BLACK_KING; ++code) {
     for (u64 set = b.pieceBB[code]; set;) {
-      const i16* __restrict row = net.featureWeights + std::size_t(featureOf(view, code, popLsb(set))) * H;
+      const i16* __restrict row = net.featureWeights + std::size_t(pieceFeature(view, code, popLsb(set))) * H;
       for (int i = 0; i < H; ++i) out[i] = i16(out[i] + row[i]);
     }
   }
@@ -147,11 +121,12 @@ int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc) {
   value = value * SCALE / (QA * QB);
   return int(std::clamp<i64>(value, -SCORE_LIMIT, SCORE_LIMIT));
 }
-template int outputOf<32>(const network&, const i16*, const i16*);
-template int outputOf<64>(const network&, const i16*, const i16*);
-template int outputOf<128>(const network&, const i16*, const i16*);
-template int outputOf<256>(const network&, const i16*, const i16*);
-template int outputOf<512>(const network&, const i16*, const i16*);
+// Every width of the list, for the accumulators' own calls.
+extern const std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT> outputOfEachWidth;
+const std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT> outputOfEachWidth =
+    []<std::size_t... I>(std::index_sequence<I...>) {
+      return std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT>{&outputOf<WIDTHS[I]>...};
+    }(std::make_index_sequence<WIDTH_COUNT>{});
 
 void refreshView(const network& net, const board& b, int view, i16* out) {
   withWidth(net.hidden, [&]<int H>() { refreshRows<H>(net, b, view, out); });

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "board/types.h"
-#include "nnue/format.h"
+#include "format/netfile.h"
 
 struct board;
 
@@ -28,15 +28,15 @@ struct network {
 };
 
 // Runs `f.template operator()<H>()` with the net's width H as a constant,
-// so that every loop over the hidden layer has a fixed length.
-template <class F>
+// so that every loop over the hidden layer has a fixed length; one case for
+// each width of the list (the last for anything else).
+template <int I = 0, class F>
 decltype(auto) withWidth(int hidden, F&& f) {
-  switch (hidden) {
-    case 32: return f.template operator()<32>();
-    case 64: return f.template operator()<64>();
-    case 128: return f.template operator()<128>();
-    case 256: return f.template operator()<256>();
-    default: return f.template operator()<512>();
+  if constexpr (I + 1 == WIDTH_COUNT) {
+    return f.template operator()<WIDTHS[I]>();
+  } else {
+    if (hidden == WIDTHS[I]) return f.template operator()<WIDTHS[I]>();
+    return withWidth<I + 1>(hidden, f);
   }
 }
 
@@ -52,7 +52,7 @@ void refreshView(const network& net, const board& b, int view, i16* out);
 // The output in centipawns, side to move's view, from the two views'
 // accumulators (side to move's first).
 int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc);
-// The same for a net of width H (explicitly instantiated for each width).
+// The same for a net of width H (instantiated in net.cpp for each width).
 template <int H>
 int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc);
 // The network's score of `b` in centipawns from the side to move's view,

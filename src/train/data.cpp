@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "datagen/record.h"
-#include "train/random.h"
+#include "format/record.h"
+#include "board/random.h"
 
 namespace train {
 

@@ -8,7 +8,7 @@
 
 #include "movegen/setup.h"
 #include "nnue/net.h"
-#include "train/random.h"
+#include "board/random.h"
 
 namespace train {
 
@@ -111,18 +111,14 @@ HOT double gradientLoop(const floatNet& net, const sample* data, const u32* orde
   float* accOther = scratch + hidden;
   float* dStm = scratch + 2 * hidden;
   float* dOther = scratch + 3 * hidden;
-  const float toLogit = float(nnue::SCALE) / shape.k;
   int fStm[MAX_PIECES], fOther[MAX_PIECES];
   double loss = 0;
   for (std::size_t p = 0; p < count; ++p) {
     const sample& s = data[order ? order[p] : p];
     int n;
-    const float out = forward<SQUARED>(net, s, accStm, accOther, fStm, fOther, n);
-    const float sig = sigmoid(out * toLogit);
-    const float err = sig - sampleTarget(s, shape);
-    loss += double(err) * err;
-    // d(err^2)/d(out)
-    const float g = 2.0f * err * sig * (1.0f - sig) * toLogit * gradScale;
+    const lossTerm term = positionLoss(forward<SQUARED>(net, s, accStm, accOther, fStm, fOther, n), s, shape);
+    loss += double(term.error) * term.error;
+    const float g = term.slope * gradScale;
     *gb2 += g;
     outputBackward<SQUARED>(g, accStm, w2, gw2, dStm, hidden);
     outputBackward<SQUARED>(g, accOther, w2 + hidden, gw2 + hidden, dOther, hidden);
@@ -140,15 +136,12 @@ HOT double gradientLoop(const floatNet& net, const sample* data, const u32* orde
 template <bool SQUARED>
 HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape) {
   std::unique_ptr<float[]> acc(new float[2 * std::size_t(net.hidden)]);
-  const float toLogit = float(nnue::SCALE) / shape.k;
   int fStm[MAX_PIECES], fOther[MAX_PIECES];
   double loss = 0;
   for (std::size_t p = 0; p < count; ++p) {
     const sample& s = data[order ? order[p] : p];
     int n;
-    const float err =
-        sigmoid(forward<SQUARED>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n) * toLogit) -
-        sampleTarget(s, shape);
+    const float err = positionLoss(forward<SQUARED>(net, s, acc.get(), acc.get() + net.hidden, fStm, fOther, n), s, shape).error;
     loss += double(err) * err;
   }
   return loss;
@@ -218,22 +211,7 @@ std::vector<unsigned char> netFileBytes(const floatNet& net) {
   const double b2 = std::round(double(p[net.b2Offset()]) * nnue::QA * nnue::QB);
   put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
 
-  nnue::fileHeader h{};
-  std::memcpy(h.magic, nnue::MAGIC, sizeof h.magic);
-  h.version = nnue::VERSION;
-  h.inputs = nnue::INPUTS;
-  h.hidden = u32(hidden);
-  h.activation = net.act;
-  h.qa = nnue::QA;
-  h.qb = nnue::QB;
-  h.scale = nnue::SCALE;
-  h.payloadBytes = u32(payload.size());
-  h.checksum = nnue::fnv1a(payload.data(), payload.size());
-  h.reserved = 0;
-  std::vector<unsigned char> file(sizeof h + payload.size());
-  std::memcpy(file.data(), &h, sizeof h);
-  std::memcpy(file.data() + sizeof h, payload.data(), payload.size());
-  return file;
+  return nnue::netFileImage(hidden, net.act, payload);
 }
 
 bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {

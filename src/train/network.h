@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "nnue/format.h"
+#include "format/netfile.h"
 #include "train/sample.h"
 
 namespace train {
@@ -53,12 +53,22 @@ inline float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
 // parts of the target on one scale, and so the net on the scores' scale.
 struct lossShape {
   float lambda = 0.75f;
-  float k = float(nnue::SCALE);
+  float k = 0;  // centipawns; until given (--k) it is fitted to the data: the one default
 };
 
-inline float sampleTarget(const sample& s, const lossShape& shape) {
-  return shape.lambda * sigmoid(float(s.score) / shape.k) + (1.0f - shape.lambda) * 0.5f * float(s.result);
+// One position's error (its loss is the square) and the loss's slope
+// d(error^2)/d(output), the output in units of SCALE centipawns: the one
+// place the loss is written.
+struct lossTerm {
+  float error, slope;
+};
+inline lossTerm positionLoss(float output, const sample& s, const lossShape& shape) {
+  const float toLogit = float(nnue::SCALE) / shape.k;
+  const float sig = sigmoid(output * toLogit);
+  const float err = sig - (shape.lambda * sigmoid(float(s.score) / shape.k) + (1.0f - shape.lambda) * 0.5f * float(s.result));
+  return {err, 2.0f * err * sig * (1.0f - sig) * toLogit};
 }
+
 
 // The k for which sigmoid(score / k) predicts the results best (least
 // squares), over the given positions.

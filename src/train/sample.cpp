@@ -12,7 +12,7 @@ bool packSample(const u8 pieceOn[64], int sideToMove, int score, int result, sam
     if (!code) continue;
     if (n == MAX_PIECES) return false;
     s.occupied |= bit(sq);
-    s.codes[n >> 1] |= u8((colourOf(code) * 6 + typeOf(code) - 1) << ((n & 1) * 4));
+    s.codes[n >> 1] |= u8(code << ((n & 1) * 4));
     ++n;
   }
   s.score = i16(score);
@@ -27,9 +27,7 @@ std::string sampleFen(const sample& s) {
   std::memset(squares, 0, sizeof squares);
   u64 occ = s.occupied;
   for (int n = 0; occ; ++n) {
-    const int code = (s.codes[n >> 1] >> ((n & 1) * 4)) & 15;
-    const int colour = code >= 6 ? 1 : 0;
-    squares[popLsb(occ)] = PIECE_LETTERS[pieceCode(code - 6 * colour + 1, colour)];
+    squares[popLsb(occ)] = PIECE_LETTERS[(s.codes[n >> 1] >> ((n & 1) * 4)) & 15];
   }
   std::string fen;
   for (int rank = 7; rank >= 0; --rank) {

@@ -1,12 +1,13 @@
 #pragma once
-// A training position as the trainer keeps it in memory: the pieces packed as
-// in the data files (occupancy and one 4-bit code per piece), the label from
-// the side to move's view. 32 bytes, so 50 M positions take 1.6 GB.
+// A training position as the trainer keeps it in memory: the occupancy and
+// one 4-bit code per piece (the engine's piece code, which the net's feature
+// decoder reads), the label from the side to move's view. 32 bytes, so 50 M
+// positions take 1.6 GB.
 
 #include <string>
 
 #include "board/board.h"
-#include "nnue/format.h"
+#include "format/netfile.h"
 
 namespace train {
 
@@ -14,8 +15,9 @@ constexpr int MAX_PIECES = 32;
 
 struct sample {
   u64 occupied;     // bit s set: square s holds a piece
-  u8 codes[16];     // colour * 6 + type (0 pawn .. 5 king), one nibble per
-                    // occupied square in increasing order, low nibble first
+  u8 codes[16];     // the engine's piece code (2 white pawn .. 13 black king),
+                    // one nibble per occupied square in increasing order, low
+                    // nibble first
   i16 score;        // centipawns, side to move's view
   u8 stm;           // side to move: 0 White, 1 Black
   u8 result;        // side to move's result: 0 lost, 1 drawn, 2 won
@@ -32,8 +34,8 @@ inline bool packSample(const board& b, int score, int result, sample& out) {
 }
 
 // The active inputs of both views, side to move's first: every piece gives
-// one index per view, always through nnue::featureIndex. Returns the number
-// of pieces; `stm` and `other` hold that many indices each.
+// one index per view, through the engine's own decoder (nnue::pieceFeature).
+// Returns the number of pieces; `stm` and `other` hold that many indices each.
 inline int sampleFeatures(const sample& s, int* stm, int* other) {
   u64 occ = s.occupied;
   int n = 0;
@@ -41,9 +43,8 @@ inline int sampleFeatures(const sample& s, int* stm, int* other) {
   while (occ) {
     const int sq = popLsb(occ);
     const int code = (s.codes[n >> 1] >> ((n & 1) * 4)) & 15;
-    const int colour = code >= 6 ? 1 : 0, type = code - 6 * colour;
-    stm[n] = nnue::featureIndex(us, colour, type, sq);
-    other[n] = nnue::featureIndex(them, colour, type, sq);
+    stm[n] = nnue::pieceFeature(us, code, sq);
+    other[n] = nnue::pieceFeature(them, code, sq);
     ++n;
   }
   return n;

@@ -83,6 +83,11 @@ trainer::trainer(const trainOptions& options, const std::vector<sample>& trainin
                  const std::vector<sample>& validationSet)
     : opt(options), training(trainingSet), validation(validationSet), pool(std::max(1, options.threads)) {
   if (opt.scheduleEpochs <= 0) opt.scheduleEpochs = opt.epochs;
+  // K not given: fitted to the training data, the one default.
+  if (!(opt.loss.k > 0)) {
+    opt.loss.k = fitScoreScale(training);
+    opt.kFitted = true;
+  }
   initNet(net, opt.hidden, opt.act, mixHash(opt.seed));
   clipWeights(net);
   grads.assign(pool.size(), std::vector<float>(net.size()));

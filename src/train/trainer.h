@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "train/network.h"
-#include "train/random.h"
+#include "board/random.h"
 #include "train/sample.h"
 
 namespace train {
@@ -24,7 +24,7 @@ struct trainOptions {
   int batch = 16384;
   int threads = 2;
   lossShape loss;
-  bool kFitted = false;  // loss.k was fitted to the data, not given
+  bool kFitted = true;  // loss.k is fitted to the data (the default), not given
   float lr = 1e-3f;
   // Step schedule: from epoch lrDrop on (0: the last quarter) the rate is
   // lr * lrGamma. Cosine: it falls smoothly from lr to lr * lrGamma. Either

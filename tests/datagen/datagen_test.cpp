@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "datagen/record.h"
+#include "format/record.h"
 #include "testutil.h"
 
 namespace {

@@ -12,7 +12,7 @@ out="$root/build-fuzz"
 mkdir -p "$out/corpus"
 for seed in "$@"; do cp "$seed" "$out/corpus/"; done
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root/src" "$root/tests/fuzz/record_fuzz.cc" "$root/src/datagen/record.cpp" \
+  -I"$root/src" "$root/tests/fuzz/record_fuzz.cc" "$root/src/format/record.cpp" \
   "$root"/src/board/*.cpp "$root"/src/movegen/*.cpp "$root"/src/eval/*.cpp \
   -o "$out/record_fuzz"
 "$out/record_fuzz" -max_total_time="$seconds" -max_len=4096 "$out/corpus"

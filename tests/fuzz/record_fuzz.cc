@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "board/attacks.h"
-#include "datagen/record.h"
+#include "format/record.h"
 #include "movegen/setup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t at = 0; at + RECORD_BYTES <= size; at += RECORD_BYTES) {
     dataRecord r;
-    if (unpackRecord(data + at, *b, &r)) {
+    if (decodeRecord(data + at, r) && setFromFen(recordFen(r), *b, recordIsChess960(r))) {
       recordFilters(r);
       fromRecordMove(r.move, *b);
     }

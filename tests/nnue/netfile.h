@@ -2,10 +2,9 @@
 // Net files made by the tests: any supported width, small random weights,
 // a header and checksum the loader takes.
 
-#include <cstring>
 #include <vector>
 
-#include "nnue/format.h"
+#include "format/netfile.h"
 
 namespace testnet {
 
@@ -20,31 +19,19 @@ inline void putI16(bytes& b, std::size_t at, int v) {
 }
 
 inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed) {
-  const std::size_t payload = nnue::payloadSize(std::uint32_t(hidden));
-  bytes b(sizeof(nnue::fileHeader) + payload);
-  nnue::fileHeader h{};
-  std::memcpy(h.magic, nnue::MAGIC, sizeof h.magic);
-  h.version = nnue::VERSION;
-  h.inputs = nnue::INPUTS;
-  h.hidden = std::uint32_t(hidden);
-  h.activation = activation;
-  h.qa = nnue::QA;
-  h.qb = nnue::QB;
-  h.scale = nnue::SCALE;
-  h.payloadBytes = std::uint32_t(payload);
-  std::memcpy(b.data(), &h, sizeof h);
+  const std::size_t size = nnue::payloadSize(std::uint32_t(hidden));
+  bytes payload(size);
   auto next = [&] {
     seed = seed * 6364136223846793005ull + 1442695040888963407ull;
     return int(seed >> 33);
   };
   // Feature rows and biases within +-120, output weights within the limit.
-  const std::size_t outputAt = sizeof h + 2 * (std::size_t(nnue::INPUTS) * hidden + hidden);
+  const std::size_t outputAt = 2 * (std::size_t(nnue::INPUTS) * hidden + hidden);
   const int outLimit = nnue::outputWeightLimit(activation, hidden);
-  for (std::size_t at = sizeof h; at < outputAt; at += 2) putI16(b, at, next() % 241 - 120);
-  for (std::size_t at = outputAt; at < b.size() - 4; at += 2) putI16(b, at, next() % (2 * outLimit + 1) - outLimit);
-  putU32(b, b.size() - 4, std::uint32_t(next() % 20001 - 10000));
-  putU32(b, 40, nnue::fnv1a(b.data() + sizeof h, payload));
-  return b;
+  for (std::size_t at = 0; at < outputAt; at += 2) putI16(payload, at, next() % 241 - 120);
+  for (std::size_t at = outputAt; at < size - 4; at += 2) putI16(payload, at, next() % (2 * outLimit + 1) - outLimit);
+  putU32(payload, size - 4, std::uint32_t(next() % 20001 - 10000));
+  return nnue::netFileImage(hidden, nnue::activation(activation), payload);
 }
 
 }  // namespace testnet

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "datagen/record.h"
+#include "format/record.h"
 #include "eval/eval.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "testutil.h"
-#include "train/random.h"
+#include "board/random.h"
 #include "train/sample.h"
 
 struct positionChoice {
@@ -25,7 +25,7 @@ inline std::vector<train::sample> randomGamePositions(int games, u64 seed, posit
   testBoard tb;
   board& b = *tb;
   const board start = b;
-  train::splitMix rng{seed};
+  splitMix rng{seed};
   std::vector<train::sample> out;
   for (int g = 0; g < games; ++g) {
     b = start;
@@ -55,7 +55,7 @@ inline void writeRandomGameFile(const std::string& path, int games, u64 seed, Ma
   testBoard tb;
   board& b = *tb;
   const board start = b;
-  train::splitMix rng{seed};
+  splitMix rng{seed};
   std::FILE* f = std::fopen(path.c_str(), "wb");
   u8 header[DATA_HEADER_BYTES];
   writeDataHeader(header);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "train/network.h"
-#include "train/random.h"
+#include "board/random.h"
 #include "train/trainer.h"
 #include "train/positions.h"
 
@@ -112,7 +112,7 @@ TEST(Train, TheSideToMovesHalfComesFirst) {
   EXPECT_EQ(withRow(theirs), base);
 
   std::vector<float> grad(net.size()), scratch(4 * hidden);
-  addGradient(net, &s, nullptr, 1, lossShape{}, 1.0f, grad.data(), scratch.data());
+  addGradient(net, &s, nullptr, 1, lossShape{0.75f, 400.0f}, 1.0f, grad.data(), scratch.data());
   EXPECT_NE(grad[std::size_t(mine) * hidden], 0.0f);
   EXPECT_EQ(grad[std::size_t(theirs) * hidden], 0.0f);
 }

@@ -8,7 +8,7 @@
 #include "stdregex.h"
 #include "../engine/enginedriver.h"
 #include "nnue/embedded.h"
-#include "nnue/format.h"
+#include "format/netfile.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
 #pragma once
 // What the trainer and the engine must agree on: the input features, the
-// quantisation and the net file's layout. Both include this one header, so a
-// net is always run the way it was trained.
+// quantisation and the net file's layout, with the file header's one writer
+// and one reader. Both include this one header, so a net is always run the
+// way it was trained.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace nnue {
 
@@ -18,22 +21,38 @@ constexpr int INPUTS = 768;
 constexpr int featureIndex(int view, int colour, int type, int square) {
   return (colour == view ? 0 : 384) + type * 64 + (view == 0 ? square : square ^ 56);
 }
+// The one decoder of a piece: the engine's piece code (2 white pawn, 3 black
+// pawn, ... 13 black king: colour in bit 0, type + 1 above it), as the
+// accumulators, the loader and the trainer's samples all keep it.
+constexpr int pieceFeature(int view, int pieceCode, int square) {
+  return featureIndex(view, pieceCode & 1, (pieceCode >> 1) - 1, square);
+}
 
 // Quantisation: accumulator weights and biases at scale QA, output weights at
-// QB; the output is turned into centipawns by SCALE (the same K as the
-// trainer's sigmoid).
+// QB; the output is turned into centipawns by SCALE: the net's output unit is
+// 400 centipawns (the trainer's loss scale K is separate, fitted to the data).
 constexpr int QA = 255;
 constexpr int QB = 64;
 constexpr int SCALE = 400;
 
 enum activation : std::uint32_t { CRELU = 0, SCRELU = 1 };
 
-// The hidden widths the engine runs, each with its own fixed-length loops.
-constexpr int MAX_HIDDEN = 512;
+// The hidden widths the engine runs, each with its own fixed-length loops:
+// the one list, from which the rest is derived.
+constexpr int WIDTHS[] = {32, 64, 128, 256, 512};
+constexpr int WIDTH_COUNT = int(sizeof WIDTHS / sizeof WIDTHS[0]);
+constexpr int MAX_HIDDEN = [] {
+  int most = 0;
+  for (int w : WIDTHS) most = w > most ? w : most;
+  return most;
+}();
 constexpr bool supportedWidth(long long hidden) {
-  return hidden == 32 || hidden == 64 || hidden == 128 || hidden == 256 || hidden == 512;
+  for (int w : WIDTHS)
+    if (hidden == w) return true;
+  return false;
 }
-constexpr const char* SUPPORTED_WIDTHS = "32, 64, 128, 256 or 512";
+// "32, 64, 128, 256 or 512".
+std::string supportedWidthsText();
 
 // What the integer arithmetic can hold without overflow (the loader checks
 // it, so every loaded net is safe; the trainer clips to it):
@@ -80,5 +99,13 @@ inline std::uint32_t fnv1a(const unsigned char* data, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) h = (h ^ data[i]) * 16777619u;
   return h;
 }
+
+// The writer: the whole file, the header of a net of `hidden` and `act` with
+// its checksum, then `payload` (laid out as above).
+std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload);
+// The reader: checks the header of an image of `size` bytes against this
+// program's sizes and the payload's length and checksum. "" with `out`
+// filled, or a short text naming the fault.
+std::string readNetHeader(const unsigned char* bytes, std::size_t size, fileHeader& out);
 
 }  // namespace nnue

@@ -1,4 +1,4 @@
-#include "datagen/record.h"
+#include "format/record.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "board/attacks.h"
-#include "movegen/setup.h"
 
 namespace {
 
@@ -385,16 +384,6 @@ std::string boardFen(const board& b, int fullMove) {
   dataRecord r;
   if (!decodePosition(rec, r, nullptr)) return {};
   return recordFen(r);
-}
-
-bool unpackRecord(const u8* rec, board& b, dataRecord* decoded, std::string* why) {
-  dataRecord local;
-  dataRecord& r = decoded ? *decoded : local;
-  if (!decodeRecord(rec, r, why)) return false;
-  if (attackedBy(r, lsb(r.pieceBB[WHITE_KING + (r.sideToMove ^ 1)]), r.sideToMove))
-    return reject(why, "the side not to move is in check");
-  if (!setFromFen(recordFen(r), b, recordIsChess960(r))) return reject(why, "position not set up");
-  return true;
 }
 
 int scoreForMover(const dataRecord& r) { return r.sideToMove == WHITE ? r.score : -r.score; }

@@ -128,11 +128,6 @@ std::string recordFen(const dataRecord& r);
 std::string boardFen(const board& b, int fullMove);
 // Does the FEN need a Chess960 reading (castling rooks off the standard squares)?
 bool recordIsChess960(const dataRecord& r);
-// Sets `b` (with its evaluation sums) to the record's position; `b`'s
-// plies[0].listStart is left as it was. False for an invalid record, or
-// one whose side not to move stands in check.
-bool unpackRecord(const u8* rec, board& b, dataRecord* decoded = nullptr, std::string* why = nullptr);
-
 // ---- the point of view --------------------------------------------------------
 int scoreForMover(const dataRecord& r);
 // 0 loss, 1 draw, 2 win for the side to move.

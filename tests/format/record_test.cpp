@@ -1,4 +1,4 @@
-#include "datagen/record.h"
+#include "format/record.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "datagen/selfplay.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "testutil.h"

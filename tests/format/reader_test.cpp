@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datagen/datagen.h"
-#include "datagen/record.h"
+#include "format/record.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "testutil.h"

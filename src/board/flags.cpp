@@ -1,4 +1,8 @@
-#include "datagen/flags.h"
+#include "board/flags.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "board/decimal.h"
 
@@ -26,7 +30,22 @@ bool flagReader::number(i64 lo, i64 hi, i64& value) {
   return false;
 }
 
+bool flagReader::real(double lo, double hi, double& value) {
+  std::string word;
+  if (!text(word)) return false;
+  char* end = nullptr;
+  const double v = word.empty() ? 0 : std::strtod(word.c_str(), &end);
+  if (!word.empty() && *end == '\0' && std::isfinite(v) && v >= lo && v <= hi) {
+    value = v;
+    return true;
+  }
+  char range[64];
+  std::snprintf(range, sizeof range, "%g to %g", lo, hi);
+  error_ = tool_ + ": " + current_ + " takes a number from " + range + ", not '" + word + "'";
+  return false;
+}
+
 bool flagReader::unknown() {
-  error_ = tool_ + ": unknown flag '" + current_ + "' (dravlin " + tool_ + " --help lists them)";
+  error_ = tool_ + ": unknown flag '" + current_ + "' (" + help_ + " lists them)";
   return false;
 }
