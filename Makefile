@@ -19,7 +19,7 @@ FAST_OPTS  := -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_ARCH=nati
 MAKEFILE_DIR := $(dir $(abspath $(lastword $(MAKEFILE_LIST))))
 EXE_PATH   = $(if $(filter /%,$(EXE)),$(EXE),$(MAKEFILE_DIR)$(EXE))
 # Tests that run several threads at once, for the ThreadSanitizer stage.
-TSAN_TESTS := Play|PlayShutdown|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench|Train\.
+TSAN_TESTS := Play|PlayShutdown|NetOwnership|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench|Train\.
 
 .DEFAULT_GOAL := build
 .PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean train

@@ -35,7 +35,6 @@
 #include "format/record.h"
 #include "datagen/selfplay.h"
 #include "engine/report.h"
-#include "nnue/embedded.h"
 #include "nnue/net.h"
 #include "search/tt.h"
 #include "tablebase/tbprobe.h"
@@ -261,9 +260,9 @@ bool openOutput(const datagenFlags& f, const dataSettings& settings, outputFile&
   return true;
 }
 
-std::string checksumText(const void* data, std::size_t n) {
+std::string checksumText(u32 sum) {
   char text[16];
-  std::snprintf(text, sizeof text, "%08x", nnue::fnv1a(static_cast<const unsigned char*>(data), n));
+  std::snprintf(text, sizeof text, "%08x", sum);
   return text;
 }
 
@@ -271,8 +270,8 @@ std::string checksumText(const void* data, std::size_t n) {
 std::string fileChecksum(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return checksumText(bytes.data(), bytes.size());
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return checksumText(nnue::fnv1a(bytes.data(), bytes.size()));
 }
 
 // ---- the worker processes -------------------------------------------------------------
@@ -610,18 +609,13 @@ int datagenTool(const std::vector<std::string>& args, const textSink& out, const
   std::string netSum = "none", bookSum = "none";
   if (!f.net.empty()) {
     net = std::make_unique<nnue::network>();
-    if (f.net == "embedded" || f.net == "<embedded>") {
-      const nnue::embeddedBytes e = nnue::embeddedNet();
-      error = nnue::loadNet(e.data, e.size, *net);
-      netSum = checksumText(e.data, e.size);
-    } else {
-      error = nnue::loadNetFile(f.net, *net);
-      netSum = fileChecksum(f.net);
-    }
+    u32 sum = 0;
+    error = nnue::loadNetByName(f.net, *net, &sum);
     if (!error.empty()) {
       err("datagen: --net " + f.net + ": " + error + "\n");
       return 1;
     }
+    netSum = checksumText(sum);
     f.s.net = net.get();
   }
   openingBook book;

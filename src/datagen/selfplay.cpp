@@ -1,41 +1,23 @@
 #include "datagen/selfplay.h"
 
-#include <time.h>
-
 #include <algorithm>
-#include <climits>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "board/clock.h"
 #include "board/decimal.h"
-#include "engine/root.h"
-#include "eval/eval.h"
 #include "movegen/makemove.h"
 #include "movegen/movegen.h"
 #include "movegen/setup.h"
 #include "search/search.h"
-#include "search/tt.h"
 #include "tablebase/tbprobe.h"
 
 namespace {
 
-u64 threadCpuNs() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return u64(t.tv_sec) * 1000000000ull + u64(t.tv_nsec);
-}
-
-constexpr std::memory_order relaxed = std::memory_order_relaxed;
 // A book whose lines keep failing is given up after this many draws.
 constexpr int MAX_OPENING_DRAWS = 1000;
-
-// The search control counts the nodes of its pool through a plain function;
-// the one board a game searcher is searching on is that pool.
-const board* countedBoard = nullptr;
-u64 countedNodes() { return countedBoard ? countedBoard->nodes + countedBoard->qNodes : 0; }
 
 // What the engine needs of a position it plays from: one king each, no pawn
 // on a first or last rank, the side not to move not in check.
@@ -186,74 +168,6 @@ int tablebaseResult(gameBoard& g) {
   if (!success) return -1;
   const int mover = wdl >= 2 ? 2 : wdl <= -2 ? 0 : 1;  // 0 loss, 1 draw, 2 win
   return b.sideToMove == WHITE ? mover : 2 - mover;
-}
-
-// ---- searching ----------------------------------------------------------------------
-
-gameSearcher::gameSearcher() : worker_(std::make_unique<worker>(0, control_)) {}
-
-gameSearcher::~gameSearcher() {
-  if (countedBoard == &worker_->brd) countedBoard = nullptr;
-}
-
-void gameSearcher::newGame() {
-  hashTable.clear(1);
-  std::memset(worker_->pairHistory2, 0, sizeof worker_->pairHistory2);
-  std::memset(worker_->pairHistory1, 0, sizeof worker_->pairHistory1);
-}
-
-gameSearcher::result gameSearcher::search(const board& position, u64 softNodes, u64 hardNodes,
-                                          const nnue::network* net) {
-  const u64 started = threadCpuNs();
-  searchControl& ctl = control_;
-  ctl.limits = searchLimits{};
-  // The cap waits for a first finished iteration, so every move comes from a search.
-  ctl.limits.capNodes = std::max<u64>(hardNodes, 1);
-  ctl.limits.softNodes = std::max<u64>(softNodes, 1);
-  ctl.stop.store(false, relaxed);
-  ctl.finished.store(false, relaxed);
-  ctl.pondering.store(false, relaxed);
-  ctl.infinite.store(false, relaxed);
-  // No clock: the nodes alone end these searches.
-  ctl.softTime.store(INT32_MAX, relaxed);
-  ctl.hardTime.store(INT32_MAX, relaxed);
-  ctl.elapsedScale = 1.0f;
-  ctl.startMs.store(nowMs(), relaxed);
-  ctl.elapsedMs.store(0, relaxed);
-  ctl.deepestDepth.store(0, relaxed);
-  ctl.multiPv = 1;
-  ctl.showWdl = false;
-  ctl.poolNodes = countedNodes;
-  ctl.threads = 1;
-  hashTable.newSearch();
-
-  worker& w = *worker_;
-  w.takePosition(position, net);
-  board& b = w.brd;
-  b.nodes = b.qNodes = b.tbHits = 0;
-  b.selDepth = 0;
-  b.pvLast = 0;
-  trimKeyHistory(b);
-  w.currentDepth.store(0, relaxed);
-  w.firstRootMove = 0;
-  w.rootAllowed.clear();
-  if (w.lines.empty()) {
-    w.lines.resize(1);
-    w.nextLines.resize(1);
-  }
-  w.savedBest = w.savedPonder = 0;
-  w.answeredAtOnce = w.scoreShown = false;
-  countedBoard = &b;
-  worker* const pool[1] = {&w};
-  if (prepareRoot(w)) deepen(w, pool);
-
-  result r;
-  r.move = (b.plies[0].bestMove & MOVE_MASK) ? b.plies[0].bestMove : w.firstRootMove;
-  // A root answered without a search is labelled by the evaluation in use.
-  r.score = b.rootScore == NO_EVAL ? staticEvaluation(b, 0) : b.rootScore;
-  r.nodes = b.nodes + b.qNodes;
-  cpuNs_ += threadCpuNs() - started;
-  return r;
 }
 
 // ---- openings ---------------------------------------------------------------------

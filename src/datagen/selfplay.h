@@ -10,10 +10,9 @@
 
 #include "board/board.h"
 #include "board/random.h"
+#include "engine/fixedsearch.h"
 #include "format/record.h"
-#include "search/limits.h"
 
-class worker;
 namespace nnue {
 struct network;
 }
@@ -85,32 +84,8 @@ gameEnd endByRules(gameBoard& g, int& resultWhite);
 // castling rights, few enough men), or -1. A cursed win or blessed loss is a draw.
 int tablebaseResult(gameBoard& g);
 
-// Searches game positions on the calling thread with the process's table,
-// silently (the caller has pointed the report sink elsewhere).
-class gameSearcher {
- public:
-  gameSearcher();
-  ~gameSearcher();
-  gameSearcher(const gameSearcher&) = delete;
-  gameSearcher& operator=(const gameSearcher&) = delete;
-  // A new game: the table and the histories cleared.
-  void newGame();
-  struct result {
-    chessMove move = 0;
-    int score = 0;  // for the side to move
-    u64 nodes = 0;
-  };
-  // No new iteration after `softNodes`; stopped at `hardNodes` once an
-  // iteration is finished.
-  result search(const board& position, u64 softNodes, u64 hardNodes, const nnue::network* net = nullptr);
-  // CPU time this thread has spent in search() so far, in nanoseconds.
-  u64 searchCpuNs() const { return cpuNs_; }
-
- private:
-  u64 cpuNs_ = 0;
-  searchControl control_;
-  std::unique_ptr<worker> worker_;
-};
+// The games' searches: to a number of nodes, on the worker's own thread.
+using gameSearcher = fixedSearcher;
 
 struct genSettings {
   // The net the searches evaluate with; null: the hand-written evaluation.

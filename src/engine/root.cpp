@@ -51,6 +51,33 @@ void worker::takePosition(const board& position, const nnue::network* net) {
   nnue::attach(brd, accumulators, net);
 }
 
+void worker::readyForSearch(const board& position, const nnue::network* net, const std::vector<chessMove>& allowed) {
+  takePosition(position, net);
+  brd.nodes = brd.qNodes = brd.tbHits = 0;
+  brd.selDepth = 0;
+  brd.pvLast = 0;
+  trimKeyHistory(brd);
+  currentDepth.store(0, relaxed);
+  firstRootMove = 0;
+  rootAllowed = allowed;
+  savedBest = savedPonder = 0;
+  answeredAtOnce = scoreShown = false;
+  const std::size_t lineRoom = std::size_t(std::clamp(control.multiPv, 1, MAX_ROOT_MOVES));
+  if (lines.size() < lineRoom) {
+    lines.resize(lineRoom);
+    nextLines.resize(lineRoom);
+  }
+}
+
+void readyControl(searchControl& ctl, const board& root) {
+  ctl.stop.store(false, relaxed);
+  ctl.finished.store(false, relaxed);
+  ctl.deepestDepth.store(0, relaxed);
+  ctl.elapsedMs.store(0, relaxed);
+  ctl.rootDrawn = drawnByMaterial(root);
+  hashTable.newSearch();
+}
+
 bool pvMoveFits(chessMove m, board& b, u8 ply) {
   // The records of a walked variation carry no check flag of their own.
   b.plies[ply].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;

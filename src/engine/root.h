@@ -38,6 +38,11 @@ class worker {
   // accumulators too, computed for the position (else the board evaluates
   // by the hand-written terms).
   void takePosition(const board& position, const nnue::network* net = nullptr);
+  // Everything a new search of `position` starts from: the position taken
+  // as above, the counters and the root's state cleared, `allowed` as the
+  // root moves (empty: all), and room for the lines the control asks for,
+  // so that the search allocates nothing. `net` must outlive the search.
+  void readyForSearch(const board& position, const nnue::network* net, const std::vector<chessMove>& allowed);
   // Thread 0 is the boss: it prints the lines and "bestmove".
   bool isBoss() const { return threadIndex == 0; }
 
@@ -76,6 +81,10 @@ constexpr int THREAD_ROWS = 16;
 extern const i16 aspirationDeltas[THREAD_ROWS][5];
 extern const u8 skipPeriod[THREAD_ROWS];
 extern const u8 skipStep[THREAD_ROWS];
+
+// The control's state of one search cleared for a search from `root` (its
+// limits and clocks are the caller's), and the table told a search begins.
+void readyControl(searchControl& ctl, const board& root);
 
 // Generates the root moves and sets up the root; false when the root needs
 // no search: no legal move, or (boss only) a root the tablebases answer,

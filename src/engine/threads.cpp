@@ -121,8 +121,6 @@ void threadPool::helperSearch(worker& w) {
 }
 
 void threadPool::bossSearch(worker& w) {
-  w.savedBest = w.savedPonder = 0;
-  w.answeredAtOnce = w.scoreShown = false;
   // A root that needs no search needs no helper either.
   if (prepareRoot(w)) {
     // A limited strength searches on one thread: its node cap is the whole search.
@@ -304,7 +302,8 @@ void answerWithoutSearch(const board& position, const std::vector<chessMove>& al
 
 }  // namespace
 
-void threadPool::startSearch(const board& position, const std::vector<chessMove>& allowed) {
+void threadPool::startSearch(const board& position, std::shared_ptr<const nnue::network> net,
+                             const std::vector<chessMove>& allowed) {
   // A pool the system refused earlier gets one more try.
   if (threads_.empty()) resize(1);
   if (threads_.empty()) {
@@ -312,29 +311,10 @@ void threadPool::startSearch(const board& position, const std::vector<chessMove>
     return;
   }
   threads_[0]->waitIdle();
-  control.stop.store(false, relaxed);
-  control.finished.store(false, relaxed);
+  readyControl(control, position);
   answered_.store(false, relaxed);
-  control.deepestDepth.store(0, relaxed);
-  control.elapsedMs.store(0, relaxed);
-  control.rootDrawn = drawnByMaterial(position);
-  hashTable.newSearch();
-  for (worker* w : workers_) {
-    w->takePosition(position, network);
-    board& b = w->brd;
-    b.nodes = b.qNodes = b.tbHits = 0;
-    b.selDepth = 0;
-    b.pvLast = 0;
-    trimKeyHistory(b);
-    w->currentDepth.store(0, relaxed);
-    w->firstRootMove = 0;
-    w->rootAllowed = allowed;
-    // Room for the lines before the search starts: the search allocates nothing.
-    const std::size_t lineRoom = std::size_t(std::clamp(control.multiPv, 1, MAX_ROOT_MOVES));
-    if (w->lines.size() < lineRoom) {
-      w->lines.resize(lineRoom);
-      w->nextLines.resize(lineRoom);
-    }
-  }
+  for (worker* w : workers_) w->readyForSearch(position, net.get(), allowed);
+  // Only now may the last search's net go: no board reaches it any more.
+  net_ = std::move(net);
   threads_[0]->wake();
 }

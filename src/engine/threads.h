@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,9 +18,6 @@ class threadPool {
  public:
   // The one control every search thread obeys.
   searchControl control;
-  // The network the next search evaluates with; null: the hand-written
-  // evaluation. Set between searches only.
-  const nnue::network* network = nullptr;
 
   // Rebuilds the pool with n threads (0 only at shutdown); waits for a running
   // search to report first. Returns the number of threads running, fewer than
@@ -40,10 +38,14 @@ class threadPool {
   // stop flag and waits until the boss has reported.
   void stopSearchAndWait();
   // Hands `position` to every thread and starts the boss (the pool must be
-  // idle). A non-empty `allowed` restricts the root to those legal moves.
-  // An empty pool is rebuilt with one thread; if even that is refused, the
-  // answer (an "info string" and the first legal move) is given at once.
-  void startSearch(const board& position, const std::vector<chessMove>& allowed = {});
+  // idle). The threads evaluate with `net` (null: the hand-written
+  // evaluation); the pool keeps its share of it until the next search has
+  // pointed the threads' accumulators elsewhere. A non-empty `allowed`
+  // restricts the root to those legal moves. An empty pool is rebuilt with
+  // one thread; if even that is refused, the answer (an "info string" and
+  // the first legal move) is given at once.
+  void startSearch(const board& position, std::shared_ptr<const nnue::network> net,
+                   const std::vector<chessMove>& allowed = {});
 
   const std::vector<worker*>& workers() const { return workers_; }
   std::size_t size() const { return workers_.size(); }
@@ -75,6 +77,9 @@ class threadPool {
   std::vector<worker*> workers_;  // the threads' workers, in the same order
   // The boss is about to print, or has printed, this search's "bestmove".
   std::atomic<bool> answered_{false};
+  // The net of the last search, which the workers' accumulators may point
+  // at; replaced only while the pool is idle.
+  std::shared_ptr<const nnue::network> net_;
 };
 
 // The engine's pool, created with the program.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "nnue/embedded.h"
 
 namespace nnue {
 
@@ -52,8 +53,11 @@ std::string loadNet(const void* data, std::size_t size, network& out) {
   return "";
 }
 
-std::string loadNetFile(const std::string& path, network& out) {
-  // A FIFO or a device could block or never end; only a regular file is opened.
+namespace {
+
+// A net file's bytes into `image`; "" or the fault. A FIFO or a device could
+// block or never end: only a regular file is opened.
+std::string readNetFile(const std::string& path, std::vector<unsigned char>& image) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) return "cannot be read: no such file";
@@ -62,12 +66,33 @@ std::string loadNetFile(const std::string& path, network& out) {
   if (!in) return "cannot be read";
   // More than the widest net: a huge file is refused without reading it all.
   constexpr std::size_t MOST = sizeof(fileHeader) + payloadSize(MAX_HIDDEN) + 1;
-  std::vector<char> bytes(MOST);
-  in.read(bytes.data(), std::streamsize(MOST));
+  image.resize(MOST);
+  in.read(reinterpret_cast<char*>(image.data()), std::streamsize(MOST));
   if (in.bad()) return "cannot be read";
   const std::size_t got = std::size_t(in.gcount());
   if (got == MOST) return "longer than a net of this engine's sizes";
-  return loadNet(bytes.data(), got, out);
+  image.resize(got);
+  return "";
+}
+
+}  // namespace
+
+std::string loadNetFile(const std::string& path, network& out) {
+  std::vector<unsigned char> image;
+  const std::string fault = readNetFile(path, image);
+  return fault.empty() ? loadNet(image.data(), image.size(), out) : fault;
+}
+
+std::string loadNetByName(const std::string& name, network& out, u32* imageSum) {
+  std::vector<unsigned char> file;
+  embeddedBytes image = embeddedNet();
+  if (name != EMBEDDED_NET_NAME) {
+    if (std::string fault = readNetFile(name, file); !fault.empty()) return fault;
+    image = {file.data(), file.size()};
+  }
+  std::string fault = loadNet(image.data, image.size, out);
+  if (fault.empty() && imageSum) *imageSum = fnv1a(image.data, image.size);
+  return fault;
 }
 
 namespace {

@@ -47,6 +47,15 @@ std::string loadNet(const void* data, std::size_t size, network& out);
 // The same from a file; a file that cannot be read is named as such.
 std::string loadNetFile(const std::string& path, network& out);
 
+// The name that stands for the net built into the binary wherever a net is
+// named ("EvalFile", datagen --net), and under which it is shown.
+constexpr const char EMBEDDED_NET_NAME[] = "<embedded>";
+// The net called `name`: the built-in one for EMBEDDED_NET_NAME, else the
+// file; "" or the fault, as above. `imageSum`, when given, receives the
+// FNV-1a hash of the whole image as it was read (what a data file records
+// of the net that made it), so the bytes are read once.
+std::string loadNetByName(const std::string& name, network& out, u32* imageSum = nullptr);
+
 // Accumulator of one view, built from the pieces on the board.
 void refreshView(const network& net, const board& b, int view, i16* out);
 // The output in centipawns, side to move's view, from the two views'

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <memory>
 #include <string>
 
-#include "board/clock.h"
 #include "board/decimal.h"
+#include "engine/fixedsearch.h"
 #include "engine/threads.h"
 #include "movegen/setup.h"
 #include "search/limits.h"
@@ -49,7 +48,7 @@ void benchCommand(std::istringstream& words) {
   searchThreads.stopSearchAndWait();
   const bool savedUse = game.nets.use;
   game.nets.use = withNet;
-  takeNetForSearch();
+  const std::shared_ptr<const nnue::network> net = takeNetForSearch();
   game.nets.use = savedUse;
   const int savedThreads = int(searchThreads.size());
   const i32 savedHash = hashTable.megabytes();
@@ -71,19 +70,14 @@ void benchCommand(std::istringstream& words) {
     hashTable.clear(searchThreads.control.threads);
     searchThreads.clearHistories();
     searchControl& ctl = searchThreads.control;
-    ctl.limits = searchLimits{};
-    ctl.limits.depthLimit = i32(depth);
-    ctl.infinite.store(false);
-    ctl.pondering.store(false);
+    searchLimits limits;
+    limits.depthLimit = i32(depth);
     // No clock may end a bench search: the count must not depend on speed.
-    ctl.softTime.store(INT32_MAX);
-    ctl.hardTime.store(INT32_MAX);
-    ctl.elapsedScale = 1.0f;
+    setUnclockedLimits(ctl, limits);
     ctl.multiPv = game.multiPv;
     ctl.showWdl = game.showWdl;
-    ctl.startMs.store(nowMs());
     const auto searchStart = std::chrono::steady_clock::now();
-    searchThreads.startSearch(*position);
+    searchThreads.startSearch(*position, net);
     searchThreads.waitIdle();
     searching += std::chrono::steady_clock::now() - searchStart;
     const board& done = searchThreads.workers()[0]->brd;
@@ -93,7 +87,6 @@ void benchCommand(std::istringstream& words) {
       std::max<i64>(1, std::chrono::duration_cast<std::chrono::microseconds>(searching).count());
 
   tbInfo.largest = savedTbLargest;
-  searchThreads.network = nullptr;
   resizeHash(savedHash);
   resizeThreads(savedThreads > 0 ? savedThreads : DEFAULT_THREADS);
   outLine(std::to_string(nodes) + " nodes " + std::to_string(nodes * 1000000 / u64(elapsedUs)) + " nps");

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board/board.h"
@@ -195,17 +197,18 @@ void goCommand(std::istringstream& words) {
   ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
   ctl.multiPv = game.multiPv;
   ctl.showWdl = game.showWdl;
-  takeNetForSearch();
+  std::shared_ptr<const nnue::network> net = takeNetForSearch();
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime();
-  searchThreads.startSearch(currentBoard, allowed);
+  searchThreads.startSearch(currentBoard, std::move(net), allowed);
 }
 
-void takeNetForSearch() {
+std::shared_ptr<const nnue::network> takeNetForSearch() {
   std::string problem;
-  searchThreads.network = netForSearch(game.nets, problem);
+  std::shared_ptr<const nnue::network> net = netForSearch(game.nets, problem);
   if (!problem.empty()) outLine("info string " + problem + "; the hand-written evaluation is used");
+  return net;
 }
 
 void stopCommand() { searchThreads.control.requestStop(); }

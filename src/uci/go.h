@@ -2,6 +2,8 @@
 // The "go" command's time allotment, exposed for tests and the bench, and the
 // game state it reads besides the limits.
 
+#include <memory>
+
 #include "board/types.h"
 #include "engine/strength.h"
 #include "uci/network.h"
@@ -41,6 +43,7 @@ constexpr i32 UNKNOWN_GAME_PLY = 1024;
 // elapsed-time scale (and incFactor at a game's first "go").
 void allotTime();
 
-// Between searches: the network options as they are now (a net loaded
-// meanwhile included) for the search about to start.
-void takeNetForSearch();
+// Between searches: the net the network options as they are now (a net
+// loaded meanwhile included) give the search about to start; null for the
+// hand-written evaluation. A net that cannot be loaded is reported here.
+std::shared_ptr<const nnue::network> takeNetForSearch();

@@ -160,7 +160,7 @@ const std::vector<optionRow>& optionTable() {
       {"UCI_Elo", optionType::spin, std::to_string(STRENGTH_ELO_DEFAULT), STRENGTH_ELO_MIN, STRENGTH_ELO_MAX,
        "info string UCI_Elo set to : ", onElo},
       {"UseNNUE", optionType::check, "false", 0, 1, "info string UseNNUE set to : ", onUseNnue},
-      {"EvalFile", optionType::text, EMBEDDED_NET_NAME, 0, 0, nullptr, onEvalFile},
+      {"EvalFile", optionType::text, nnue::EMBEDDED_NET_NAME, 0, 0, nullptr, onEvalFile},
   };
   return rows;
 }

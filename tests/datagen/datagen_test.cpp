@@ -104,7 +104,7 @@ TEST(Datagen, SameBytesWithOneAndTwoThreads) {
   // The searches with the built-in net play other games, again the same with two threads.
   runResult net1;
   std::vector<char> n;
-  ASSERT_NO_FATAL_FAILURE(runOnOneAndTwoThreads(d, "net", " --games 4 --net embedded" + QUICK, net1, n));
+  ASSERT_NO_FATAL_FAILURE(runOnOneAndTwoThreads(d, "net", " --games 4 --net '<embedded>'" + QUICK, net1, n));
   EXPECT_FALSE(std::equal(n.begin(), n.begin() + long(std::min(n.size(), a.size())), a.begin()));
 }
 
@@ -170,6 +170,8 @@ TEST(Datagen, BadFlagsAndFilesGetOneLine) {
        "README.md: byte 0: not a training data file"},
       {"datagen" + out + " --games 3 --book " + (d / "none.epd"), 1, "none.epd: cannot open"},
       {"datagen" + out + " --games 3 --net " + (d / "none.nnue"), 1, "datagen: --net " + (d / "none.nnue") + ": cannot be read"},
+      // The built-in net has one name, "<embedded>"; anything else is a file.
+      {"datagen" + out + " --games 3 --net embedded", 1, "datagen: --net embedded: cannot be read: no such file"},
       {"datastat " + (d / "none.bin"), 1, "none.bin: cannot open"},
       {"datastat " + std::string(DRAVLIN_SOURCE_DIR) + "/README.md", 1, "README.md: byte 0: not a training data file"},
       {"datastat", 2, "a FILE is needed"},

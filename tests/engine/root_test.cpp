@@ -242,7 +242,7 @@ TEST(ThreadPool, ARootRestrictedBySearchmovesLeavesNothingInTheTable) {
       ctl.limits = searchLimits{};
       ctl.limits.depthLimit = c.depth;  // from 10 on the boss stores the root itself
       ctl.startMs.store(nowMs());
-      pool.startSearch(*b, restricted ? c.allowed : std::vector<chessMove>{});
+      pool.startSearch(*b, nullptr, restricted ? c.allowed : std::vector<chessMove>{});
       pool.waitIdle();
       ASSERT_FALSE(said.empty());
       if (restricted) {

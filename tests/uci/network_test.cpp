@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "stdregex.h"
 #include "../engine/enginedriver.h"
+#include "../nnue/netfile.h"
 #include "nnue/embedded.h"
 #include "format/netfile.h"
 
@@ -123,6 +126,41 @@ TEST(PlayNetwork, OptionsSetDuringASearchWaitForTheNextGo) {
   e.send("quit");
   EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
   std::remove(otherPath.c_str());
+}
+
+// A net lives as long as a search can read it: EvalFile replaced between
+// searches and while two threads search with the net it replaces, then
+// the search stopped and others started. The sanitizer builds catch a
+// freed net being read; the last search must be the last named net's, node
+// for node.
+TEST(NetOwnership, EvalFileReplacedAroundAndDuringSearches) {
+  const std::string netA = writeFile("net_a.nnue", embedded());
+  const std::string netB = writeFile("net_b.nnue", testnet::randomNet(64, nnue::SCRELU, 7));
+  engineProcess e;
+  ASSERT_TRUE(e.skipBanner());
+  answersTo(e, {"setoption name UseNNUE value true", "setoption name EvalFile value " + netB,
+                std::string("position fen ") + FEN});
+  const std::string withB = nodesOfSearch(e, "go depth 6");
+
+  answersTo(e, {"setoption name Threads value 2", "setoption name EvalFile value " + netA});
+  e.send("go depth 6");
+  ASSERT_TRUE(e.readUntil("bestmove", scaledMs(30000)));
+  e.send("go infinite");
+  for (const std::string& next : {netB, std::string("<embedded>"), netB}) {
+    e.send("setoption name EvalFile value " + next);
+    ASSERT_TRUE(e.readUntil("info string EvalFile set to : " + next, scaledMs(10000))) << next;
+    std::this_thread::sleep_for(std::chrono::milliseconds(scaledMs(100)));  // the search reads on
+  }
+  e.send("stop");
+  ASSERT_TRUE(e.readUntil("bestmove", scaledMs(10000)));
+  e.send("go depth 6");
+  ASSERT_TRUE(e.readUntil("bestmove", scaledMs(30000)));
+
+  answersTo(e, {"setoption name Threads value 1", "ucinewgame"});
+  EXPECT_EQ(nodesOfSearch(e, "go depth 6"), withB);
+  e.send("quit");
+  EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
+  for (const auto& p : {netA, netB}) std::remove(p.c_str());
 }
 
 // The search with the default net: its own signature. It changes whenever
