@@ -32,7 +32,7 @@ build: check-tools
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin
 	$(if $(EXE),mkdir -p $(dir $(EXE_PATH)) && cp $(BUILD)/dravlin $(EXE_PATH))
 
-# The network's trainer: build/dravlin-train (README, Training a network).
+# The network's trainer: build/dravlin-train (docs/trainer.md).
 train: check-tools
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin-train

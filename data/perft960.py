@@ -5,7 +5,7 @@ every position in Shredder-FEN and in X-FEN, counted by Debian's stockfish
 the 960 and DFRC books, positions from play from seeded random playouts that
 favour castling, and a few hand-made positions for the corner cases.
 
-  python3 data/perft960.py /work/shared/books > data/perft960.txt
+  python3 data/perft960.py BOOKS_DIR > data/perft960.txt
 """
 import random
 import subprocess

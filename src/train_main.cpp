@@ -30,6 +30,7 @@ const char USAGE[] =
     "  --threads N          (default 2)\n"
     "  --hidden H           hidden width: 32, 64, 128, 256 or 512 (default 256)\n"
     "  --activation A       screlu or crelu (default screlu)\n"
+    "  --buckets B          output layers by the men on the board: 1 or 8 (default 1)\n"
     "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
     "  --k K|fit            score scale of the loss, in centipawns (default fit: the one that\n"
     "                       best predicts the training positions' results)\n"
@@ -119,6 +120,11 @@ int main(int argc, char** argv) {
       ok = r.number(1, nnue::MAX_HIDDEN, n) && nnue::supportedWidth(n);
       if (!ok && r.error().empty()) badFlag("dravlin-train: --hidden is " + nnue::supportedWidthsText());
       opt.hidden = int(n);
+    } else if (a == "--buckets") {
+      ok = r.number(1, nnue::OUTPUT_BUCKETS, n);
+      if (ok && n != 1 && n != nnue::OUTPUT_BUCKETS)
+        badFlag("dravlin-train: --buckets is 1 or " + std::to_string(nnue::OUTPUT_BUCKETS));
+      opt.buckets = int(n);
     } else if (a == "--activation") {
       ok = r.text(v);
       if (v == "screlu") opt.act = nnue::SCRELU;
@@ -242,8 +248,8 @@ int main(int argc, char** argv) {
   // ---- training
   train::trainer t(opt, training, validation);
   if (resume && !t.loadCheckpoint(checkpoint, error)) fail(error);
-  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1; lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
-               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
+  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1 (%d output layers); lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
   double epochSeconds = 0;
   int timed = 0, bestEpoch = 0;
   double bestValidation = 0;
@@ -280,7 +286,8 @@ int main(int argc, char** argv) {
 
   // ---- export
   if (!train::writeNetFile(t.net, out, error)) fail(error);
-  std::fprintf(stderr, "wrote %s (hidden %d, %s)\n", out.c_str(), opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu");
+  std::fprintf(stderr, "wrote %s (hidden %d, %s, %d output layer%s)\n", out.c_str(), opt.hidden,
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.buckets == 1 ? "" : "s");
   if (gapPositions < 1) return 0;
   const auto gapStart = std::chrono::steady_clock::now();
   auto gapNote = gapStart;

@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# ---- data: the engine's self-play (see README, Training data)
+# ---- data: the engine's self-play (see docs/training-data.md)
 DATA=${DATA:-gen/selfplay.bin}
 DATA_POSITIONS=${DATA_POSITIONS:-10000000}
 DATA_GAMES=${DATA_GAMES-}    # if not empty, the file is the first DATA_GAMES games instead

@@ -75,8 +75,8 @@ int materialCount(const board& b) {
 
 namespace {
 
-// Fitted by bench/wdl-fit.py on positions of the engine's own games (see the
-// README): the chance of a win is 1 / (1 + exp((a - score) / s)) and that of
+// Fitted by bench/wdl-fit.py on positions of the engine's own games (see
+// docs/uci.md): the chance of a win is 1 / (1 + exp((a - score) / s)) and that of
 // a loss the same with -score, where a and s follow the material m left,
 // clamped to 10..78, as a = A0 + A1 * m / 58 and s = S0 + S1 * m / 58.
 constexpr double WDL_A0 = 164.6, WDL_A1 = -63.8;

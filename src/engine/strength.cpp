@@ -7,7 +7,7 @@
 namespace {
 
 // Nodes per move at a rating, measured in games against a reference engine
-// at the same rating setting (bench/elo-calibration.sh, the README's table);
+// at the same rating setting (bench/elo-calibration.sh, the table in docs/uci.md);
 // between two rows the node count grows geometrically. Above the measured
 // rows the count goes on at the slope of the last measured pair: at fast
 // controls the clock, not the cap, then ends the search.

@@ -25,12 +25,16 @@ std::string supportedWidthsText() {
   return text;
 }
 
-std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload) {
+std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload,
+                                        int buckets) {
   std::vector<unsigned char> file(sizeof(fileHeader) + payload.size());
   unsigned char* h = file.data();
   std::memcpy(h, MAGIC, sizeof MAGIC);
-  const std::uint32_t fields[10] = {VERSION, INPUTS, std::uint32_t(hidden), act, QA, QB, SCALE,
-                                    std::uint32_t(payload.size()), fnv1a(payload.data(), payload.size()), 0};
+  // One output layer is written as version 1, which every earlier engine reads.
+  const std::uint32_t version = buckets == 1 ? 1 : VERSION;
+  const std::uint32_t fields[10] = {version, INPUTS, std::uint32_t(hidden), act, QA, QB, SCALE,
+                                    std::uint32_t(payload.size()), fnv1a(payload.data(), payload.size()),
+                                    buckets == 1 ? 0u : std::uint32_t(buckets)};
   for (int i = 0; i < 10; ++i) putU32(h + 8 + 4 * i, fields[i]);
   if (!payload.empty()) std::memcpy(h + sizeof(fileHeader), payload.data(), payload.size());
   return file;
@@ -53,9 +57,9 @@ std::string readNetHeader(const unsigned char* bytes, std::size_t size, fileHead
   out.scale = field[6];
   out.payloadBytes = field[7];
   out.checksum = field[8];
-  out.reserved = field[9];
-  if (out.version != VERSION)
-    return "version " + number(out.version) + ", this engine reads version " + number(VERSION);
+  out.buckets = field[9];
+  if (out.version < 1 || out.version > VERSION)
+    return "version " + number(out.version) + ", this engine reads versions 1 and " + number(VERSION);
   if (out.inputs != std::uint32_t(INPUTS))
     return "sizes: " + number(out.inputs) + " inputs, this engine has " + number(INPUTS);
   if (!supportedWidth(out.hidden))
@@ -64,8 +68,10 @@ std::string readNetHeader(const unsigned char* bytes, std::size_t size, fileHead
   if (out.qa != std::uint32_t(QA) || out.qb != std::uint32_t(QB) || out.scale != std::uint32_t(SCALE))
     return "quantisation " + number(out.qa) + "/" + number(out.qb) + "/" + number(out.scale) + ", this engine uses " +
            number(QA) + "/" + number(QB) + "/" + number(SCALE);
-  if (out.reserved != 0) return "reserved header field is not zero";
-  const std::size_t expected = payloadSize(out.hidden);
+  if (out.version == 1 && out.buckets != 0) return "reserved header field is not zero";
+  if (out.version == 2 && out.buckets != std::uint32_t(OUTPUT_BUCKETS))
+    return number(out.buckets) + " output layers, this engine runs " + number(OUTPUT_BUCKETS);
+  const std::size_t expected = payloadSize(out.hidden, std::uint32_t(outputLayers(out)));
   if (out.payloadBytes != expected)
     return "payload length " + number(out.payloadBytes) + " in the header, the sizes make " + number(expected);
   if (size - HEADER < expected) return "truncated: " + number(size - HEADER) + " of " + number(expected) + " payload bytes";

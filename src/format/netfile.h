@@ -68,14 +68,25 @@ constexpr int outputWeightLimit(std::uint32_t act, int hidden) {
   return int(bySum < byProduct ? bySum : byProduct);
 }
 
+// Output buckets: one output layer for each band of the men on the board
+// (2-5, 6-9, ... 30-32), so that the net weighs its features by the phase.
+constexpr int OUTPUT_BUCKETS = 8;
+// The output layer a position of `men` men uses, in a net of `buckets` layers.
+constexpr int outputBucket(int men, int buckets) {
+  const int b = (men - 2) / 4;
+  return buckets == 1 || b < 0 ? 0 : b < buckets ? b : buckets - 1;
+}
+
 // The file: this header, then the payload, all little-endian:
 //   i16 featureWeights[INPUTS][hidden]   (row of feature f at f * hidden)
 //   i16 featureBias[hidden]
-//   i16 outputWeights[2 * hidden]        (side to move's half first)
-//   i32 outputBias                       (at scale QA * QB)
-// `checksum` is the FNV-1a hash (32 bits) of the payload bytes.
+//   i16 outputWeights[buckets][2 * hidden]  (each bucket's side to move's half first)
+//   i32 outputBias[buckets]              (at scale QA * QB)
+// `checksum` is the FNV-1a hash (32 bits) of the payload bytes. Version 1
+// has one output layer (its last header field zero); version 2 names its
+// number of output layers there (OUTPUT_BUCKETS).
 constexpr char MAGIC[8] = {'D', 'R', 'V', 'N', 'N', 'U', 'E', '1'};
-constexpr std::uint32_t VERSION = 1;
+constexpr std::uint32_t VERSION = 2;  // the newest this program reads and writes
 
 struct fileHeader {
   char magic[8];
@@ -86,13 +97,15 @@ struct fileHeader {
   std::uint32_t qa, qb, scale;
   std::uint32_t payloadBytes;
   std::uint32_t checksum;
-  std::uint32_t reserved;    // zero
+  std::uint32_t buckets;     // version 1: zero (one output layer); version 2: OUTPUT_BUCKETS
 };
 static_assert(sizeof(fileHeader) == 48);
 
-constexpr std::size_t payloadSize(std::uint32_t hidden) {
-  return 2 * (std::size_t(INPUTS) * hidden + hidden + 2 * std::size_t(hidden)) + 4;
+constexpr std::size_t payloadSize(std::uint32_t hidden, std::uint32_t buckets = 1) {
+  return 2 * (std::size_t(INPUTS) * hidden + hidden + 2 * std::size_t(hidden) * buckets) + 4 * std::size_t(buckets);
 }
+// The longest file this program reads.
+constexpr std::size_t MAX_NET_FILE_BYTES = 48 + payloadSize(MAX_HIDDEN, OUTPUT_BUCKETS);
 
 inline std::uint32_t fnv1a(const unsigned char* data, std::size_t n) {
   std::uint32_t h = 2166136261u;
@@ -100,9 +113,13 @@ inline std::uint32_t fnv1a(const unsigned char* data, std::size_t n) {
   return h;
 }
 
-// The writer: the whole file, the header of a net of `hidden` and `act` with
-// its checksum, then `payload` (laid out as above).
-std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload);
+// The writer: the whole file, the header of a net of `hidden`, `act` and
+// `buckets` output layers (1: a version-1 file) with its checksum, then
+// `payload` (laid out as above).
+std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload,
+                                        int buckets = 1);
+// The number of output layers the header describes (1 or OUTPUT_BUCKETS).
+inline int outputLayers(const fileHeader& h) { return h.version == 1 ? 1 : int(h.buckets); }
 // The reader: checks the header of an image of `size` bytes against this
 // program's sizes and the payload's length and checksum. "" with `out`
 // filled, or a short text naming the fault.

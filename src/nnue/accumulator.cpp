@@ -84,7 +84,7 @@ int evaluate(board& b, int ply) {
     for (int p = from + 1; p <= ply; ++p) update<H>(net, stack.plies[p - 1], stack.plies[p]);
     const accumulator& a = stack.plies[ply];
     const int us = b.sideToMove;
-    return outputOf<H>(net, a.values[us], a.values[us ^ 1]);
+    return outputOf<H>(net, a.values[us], a.values[us ^ 1], bucketOf(net, popCount(occupancy(b))));
   });
 }
 

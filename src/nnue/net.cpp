@@ -43,11 +43,13 @@ std::string loadNet(const void* data, std::size_t size, network& out) {
   const unsigned char* p = bytes + sizeof(fileHeader);
   std::string fault = readWeights(p, out.featureWeights, std::size_t(INPUTS) * hidden, FEATURE_WEIGHT_LIMIT, "feature weight");
   if (fault.empty()) fault = readWeights(p, out.featureBias, hidden, FEATURE_WEIGHT_LIMIT, "feature bias");
+  const int buckets = outputLayers(h);
   if (fault.empty())
-    fault = readWeights(p, out.outputWeights, 2 * std::size_t(hidden), outputWeightLimit(activation, int(hidden)),
-                        "output weight");
+    fault = readWeights(p, out.outputWeights, 2 * std::size_t(hidden) * std::size_t(buckets),
+                        outputWeightLimit(activation, int(hidden)), "output weight");
   if (!fault.empty()) return fault;
-  out.outputBias = i32(readU32(p));
+  for (int k = 0; k < buckets; ++k, p += 4) out.outputBias[k] = i32(readU32(p));
+  out.buckets = buckets;
   out.activation = activation;
   out.hidden = int(hidden);
   return "";
@@ -65,7 +67,7 @@ std::string readNetFile(const std::string& path, std::vector<unsigned char>& ima
   std::ifstream in(path, std::ios::binary);
   if (!in) return "cannot be read";
   // More than the widest net: a huge file is refused without reading it all.
-  constexpr std::size_t MOST = sizeof(fileHeader) + payloadSize(MAX_HIDDEN) + 1;
+  constexpr std::size_t MOST = MAX_NET_FILE_BYTES + 1;
   image.resize(MOST);
   in.read(reinterpret_cast<char*>(image.data()), std::streamsize(MOST));
   if (in.bad()) return "cannot be read";
@@ -134,31 +136,32 @@ void refreshRows(const network& net, const board& b, int view, i16* __restrict o
 }  // namespace
 
 template <int H>
-int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc) {
+int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc, int bucket) {
+  const i16* w = net.outputWeights + std::size_t(bucket) * 2 * H;
   i64 value;
   if (net.activation == SCRELU) {
-    const i32 sum = screluSum<H>(stmAcc, net.outputWeights) + screluSum<H>(otherAcc, net.outputWeights + H);
-    value = i64(sum) / QA + net.outputBias;
+    const i32 sum = screluSum<H>(stmAcc, w) + screluSum<H>(otherAcc, w + H);
+    value = i64(sum) / QA + net.outputBias[bucket];
   } else {
-    const i32 sum = creluSum<H>(stmAcc, net.outputWeights) + creluSum<H>(otherAcc, net.outputWeights + H);
-    value = i64(sum) + net.outputBias;
+    const i32 sum = creluSum<H>(stmAcc, w) + creluSum<H>(otherAcc, w + H);
+    value = i64(sum) + net.outputBias[bucket];
   }
   value = value * SCALE / (QA * QB);
   return int(std::clamp<i64>(value, -SCORE_LIMIT, SCORE_LIMIT));
 }
 // Every width of the list, for the accumulators' own calls.
-extern const std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT> outputOfEachWidth;
-const std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT> outputOfEachWidth =
+extern const std::array<int (*)(const network&, const i16*, const i16*, int), WIDTH_COUNT> outputOfEachWidth;
+const std::array<int (*)(const network&, const i16*, const i16*, int), WIDTH_COUNT> outputOfEachWidth =
     []<std::size_t... I>(std::index_sequence<I...>) {
-      return std::array<int (*)(const network&, const i16*, const i16*), WIDTH_COUNT>{&outputOf<WIDTHS[I]>...};
+      return std::array<int (*)(const network&, const i16*, const i16*, int), WIDTH_COUNT>{&outputOf<WIDTHS[I]>...};
     }(std::make_index_sequence<WIDTH_COUNT>{});
 
 void refreshView(const network& net, const board& b, int view, i16* out) {
   withWidth(net.hidden, [&]<int H>() { refreshRows<H>(net, b, view, out); });
 }
 
-int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc) {
-  return withWidth(net.hidden, [&]<int H>() { return outputOf<H>(net, stmAcc, otherAcc); });
+int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc, int bucket) {
+  return withWidth(net.hidden, [&]<int H>() { return outputOf<H>(net, stmAcc, otherAcc, bucket); });
 }
 
 int evaluateFromScratch(const network& net, const board& b) {
@@ -166,7 +169,7 @@ int evaluateFromScratch(const network& net, const board& b) {
   refreshView(net, b, WHITE, acc[WHITE]);
   refreshView(net, b, BLACK, acc[BLACK]);
   const int us = b.sideToMove;
-  return outputCentipawns(net, acc[us], acc[us ^ 1]);
+  return outputCentipawns(net, acc[us], acc[us ^ 1], bucketOf(net, popCount(occupancy(b))));
 }
 
 }  // namespace nnue

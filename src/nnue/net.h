@@ -21,8 +21,11 @@ constexpr int SCORE_LIMIT = 20000;
 struct network {
   alignas(64) i16 featureWeights[INPUTS * MAX_HIDDEN];  // row of feature f at f * hidden
   alignas(64) i16 featureBias[MAX_HIDDEN];
-  alignas(64) i16 outputWeights[2 * MAX_HIDDEN];  // side to move's half (hidden values) first
-  i32 outputBias;                                 // at scale QA * QB
+  // One output layer per bucket, at bucket * 2 * hidden; in each the side
+  // to move's half (hidden values) first.
+  alignas(64) i16 outputWeights[OUTPUT_BUCKETS * 2 * MAX_HIDDEN];
+  i32 outputBias[OUTPUT_BUCKETS];  // at scale QA * QB
+  int buckets;                     // output layers: 1 (a version-1 file) or OUTPUT_BUCKETS
   u32 activation;                                 // CRELU or SCRELU
   int hidden;                                     // a supported width
 };
@@ -58,12 +61,14 @@ std::string loadNetByName(const std::string& name, network& out, u32* imageSum =
 
 // Accumulator of one view, built from the pieces on the board.
 void refreshView(const network& net, const board& b, int view, i16* out);
+// The output layer of a position with `men` men on the board.
+inline int bucketOf(const network& net, int men) { return outputBucket(men, net.buckets); }
 // The output in centipawns, side to move's view, from the two views'
-// accumulators (side to move's first).
-int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc);
+// accumulators (side to move's first) and the output layer `bucket`.
+int outputCentipawns(const network& net, const i16* stmAcc, const i16* otherAcc, int bucket);
 // The same for a net of width H (instantiated in net.cpp for each width).
 template <int H>
-int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc);
+int outputOf(const network& net, const i16* stmAcc, const i16* otherAcc, int bucket);
 // The network's score of `b` in centipawns from the side to move's view,
 // computed from the pieces alone (no accumulator kept).
 int evaluateFromScratch(const network& net, const board& b);

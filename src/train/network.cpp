@@ -81,14 +81,15 @@ HOT void addBoth(float* __restrict dst, const float* __restrict a, const float* 
   for (int i = 0; i < hidden; ++i) dst[i] += a[i] + b[i];
 }
 
-// Fills both accumulators of `s` and returns the output.
+// Fills both accumulators of `s` and returns the output (of its bucket's layer).
 template <bool SQUARED>
 HOT float forward(const floatNet& net, const sample& s, float* __restrict accStm, float* __restrict accOther, int* fStm,
               int* fOther, int& count) {
   const int hidden = net.hidden;
+  const int bucket = net.bucketOf(s);
   const float* w1 = net.params.data();
   const float* b1 = w1 + net.b1Offset();
-  const float* w2 = w1 + net.w2Offset();
+  const float* w2 = w1 + net.w2Offset() + std::size_t(bucket) * 2 * hidden;
   count = sampleFeatures(s, fStm, fOther);
   std::memcpy(accStm, b1, sizeof(float) * hidden);
   std::memcpy(accOther, b1, sizeof(float) * hidden);
@@ -96,17 +97,15 @@ HOT float forward(const floatNet& net, const sample& s, float* __restrict accStm
     addRow(accStm, w1 + std::size_t(fStm[k]) * hidden, hidden);
     addRow(accOther, w1 + std::size_t(fOther[k]) * hidden, hidden);
   }
-  return w1[net.b2Offset()] + (outputSum<SQUARED>(accStm, w2, hidden) + outputSum<SQUARED>(accOther, w2 + hidden, hidden));
+  return w1[net.b2Offset() + bucket] +
+         (outputSum<SQUARED>(accStm, w2, hidden) + outputSum<SQUARED>(accOther, w2 + hidden, hidden));
 }
 
 template <bool SQUARED>
 HOT double gradientLoop(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape,
                     float gradScale, float* grad, float* scratch) {
   const int hidden = net.hidden;
-  const float* w2 = net.params.data() + net.w2Offset();
   float* gb1 = grad + net.b1Offset();
-  float* gw2 = grad + net.w2Offset();
-  float* gb2 = grad + net.b2Offset();
   float* accStm = scratch;
   float* accOther = scratch + hidden;
   float* dStm = scratch + 2 * hidden;
@@ -119,7 +118,10 @@ HOT double gradientLoop(const floatNet& net, const sample* data, const u32* orde
     const lossTerm term = positionLoss(forward<SQUARED>(net, s, accStm, accOther, fStm, fOther, n), s, shape);
     loss += double(term.error) * term.error;
     const float g = term.slope * gradScale;
-    *gb2 += g;
+    const std::size_t layer = std::size_t(net.bucketOf(s)) * 2 * hidden;
+    const float* w2 = net.params.data() + net.w2Offset() + layer;
+    float* gw2 = grad + net.w2Offset() + layer;
+    grad[net.b2Offset() + std::size_t(net.bucketOf(s))] += g;
     outputBackward<SQUARED>(g, accStm, w2, gw2, dStm, hidden);
     outputBackward<SQUARED>(g, accOther, w2 + hidden, gw2 + hidden, dOther, hidden);
     addBoth(gb1, dStm, dOther, hidden);
@@ -149,9 +151,10 @@ HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, s
 
 }  // namespace
 
-void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed) {
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets) {
   net.hidden = hidden;
   net.act = act;
+  net.buckets = buckets;
   net.params.assign(net.size(), 0.0f);
   splitMix rng{seed};
   // About 30 pieces add up in an accumulator: rows of this size put its
@@ -205,13 +208,14 @@ std::vector<unsigned char> netFileBytes(const floatNet& net) {
   const int hidden = net.hidden;
   const float* p = net.params.data();
   std::vector<unsigned char> payload;
-  payload.reserve(nnue::payloadSize(hidden));
+  payload.reserve(nnue::payloadSize(hidden, u32(net.buckets)));
   for (std::size_t i = 0; i < net.w2Offset(); ++i) put(payload, quantise(p[i], nnue::QA));
   for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) put(payload, quantise(p[i], nnue::QB));
-  const double b2 = std::round(double(p[net.b2Offset()]) * nnue::QA * nnue::QB);
-  put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
-
-  return nnue::netFileImage(hidden, net.act, payload);
+  for (std::size_t i = net.b2Offset(); i < net.size(); ++i) {
+    const double b2 = std::round(double(p[i]) * nnue::QA * nnue::QB);
+    put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
+  }
+  return nnue::netFileImage(hidden, net.act, payload, net.buckets);
 }
 
 bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {

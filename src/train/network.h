@@ -24,21 +24,25 @@ constexpr float outputBound(nnue::activation act, int hidden) {
 }
 
 // All parameters in one array: feature weights (row f at f * hidden), feature
-// biases, output weights (side to move's half first), output bias. Gradients
-// and optimiser moments use the same layout.
+// biases, output weights (one layer of 2 * hidden per bucket, each with the
+// side to move's half first), output biases (one per bucket). Gradients and
+// optimiser moments use the same layout.
 struct floatNet {
   int hidden = 0;
   nnue::activation act = nnue::SCRELU;
+  int buckets = 1;
   std::vector<float> params;
 
   std::size_t b1Offset() const { return std::size_t(nnue::INPUTS) * hidden; }
   std::size_t w2Offset() const { return b1Offset() + hidden; }
-  std::size_t b2Offset() const { return w2Offset() + 2 * std::size_t(hidden); }
-  std::size_t size() const { return b2Offset() + 1; }
+  std::size_t b2Offset() const { return w2Offset() + 2 * std::size_t(hidden) * std::size_t(buckets); }
+  std::size_t size() const { return b2Offset() + std::size_t(buckets); }
+  // The output layer of a sample.
+  int bucketOf(const sample& s) const { return nnue::outputBucket(popCount(s.occupied), buckets); }
 };
 
-// Small random weights from `seed`, zero biases.
-void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed);
+// Small random weights from `seed`, zero biases; `buckets` output layers.
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets = 1);
 // Keeps every weight within what the quantised file can hold.
 void clipWeights(floatNet& net);
 

@@ -88,7 +88,7 @@ trainer::trainer(const trainOptions& options, const std::vector<sample>& trainin
     opt.loss.k = fitScoreScale(training);
     opt.kFitted = true;
   }
-  initNet(net, opt.hidden, opt.act, mixHash(opt.seed));
+  initNet(net, opt.hidden, opt.act, mixHash(opt.seed), opt.buckets);
   clipWeights(net);
   grads.assign(pool.size(), std::vector<float>(net.size()));
   scratch.assign(pool.size(), std::vector<float>(4 * std::size_t(opt.hidden)));
@@ -219,7 +219,7 @@ struct checkpointHeader {
   i32 lrDrop;
   u32 flags;  // COSINE, K_FITTED
   float lambda, k, lr, lrGamma, weightDecay;
-  u32 reserved;
+  u32 buckets;  // 0 in the first checkpoints of this version: one
   u64 seed;
 };
 static_assert(sizeof(checkpointHeader) == 112, "no padding: the header is written as it lies in memory");
@@ -229,6 +229,7 @@ trainOptions headerOptions(const checkpointHeader& h) {
   trainOptions o;
   o.hidden = int(h.hidden);
   o.act = nnue::activation(h.activation);
+  o.buckets = h.buckets ? int(h.buckets) : 1;
   o.epochs = int(h.epochs);
   o.scheduleEpochs = int(h.scheduleEpochs);
   o.batch = int(h.batch);
@@ -288,6 +289,7 @@ struct optionField {
 const optionField OPTION_FIELDS[] = {
     {"--hidden", [](const trainOptions& o) { return std::to_string(o.hidden); }},
     {"--activation", [](const trainOptions& o) { return std::string(o.act == nnue::SCRELU ? "screlu" : "crelu"); }},
+    {"--buckets", [](const trainOptions& o) { return std::to_string(o.buckets); }},
     {"--epochs", [](const trainOptions& o) { return std::to_string(o.epochs); }},
     {"--batch", [](const trainOptions& o) { return std::to_string(o.batch); }},
     {"--lambda", [](const trainOptions& o) { return floatText(o.loss.lambda); }},
@@ -319,6 +321,7 @@ bool trainer::saveCheckpoint(const std::string& path, std::string& error) const 
   h.version = CHECKPOINT_VERSION;
   h.hidden = u32(net.hidden);
   h.activation = net.act;
+  h.buckets = u32(net.buckets);
   h.epochsDone = u32(epochsDone);
   h.steps = steps;
   h.rngState = rng.state;

@@ -20,6 +20,7 @@ namespace train {
 struct trainOptions {
   int hidden = 256;
   nnue::activation act = nnue::SCRELU;
+  int buckets = 1;  // output layers: 1 or nnue::OUTPUT_BUCKETS
   int epochs = 20;
   int batch = 16384;
   int threads = 2;

@@ -43,8 +43,8 @@ std::string usageText() {
          "Other commands: help, showboard, eval, perft [depth], rtest, bench [nnue] [depth],\n"
          "  texel, genfens N seed S book None|FILE, datagen, datastat, pgn2data\n"
          "\n"
-         "The full description is README.md in the source tree; \"make install\" puts a copy\n"
-         "in share/doc/dravlin/ under its prefix (/usr/local by default).\n";
+         "The full description is README.md and docs/ in the source tree; \"make install\"\n"
+         "puts a copy in share/doc/dravlin/ under its prefix (/usr/local by default).\n";
 }
 
 bool aboutArgument(const std::string& arg) {

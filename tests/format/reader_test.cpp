@@ -44,18 +44,20 @@ struct readOutcome {
   bool opened = false;
 };
 
-readOutcome readBytes(const std::vector<u8>& bytes) {
+readOutcome readBytes(const std::vector<u8>& bytes, bool skipDamaged = false, std::vector<std::string>* notes = nullptr) {
   readOutcome o;
   // fmemopen refuses an empty buffer; an empty file reads the same as /dev/null.
   std::FILE* f = bytes.empty() ? std::fopen("/dev/null", "rb")
                                : fmemopen(const_cast<u8*>(bytes.data()), bytes.size(), "rb");
   dataReader reader;
+  reader.skipDamaged(skipDamaged);
   o.opened = reader.open(f, "sample.bin");
   std::vector<dataRecord> game;
   while (o.opened && reader.nextGame(game)) o.games.push_back(game);
   o.error = reader.error();
   o.complete = reader.completeBytes();
   o.tail = reader.tailBytes();
+  if (notes) *notes = reader.notes();
   return o;
 }
 
@@ -200,21 +202,6 @@ TEST(DataReader, JoinedFilesCrashTailsAndDamage) {
     x.insert(x.end(), y.begin(), y.end());
     return x;
   };
-  auto readWith = [](const std::vector<u8>& bytes, bool skip, std::vector<std::string>* notes = nullptr) {
-    readOutcome o;
-    std::FILE* f = fmemopen(const_cast<u8*>(bytes.data()), bytes.size(), "rb");
-    dataReader reader;
-    reader.skipDamaged(skip);
-    o.opened = reader.open(f, "sample.bin");
-    std::vector<dataRecord> game;
-    while (o.opened && reader.nextGame(game)) o.games.push_back(game);
-    o.error = reader.error();
-    o.complete = reader.completeBytes();
-    o.tail = reader.tailBytes();
-    if (notes) *notes = reader.notes();
-    return o;
-  };
-
   const std::vector<u8> ab = join(a, b);
   std::FILE* f = fmemopen(const_cast<u8*>(ab.data()), ab.size(), "rb");
   dataReader reader;
@@ -235,7 +222,7 @@ TEST(DataReader, JoinedFilesCrashTailsAndDamage) {
   for (std::size_t i = 0; i < torn.size(); ++i) torn[i] = u8(0xA5 + 37 * i);
   const std::vector<u8> halfHeader(b.begin(), b.begin() + 30);
   for (const std::vector<u8>& tail : {std::vector<u8>(4096, 0), torn, halfHeader}) {
-    const readOutcome o = readWith(join(a, tail), false);
+    const readOutcome o = readBytes(join(a, tail), false);
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_EQ(o.games.size(), 3u);
     EXPECT_EQ(o.complete, a.size());
@@ -244,7 +231,7 @@ TEST(DataReader, JoinedFilesCrashTailsAndDamage) {
   // An unfinished game (cut inside its third record), then another file.
   std::vector<std::string> notes;
   const std::vector<u8> cutA(a.begin(), a.begin() + DATA_HEADER_BYTES + 12 * RECORD_BYTES + 9);
-  const readOutcome unfinished = readWith(join(cutA, b), false, &notes);
+  const readOutcome unfinished = readBytes(join(cutA, b), false, &notes);
   EXPECT_TRUE(unfinished.error.empty()) << unfinished.error;
   EXPECT_EQ(unfinished.games.size(), 4u);
   ASSERT_EQ(notes.size(), 1u);
@@ -259,11 +246,11 @@ TEST(DataReader, JoinedFilesCrashTailsAndDamage) {
   std::vector<u8> shifted = ab;
   shifted.erase(shifted.begin() + long(third) + 3);
   for (const std::vector<u8>& bad : {damaged, shifted}) {
-    const readOutcome stop = readWith(bad, false);
+    const readOutcome stop = readBytes(bad, false);
     EXPECT_EQ(stop.games.size(), 1u);
     EXPECT_EQ(stop.error.rfind("sample.bin: byte " + std::to_string(third) + ": game 2 (from byte 176", 0), 0u)
         << stop.error;
-    const readOutcome skip = readWith(bad, true, &notes);
+    const readOutcome skip = readBytes(bad, true, &notes);
     EXPECT_TRUE(skip.error.empty()) << skip.error;
     EXPECT_EQ(skip.games.size(), 4u);  // all but the damaged one
     ASSERT_EQ(notes.size(), 1u);

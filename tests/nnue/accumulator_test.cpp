@@ -149,9 +149,13 @@ TEST(Accumulators, IncrementalEqualsFromScratchAlongRandomLines) {
       if (HasFatalFailure()) return;
     }
   const int embeddedWidth = net->hidden;
-  for (int hidden : {32, 64, 128, 256, 512}) {
+  // Every other width, and a net with output buckets (version 2).
+  for (int hidden : {32, 64, 128, 256, 512, -128}) {
     if (hidden == embeddedWidth) continue;
-    const testnet::bytes file = testnet::randomNet(hidden, nnue::SCRELU, u64(hidden));
+    const int buckets = hidden < 0 ? nnue::OUTPUT_BUCKETS : 1;
+    hidden = std::abs(hidden);
+    const testnet::bytes file = testnet::randomNet(hidden, nnue::SCRELU, u64(hidden), buckets);
+    ASSERT_EQ(file[8], buckets == 1 ? 1 : 2);
     ASSERT_EQ(nnue::loadNet(file.data(), file.size(), *net), "");
     coverage other;
     walk wide(*net, u64(hidden) * 7919);

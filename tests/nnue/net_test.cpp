@@ -109,7 +109,7 @@ TEST(NetFile, EveryFaultIsNamed) {
     faults.push_back({expected, b});
   };
   with("wrong magic", [](bytes& b) { b[0] = 'X'; });
-  with("version 2, this engine reads version 1", [](bytes& b) { putU32(b, VERSION_AT, 2); });
+  with("version 3, this engine reads versions 1 and 2", [](bytes& b) { putU32(b, VERSION_AT, 3); });
   with("sizes: 769 inputs", [](bytes& b) { putU32(b, INPUTS_AT, 769); });
   with("sizes: hidden layer of 96, this engine runs 32, 64, 128, 256 or 512", [](bytes& b) { putU32(b, HIDDEN_AT, 96); });
   with("payload length 394756 in the header, the sizes make 197380", [](bytes& b) { putU32(b, HIDDEN_AT, 128); });
@@ -147,7 +147,7 @@ TEST(NetFile, EveryFaultIsNamed) {
   EXPECT_EQ(nnue::loadNetFile("/", *net), "cannot be read: not a regular file");
   const std::string path = ::testing::TempDir() + "net_test_long.nnue";
   bytes longer = good;
-  longer.resize(HEADER + nnue::payloadSize(nnue::MAX_HIDDEN) + 1);
+  longer.resize(nnue::MAX_NET_FILE_BYTES + 1);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(longer.data()), std::streamsize(longer.size()));
   EXPECT_EQ(nnue::loadNetFile(path, *net), "longer than a net of this engine's sizes");
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), std::streamsize(good.size()));
@@ -198,7 +198,8 @@ TEST(NetFile, MutatedFilesNeverFault) {
 TEST(NetEval, ColourFlippedTwinScoresTheSame) {
   auto net = std::make_unique<nnue::network>();
   bool anyNonZero = false;
-  for (const bytes& good : {embedded(), testnet::randomNet(64, nnue::CRELU, 3), testnet::randomNet(512, nnue::SCRELU, 4)}) {
+  for (const bytes& good : {embedded(), testnet::randomNet(64, nnue::CRELU, 3), testnet::randomNet(512, nnue::SCRELU, 4),
+                            testnet::randomNet(64, nnue::SCRELU, 6, nnue::OUTPUT_BUCKETS)}) {
     ASSERT_EQ(nnue::loadNet(good.data(), good.size(), *net), "");
     for (const char* fen : POSITIONS) {
       testBoard a(fen), twin(flippedFen(fen));

@@ -18,8 +18,9 @@ inline void putI16(bytes& b, std::size_t at, int v) {
   b[at + 1] = std::uint16_t(v) >> 8;
 }
 
-inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed) {
-  const std::size_t size = nnue::payloadSize(std::uint32_t(hidden));
+// `buckets` output layers: 1 writes a version-1 file, OUTPUT_BUCKETS a version 2.
+inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed, int buckets = 1) {
+  const std::size_t size = nnue::payloadSize(std::uint32_t(hidden), std::uint32_t(buckets));
   bytes payload(size);
   auto next = [&] {
     seed = seed * 6364136223846793005ull + 1442695040888963407ull;
@@ -27,11 +28,12 @@ inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed)
   };
   // Feature rows and biases within +-120, output weights within the limit.
   const std::size_t outputAt = 2 * (std::size_t(nnue::INPUTS) * hidden + hidden);
+  const std::size_t biasAt = size - 4 * std::size_t(buckets);
   const int outLimit = nnue::outputWeightLimit(activation, hidden);
   for (std::size_t at = 0; at < outputAt; at += 2) putI16(payload, at, next() % 241 - 120);
-  for (std::size_t at = outputAt; at < size - 4; at += 2) putI16(payload, at, next() % (2 * outLimit + 1) - outLimit);
-  putU32(payload, size - 4, std::uint32_t(next() % 20001 - 10000));
-  return nnue::netFileImage(hidden, nnue::activation(activation), payload);
+  for (std::size_t at = outputAt; at < biasAt; at += 2) putI16(payload, at, next() % (2 * outLimit + 1) - outLimit);
+  for (std::size_t at = biasAt; at < size; at += 4) putU32(payload, at, std::uint32_t(next() % 20001 - 10000));
+  return nnue::netFileImage(hidden, nnue::activation(activation), payload, buckets);
 }
 
 }  // namespace testnet

@@ -37,7 +37,7 @@ TEST(TrainExport, EngineLoadsWhatTheTrainerWrites) {
       ASSERT_EQ(loaded->featureBias[i], std::lround(double(p[net.b1Offset() + i]) * nnue::QA)) << i;
     for (int i = 0; i < 2 * net.hidden; ++i)
       ASSERT_EQ(loaded->outputWeights[i], std::lround(double(p[net.w2Offset() + i]) * nnue::QB)) << i;
-    EXPECT_EQ(loaded->outputBias, std::lround(-1.2345 * nnue::QA * nnue::QB));
+    EXPECT_EQ(loaded->outputBias[0], std::lround(-1.2345 * nnue::QA * nnue::QB));
   }
 }
 
@@ -48,11 +48,19 @@ TEST(TrainExport, EngineLoadsWhatTheTrainerWrites) {
 // first: then only the integer sums' truncation is left, under 1 cp.
 TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
   const std::vector<sample> training = randomGamePositions(300, 3), sampleSet = randomGamePositions(40, 4);
-  for (nnue::activation act : {nnue::SCRELU, nnue::CRELU}) {
-    const char* name = act == nnue::SCRELU ? "screlu" : "crelu";
+  struct kind {
+    nnue::activation act;
+    int buckets;
+    const char* name;
+  };
+  for (const kind& k : {kind{nnue::SCRELU, 1, "screlu"}, kind{nnue::CRELU, 1, "crelu"},
+                        kind{nnue::SCRELU, nnue::OUTPUT_BUCKETS, "screlu, 8 output layers"}}) {
+    const nnue::activation act = k.act;
+    const char* name = k.name;
     trainOptions o;
     o.hidden = 256;
     o.act = act;
+    o.buckets = k.buckets;
     o.batch = 512;
     o.lr = 3e-3f;
     trainer t(o, training, sampleSet);
@@ -72,7 +80,8 @@ TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
     for (std::size_t i = 0; i < onGrid.w2Offset(); ++i) p[i] = float(std::lround(double(p[i]) * nnue::QA)) / nnue::QA;
     for (std::size_t i = onGrid.w2Offset(); i < onGrid.b2Offset(); ++i)
       p[i] = float(std::lround(double(p[i]) * nnue::QB)) / nnue::QB;
-    p[onGrid.b2Offset()] = float(std::round(double(p[onGrid.b2Offset()]) * nnue::QA * nnue::QB) / (nnue::QA * nnue::QB));
+    for (std::size_t i = onGrid.b2Offset(); i < onGrid.size(); ++i)
+      p[i] = float(std::round(double(p[i]) * nnue::QA * nnue::QB) / (nnue::QA * nnue::QB));
     const quantisationGap exact = measureGap(onGrid, file, sampleSet, sampleSet.size());
     EXPECT_LT(exact.largest, 1.1) << name;
   }
