@@ -62,7 +62,7 @@ struct datagenFlags {
 
 const char* const DATAGEN_HELP =
     "usage: dravlin datagen --out FILE (--games N | --positions N) [flags]\n"
-    "Self-play games into a training data file (format: see README, 'Training data').\n"
+    "Self-play games into a training data file (format: see docs/training-data.md).\n"
     "  --out FILE            the data file; an existing one needs --resume\n"
     "  --games N             stop after N games in the file\n"
     "  --positions N         stop after the game that brings the file to N positions\n"

@@ -208,23 +208,38 @@ TEST(Datagen, FullDiskKeepsTheCompleteGames) {
   EXPECT_EQ(s.tailBytes, 0u);
 }
 
-// genfens gives the openings datagen's games start from, for the same seed.
-TEST(Datagen, GenfensGivesDatagensOpenings) {
-  scratchDir d;
-  ASSERT_EQ(run("datagen --out " + (d / "g.bin") + " --games 3 --nodes 150 --seed 9").status, 0);
-  const runResult r = run("\"genfens 3 seed 9 book None\" quit");
+namespace {
+
+// The FENs of genfens's lines in an engine's output.
+std::vector<std::string> genfensLines(const std::string& out) {
   std::vector<std::string> fens;
-  std::istringstream lines(r.out);
+  std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);)
     if (line.rfind("info string genfens ", 0) == 0) fens.push_back(line.substr(20));
-  ASSERT_EQ(fens.size(), 3u) << r.out;
+  return fens;
+}
+
+// The data file's games start from these openings, in order.
+void expectOpenings(const std::string& path, const std::vector<std::string>& fens) {
   dataReader reader;
-  ASSERT_TRUE(reader.open(d / "g.bin"));
+  ASSERT_TRUE(reader.open(path));
   std::vector<dataRecord> game;
   for (const std::string& fen : fens) {
     ASSERT_TRUE(reader.nextGame(game));
     EXPECT_EQ(recordFen(game[0]), fen);
   }
+}
+
+}  // namespace
+
+// genfens gives the openings datagen's games start from, for the same seed.
+TEST(Datagen, GenfensGivesDatagensOpenings) {
+  scratchDir d;
+  ASSERT_EQ(run("datagen --out " + (d / "g.bin") + " --games 3 --nodes 150 --seed 9").status, 0);
+  const runResult r = run("\"genfens 3 seed 9 book None\" quit");
+  const std::vector<std::string> fens = genfensLines(r.out);
+  ASSERT_EQ(fens.size(), 3u) << r.out;
+  expectOpenings(d / "g.bin", fens);
   EXPECT_EQ(run("\"genfens 3 seed 9 book None\" quit").out, r.out);
 }
 
@@ -233,25 +248,13 @@ TEST(Datagen, GenfensGivesDatagensOpenings) {
 TEST(Datagen, GenfensWithTheNetGivesDatagenNetsOpenings) {
   scratchDir d;
   ASSERT_EQ(run("datagen --out " + (d / "n.bin") + " --games 21 --nodes 100 --seed 5 --net '<embedded>'").status, 0);
-  auto openings = [](const std::string& setup) {
-    std::vector<std::string> fens;
-    std::istringstream lines(run(setup + "\"genfens 21 seed 5 book None\" quit").out);
-    for (std::string line; std::getline(lines, line);)
-      if (line.rfind("info string genfens ", 0) == 0) fens.push_back(line.substr(20));
-    return fens;
-  };
-  const std::vector<std::string> withNet = openings("\"setoption name UseNNUE value true\" ");
-  const std::vector<std::string> without = openings("");
+  const std::string genfens21 = "\"genfens 21 seed 5 book None\" quit";
+  const std::vector<std::string> withNet = genfensLines(run("\"setoption name UseNNUE value true\" " + genfens21).out);
+  const std::vector<std::string> without = genfensLines(run(genfens21).out);
   ASSERT_EQ(withNet.size(), 21u);
   ASSERT_EQ(without.size(), 21u);
   EXPECT_NE(withNet[20], without[20]);
-  dataReader reader;
-  ASSERT_TRUE(reader.open(d / "n.bin"));
-  std::vector<dataRecord> game;
-  for (const std::string& fen : withNet) {
-    ASSERT_TRUE(reader.nextGame(game));
-    EXPECT_EQ(recordFen(game[0]), fen);
-  }
+  expectOpenings(d / "n.bin", withNet);
 }
 
 // A PGN the referee wrote (moves in UCI notation, scores as {+0.14}), and
