@@ -150,3 +150,39 @@ TEST(TrainData, JoinedFilesReadWholeAndDamageStopsTheLoad) {
   EXPECT_EQ(skipped.skippedGames, 1u);
   std::remove(path.c_str());
 }
+
+// Files of both versions train together (a version-1 file and the same
+// games behind a version-2 header with settings); a file of other records
+// is refused with its name and the reason, before anything is trained.
+TEST(TrainData, VersionsMixAndOtherRecordsAreRefused) {
+  const std::string v1 = testing::TempDir() + "train_v1.bin", v2 = testing::TempDir() + "train_v2.bin",
+                    wide = testing::TempDir() + "train_wide.bin";
+  writeRandomGameFile(v1, 12, 5, [](int) { return false; });
+  std::vector<u8> bytes;
+  {
+    std::FILE* f = std::fopen(v1.c_str(), "rb");
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(u8(c));
+    std::fclose(f);
+  }
+  auto write = [](const std::string& path, const std::vector<u8>& header, const std::vector<u8>& all) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(header.data(), 1, header.size(), f);
+    std::fwrite(all.data() + DATA_HEADER_BYTES, 1, all.size() - DATA_HEADER_BYTES, f);
+    std::fclose(f);
+  };
+  write(v2, dataHeader({{"tool", "datagen"}, {"seed", "2"}}), bytes);
+  std::vector<u8> otherSize(bytes.begin(), bytes.begin() + DATA_HEADER_BYTES);
+  otherSize[12] = 40;
+  write(wide, otherSize, bytes);
+
+  loadOptions o;
+  std::vector<sample> training, validation;
+  loadStats stats;
+  std::string error;
+  ASSERT_TRUE(loadTrainingData({v1, v2}, o, training, validation, stats, error)) << error;
+  EXPECT_EQ(stats.games, 24u);
+  loadStats refused;
+  EXPECT_FALSE(loadTrainingData({v1, wide}, o, training, validation, refused, error));
+  EXPECT_EQ(error.rfind(wide + ": byte 0: record size 40, expected 32", 0), 0u) << error;
+  for (const std::string& p : {v1, v2, wide}) std::remove(p.c_str());
+}
