@@ -46,6 +46,7 @@ const char USAGE[] =
     "  --keep-noisy         keep positions whose move played captures or promotes\n"
     "  --keep-decided       keep mate and tablebase scores\n"
     "  --max-positions N    read no more than N positions (default: all)\n"
+    "  --max-opening-score S  leave out games whose first position scores beyond +-S\n"
     "  --skip-damaged       skip a damaged game in the data and go on (default: stop)\n"
     "  --save-epochs        also write OUT-eN.nnue after every epoch N\n"
     "  --gap-positions N    validation positions for the float/engine gap (default 100000)\n";
@@ -176,6 +177,9 @@ int main(int argc, char** argv) {
     } else if (a == "--max-positions") {
       ok = r.number(1, INT64_MAX, n);
       load.maxPositions = u64(n);
+    } else if (a == "--max-opening-score") {
+      ok = r.number(1, 32000, n);
+      load.maxOpeningScore = int(n);
     } else if (a == "--skip-damaged") {
       load.skipDamaged = true;
     } else if (a == "--save-epochs") {
@@ -235,6 +239,9 @@ int main(int argc, char** argv) {
                (unsigned long long)stats.noisy, (unsigned long long)stats.decided, training.size(), validation.size(),
                (unsigned long long)stats.validationGames,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count());
+  if (stats.openingGames)
+    std::fprintf(stderr, "dravlin-train: left out %llu games whose first position scores beyond +-%d\n",
+                 (unsigned long long)stats.openingGames, load.maxOpeningScore);
   if (training.empty()) fail("no training positions");
   if (training.size() > 0xFFFFFFFFull) fail("more than 2^32 training positions");
   // Printed either way: far from --k, the result part of the target pulls the

@@ -1,9 +1,10 @@
 #include "train/data.h"
 
+#include <cstdlib>
 #include <filesystem>
 
-#include "format/record.h"
 #include "board/random.h"
+#include "format/record.h"
 
 namespace train {
 
@@ -35,7 +36,12 @@ bool loadTrainingData(const std::vector<std::string>& files, const loadOptions& 
       return false;
     }
     while (reader.nextGame(game)) {
+      // Counted before any game is left out, so the split stays the same.
       const bool held = isValidationGame(stats.games++, options.validationFraction, options.validationSeed);
+      if (options.maxOpeningScore > 0 && std::abs(game.front().score) > options.maxOpeningScore) {
+        ++stats.openingGames;
+        continue;
+      }
       stats.validationGames += held;
       std::vector<sample>& into = held ? validation : training;
       for (const dataRecord& r : game) {

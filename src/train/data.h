@@ -16,6 +16,10 @@ struct loadOptions {
   double validationFraction = 0.05;  // of the games
   u64 validationSeed = 1;
   u64 maxPositions = 0;  // stop after this many kept positions (0: all)
+  // Leave out whole games whose first position's score is beyond this
+  // (0: none left out): a tighter opening bound chosen after the data were
+  // made, as far as the game's first search tells it.
+  int maxOpeningScore = 0;
   // A damaged record ends the load with an error unless this is set; then
   // the reader skips to the next game and the loss is counted.
   bool skipDamaged = false;
@@ -24,6 +28,7 @@ struct loadOptions {
 struct loadStats {
   u64 games = 0, validationGames = 0, records = 0;
   u64 inCheck = 0, noisy = 0, decided = 0;  // dropped, each by the first filter that applies
+  u64 openingGames = 0;                     // games left out by maxOpeningScore
   u64 skippedGames = 0, skippedBytes = 0;   // damage passed over under skipDamaged
   std::vector<std::string> notes;           // one line each: unfinished tails left out, damage skipped
 };

@@ -186,3 +186,32 @@ TEST(TrainData, VersionsMixAndOtherRecordsAreRefused) {
   EXPECT_EQ(error.rfind(wide + ": byte 0: record size 40, expected 32", 0), 0u) << error;
   for (const std::string& p : {v1, v2, wide}) std::remove(p.c_str());
 }
+
+// A tighter opening bound after the fact: the games whose first position
+// scores beyond it are left out whole, and the others keep their side of
+// the validation split.
+TEST(TrainData, OpeningBoundLeavesOutWholeGames) {
+  const std::string path = testing::TempDir() + "train_opening_test.bin";
+  // Game g's score is g + 1 (White's view) at every position.
+  writeRandomGameFile(path, 40, 6, [](int) { return false; });
+  loadOptions all;
+  all.dropInCheck = all.dropNoisy = all.dropDecided = false;
+  all.validationFraction = 0.25;
+  std::vector<sample> training, validation, boundTraining, boundValidation;
+  loadStats stats, bound;
+  std::string error;
+  ASSERT_TRUE(loadTrainingData({path}, all, training, validation, stats, error)) << error;
+  all.maxOpeningScore = 20;
+  ASSERT_TRUE(loadTrainingData({path}, all, boundTraining, boundValidation, bound, error)) << error;
+  EXPECT_EQ(bound.openingGames, 20u);
+  auto kept = [](const std::vector<sample>& set) {
+    std::vector<sample> out;
+    for (const sample& s : set)
+      if (std::abs(s.score) <= 20) out.push_back(s);
+    return out;
+  };
+  EXPECT_EQ(boundTraining.size(), kept(training).size());
+  EXPECT_EQ(boundValidation.size(), kept(validation).size());
+  for (const sample& s : boundTraining) EXPECT_LE(std::abs(s.score), 20);
+  std::remove(path.c_str());
+}
