@@ -31,10 +31,10 @@ const char* const BENCH_POSITIONS[] = {
 }  // namespace
 
 void benchCommand(std::istringstream& words) {
-  // "bench [nnue] [depth]": the word "nnue" searches with the network (the
-  // net "EvalFile" chose), whatever "UseNNUE" says.
+  // "bench [nnue] [depth]": searches with the evaluation "UseNNUE" chose; the
+  // word "nnue" takes the network (the net "EvalFile" chose) whatever it says.
   i64 depth = BENCH_DEPTH;
-  bool withNet = false, depthRead = false;
+  bool withNet = game.nets.use, depthRead = false;
   std::string word;
   while (words >> word) {
     if (word == "nnue") {

@@ -10,7 +10,7 @@
 
 struct netChoice {
   // "UseNNUE" as last set; the next search reads it.
-  bool use = false;
+  bool use = true;
   // The net the next search takes: the embedded one until "EvalFile" names
   // another, loaded when first needed.
   std::shared_ptr<const nnue::network> net;

@@ -58,6 +58,9 @@ struct optionRow {
   i32 min, max;
   const char* confirmation;
   std::string (*handler)(i32 number, const std::string& text);
+  // The text is the whole rest of the line, blanks and all (a file path);
+  // otherwise its words joined by single blanks.
+  bool wholeLine = false;
 };
 
 // A refused size confirms what was granted.
@@ -159,8 +162,8 @@ const std::vector<optionRow>& optionTable() {
        onLimitStrength},
       {"UCI_Elo", optionType::spin, std::to_string(STRENGTH_ELO_DEFAULT), STRENGTH_ELO_MIN, STRENGTH_ELO_MAX,
        "info string UCI_Elo set to : ", onElo},
-      {"UseNNUE", optionType::check, "false", 0, 1, "info string UseNNUE set to : ", onUseNnue},
-      {"EvalFile", optionType::text, nnue::EMBEDDED_NET_NAME, 0, 0, nullptr, onEvalFile},
+      {"UseNNUE", optionType::check, "true", 0, 1, "info string UseNNUE set to : ", onUseNnue},
+      {"EvalFile", optionType::text, nnue::EMBEDDED_NET_NAME, 0, 0, nullptr, onEvalFile, true},
   };
   return rows;
 }
@@ -193,11 +196,20 @@ void uciCommand() {
 void setoptionCommand(std::istringstream& words) {
   std::string word;
   words >> word;  // normally "name"
-  std::string name, value;
+  std::string name, value, wholeValue;
   bool inValue = false;
   while (words >> word) {
     if (!inValue && word == "value") {
       inValue = true;
+      // The rest of the line as it stands, for options that take it whole.
+      const std::streampos at = words.tellg();
+      std::string rest;
+      std::getline(words, rest);
+      const std::size_t first = rest.find_first_not_of(" \t");
+      const std::size_t last = rest.find_last_not_of(" \t\r");
+      if (first != std::string::npos) wholeValue = rest.substr(first, last - first + 1);
+      words.clear();
+      words.seekg(at);
       continue;
     }
     std::string& part = inValue ? value : name;
@@ -214,7 +226,7 @@ void setoptionCommand(std::istringstream& words) {
     } else if (row.type == optionType::check) {
       number = value == "true" ? 1 : 0;  // only the exact word switches it on
     }
-    const std::string shown = row.handler(number, value);
+    const std::string shown = row.handler(number, row.wholeLine ? wholeValue : value);
     outLine(row.confirmation ? row.confirmation + shown : shown);
     return;
   }

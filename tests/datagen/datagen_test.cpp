@@ -236,11 +236,13 @@ void expectOpenings(const std::string& path, const std::vector<std::string>& fen
 TEST(Datagen, GenfensGivesDatagensOpenings) {
   scratchDir d;
   ASSERT_EQ(run("datagen --out " + (d / "g.bin") + " --games 3 --nodes 150 --seed 9").status, 0);
-  const runResult r = run("\"genfens 3 seed 9 book None\" quit");
+  // Without a net, as the datagen run above.
+  const std::string genfens3 = "\"setoption name UseNNUE value false\" \"genfens 3 seed 9 book None\" quit";
+  const runResult r = run(genfens3);
   const std::vector<std::string> fens = genfensLines(r.out);
   ASSERT_EQ(fens.size(), 3u) << r.out;
   expectOpenings(d / "g.bin", fens);
-  EXPECT_EQ(run("\"genfens 3 seed 9 book None\" quit").out, r.out);
+  EXPECT_EQ(run(genfens3).out, r.out);
 }
 
 // With the network in use, genfens judges openings by it, as datagen --net
@@ -250,7 +252,8 @@ TEST(Datagen, GenfensWithTheNetGivesDatagenNetsOpenings) {
   ASSERT_EQ(run("datagen --out " + (d / "n.bin") + " --games 21 --nodes 100 --seed 5 --net '<embedded>'").status, 0);
   const std::string genfens21 = "\"genfens 21 seed 5 book None\" quit";
   const std::vector<std::string> withNet = genfensLines(run("\"setoption name UseNNUE value true\" " + genfens21).out);
-  const std::vector<std::string> without = genfensLines(run(genfens21).out);
+  const std::vector<std::string> without =
+      genfensLines(run("\"setoption name UseNNUE value false\" " + genfens21).out);
   ASSERT_EQ(withNet.size(), 21u);
   ASSERT_EQ(without.size(), 21u);
   EXPECT_NE(withNet[20], without[20]);

@@ -65,6 +65,7 @@ TEST(Answers, AMateInFourIsNeverReportedAsAMateInOne) {
 TEST(Answers, PonderhitAfterAProvenMateLimitAnswersAtOnce) {
   engineProcess e;
   ASSERT_TRUE(e.skipBanner());
+  e.send("setoption name UseNNUE value false");  // the depth of the proof is the hand-written one's
   e.send("position fen 8/8/8/4k3/8/8/8/KQR5 w - - 0 1");
   e.send("go ponder mate 8 wtime 10000 btime 10000");
   // The proof comes at depth 12; the iterations then rest until "ponderhit"

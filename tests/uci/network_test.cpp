@@ -45,7 +45,7 @@ const char* const TWIN = "r3k2r/pppbbppp/2n2q1P/1P2p3/3pn3/BN2PNP1/P1PPQPB1/R3K2
 }  // namespace
 
 // A file that cannot serve gives one line naming the file and the fault, and
-// the net in use stays; a good file is taken, "<embedded>" goes back.
+// the net in use stays; a good file is taken, "<embedded>" (or nothing) goes back.
 TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
   const bytes good = embedded();
   bytes wrongMagic = good, other = good;
@@ -55,7 +55,7 @@ TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
   for (int i = 0; i < 4; ++i) other[40 + i] = (sum >> (8 * i)) & 0xFF;
   const bytes truncated(good.begin(), good.end() - 100);
   const std::string magicPath = writeFile("net_magic.nnue", wrongMagic), shortPath = writeFile("net_short.nnue", truncated),
-                    otherPath = writeFile("net_other.nnue", other);
+                    otherPath = writeFile("net  other net.nnue", other);  // the whole text is the path
 
   engineProcess e;
   ASSERT_TRUE(e.skipBanner());
@@ -82,6 +82,10 @@ TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
   EXPECT_NE(taken[2].find("net " + otherPath + ")"), std::string::npos) << taken[2];
   EXPECT_EQ(answersTo(e, {"setoption name EvalFile value <embedded>", "eval"}),
             (std::vector<std::string>{"info string EvalFile set to : <embedded>", before[0], before[1]}));
+  // An empty value means the embedded net too.
+  EXPECT_EQ(answersTo(e, {"setoption name EvalFile value " + otherPath, "setoption name EvalFile value", "eval"}),
+            (std::vector<std::string>{"info string EvalFile set to : " + otherPath,
+                                      "info string EvalFile set to : <embedded>", before[0], before[1]}));
 
   // Both scores from White's view: the colour-flipped twin reads the opposite.
   const auto twin = answersTo(e, {std::string("position fen ") + TWIN, "eval"});
@@ -104,6 +108,7 @@ TEST(PlayNetwork, OptionsSetDuringASearchWaitForTheNextGo) {
   const std::string otherPath = writeFile("net_play.nnue", embedded());
   engineProcess e;
   ASSERT_TRUE(e.skipBanner());
+  e.send("setoption name UseNNUE value false");
   e.send(std::string("position fen ") + FEN);
   const std::string handWritten = nodesOfSearch(e, "go depth 6");
 

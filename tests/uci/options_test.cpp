@@ -22,7 +22,7 @@ TEST(Options, UciIdentification) {
       "option name UCI_Chess960 type check default false",
       "option name UCI_LimitStrength type check default false",
       "option name UCI_Elo type spin default 1500 min 1350 max 2850",
-      "option name UseNNUE type check default false",
+      "option name UseNNUE type check default true",
       "option name EvalFile type string default <embedded>",
       "uciok",
   };
