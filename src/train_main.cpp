@@ -31,6 +31,8 @@ const char USAGE[] =
     "  --hidden H           hidden width: 32, 64, 128, 256 or 512 (default 256)\n"
     "  --activation A       screlu or crelu (default screlu)\n"
     "  --buckets B          output layers by the men on the board: 1 or 8 (default 1)\n"
+    "  --mirror             each view sees the board flipped left to right while its king\n"
+    "                       stands on files e-h (a version-3 net)\n"
     "  --lambda L           weight of the score against the result in the target (default 0.75)\n"
     "  --k K|fit            score scale of the loss, in centipawns (default fit: the one that\n"
     "                       best predicts the training positions' results)\n"
@@ -168,6 +170,8 @@ int main(int argc, char** argv) {
     } else if (a == "--val-seed") {
       ok = r.number(0, INT64_MAX, n);
       load.validationSeed = u64(n);
+    } else if (a == "--mirror") {
+      opt.mirrored = true;
     } else if (a == "--keep-check") {
       load.dropInCheck = false;
     } else if (a == "--keep-noisy") {
@@ -255,8 +259,8 @@ int main(int argc, char** argv) {
   // ---- training
   train::trainer t(opt, training, validation);
   if (resume && !t.loadCheckpoint(checkpoint, error)) fail(error);
-  std::fprintf(stderr, "net: 768x2 -> %d (%s) -> 1 (%d output layers); lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n", opt.hidden,
-               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
+  std::fprintf(stderr, "net: 768x2%s -> %d (%s) -> 1 (%d output layers); lambda %.2f, k %.0f, batch %d, %d threads, lr %g\n",
+               opt.mirrored ? " mirrored" : "", opt.hidden, opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.loss.lambda, opt.loss.k, opt.batch, opt.threads, opt.lr);
   double epochSeconds = 0;
   int timed = 0, bestEpoch = 0;
   double bestValidation = 0;
@@ -293,8 +297,9 @@ int main(int argc, char** argv) {
 
   // ---- export
   if (!train::writeNetFile(t.net, out, error)) fail(error);
-  std::fprintf(stderr, "wrote %s (hidden %d, %s, %d output layer%s)\n", out.c_str(), opt.hidden,
-               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.buckets == 1 ? "" : "s");
+  std::fprintf(stderr, "wrote %s (hidden %d, %s, %d output layer%s%s)\n", out.c_str(), opt.hidden,
+               opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.buckets == 1 ? "" : "s",
+               opt.mirrored ? ", mirrored" : "");
   if (gapPositions < 1) return 0;
   const auto gapStart = std::chrono::steady_clock::now();
   auto gapNote = gapStart;

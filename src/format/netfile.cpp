@@ -26,15 +26,15 @@ std::string supportedWidthsText() {
 }
 
 std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload,
-                                        int buckets) {
+                                        int buckets, bool mirrored) {
   std::vector<unsigned char> file(sizeof(fileHeader) + payload.size());
   unsigned char* h = file.data();
   std::memcpy(h, MAGIC, sizeof MAGIC);
-  // One output layer is written as version 1, which every earlier engine reads.
-  const std::uint32_t version = buckets == 1 ? 1 : VERSION;
+  // The oldest version that holds the net, so that earlier engines read it.
+  const std::uint32_t version = mirrored ? 3 : buckets == 1 ? 1 : 2;
   const std::uint32_t fields[10] = {version, INPUTS, std::uint32_t(hidden), act, QA, QB, SCALE,
                                     std::uint32_t(payload.size()), fnv1a(payload.data(), payload.size()),
-                                    buckets == 1 ? 0u : std::uint32_t(buckets)};
+                                    version == 1 ? 0u : std::uint32_t(buckets)};
   for (int i = 0; i < 10; ++i) putU32(h + 8 + 4 * i, fields[i]);
   if (!payload.empty()) std::memcpy(h + sizeof(fileHeader), payload.data(), payload.size());
   return file;
@@ -59,7 +59,7 @@ std::string readNetHeader(const unsigned char* bytes, std::size_t size, fileHead
   out.checksum = field[8];
   out.buckets = field[9];
   if (out.version < 1 || out.version > VERSION)
-    return "version " + number(out.version) + ", this engine reads versions 1 and " + number(VERSION);
+    return "version " + number(out.version) + ", this engine reads versions 1 to " + number(VERSION);
   if (out.inputs != std::uint32_t(INPUTS))
     return "sizes: " + number(out.inputs) + " inputs, this engine has " + number(INPUTS);
   if (!supportedWidth(out.hidden))
@@ -71,6 +71,8 @@ std::string readNetHeader(const unsigned char* bytes, std::size_t size, fileHead
   if (out.version == 1 && out.buckets != 0) return "reserved header field is not zero";
   if (out.version == 2 && out.buckets != std::uint32_t(OUTPUT_BUCKETS))
     return number(out.buckets) + " output layers, this engine runs " + number(OUTPUT_BUCKETS);
+  if (out.version == 3 && out.buckets != 1 && out.buckets != std::uint32_t(OUTPUT_BUCKETS))
+    return number(out.buckets) + " output layers, this engine runs 1 or " + number(OUTPUT_BUCKETS);
   const std::size_t expected = payloadSize(out.hidden, std::uint32_t(outputLayers(out)));
   if (out.payloadBytes != expected)
     return "payload length " + number(out.payloadBytes) + " in the header, the sizes make " + number(expected);

@@ -18,15 +18,24 @@ namespace nnue {
 constexpr int INPUTS = 768;
 
 // `type` is 0 (pawn) .. 5 (king), `colour` and `view` are 0 (White) or 1 (Black).
-constexpr int featureIndex(int view, int colour, int type, int square) {
-  return (colour == view ? 0 : 384) + type * 64 + (view == 0 ? square : square ^ 56);
+// `flip` is what the view's squares are XORed with: 0, or FILES_FLIPPED in a
+// mirrored net when the view's own king stands on files e-h.
+constexpr int featureIndex(int view, int colour, int type, int square, int flip = 0) {
+  return (colour == view ? 0 : 384) + type * 64 + ((view == 0 ? square : square ^ 56) ^ flip);
 }
 // The one decoder of a piece: the engine's piece code (2 white pawn, 3 black
 // pawn, ... 13 black king: colour in bit 0, type + 1 above it), as the
 // accumulators, the loader and the trainer's samples all keep it.
-constexpr int pieceFeature(int view, int pieceCode, int square) {
-  return featureIndex(view, pieceCode & 1, (pieceCode >> 1) - 1, square);
+constexpr int pieceFeature(int view, int pieceCode, int square, int flip = 0) {
+  return featureIndex(view, pieceCode & 1, (pieceCode >> 1) - 1, square, flip);
 }
+
+// Horizontal mirroring (a version-3 net): each view sees the board flipped
+// left to right while its own king stands on files e-h, so the net learns one
+// king side and the other comes for free. A view's inputs are then built
+// afresh when its king crosses between the d and e files.
+constexpr int FILES_FLIPPED = 7;
+constexpr int kingFlip(bool mirrored, int kingSquare) { return mirrored && (kingSquare & 7) >= 4 ? FILES_FLIPPED : 0; }
 
 // Quantisation: accumulator weights and biases at scale QA, output weights at
 // QB; the output is turned into centipawns by SCALE: the net's output unit is
@@ -84,9 +93,10 @@ constexpr int outputBucket(int men, int buckets) {
 //   i32 outputBias[buckets]              (at scale QA * QB)
 // `checksum` is the FNV-1a hash (32 bits) of the payload bytes. Version 1
 // has one output layer (its last header field zero); version 2 names its
-// number of output layers there (OUTPUT_BUCKETS).
+// number of output layers there (OUTPUT_BUCKETS); version 3 is a mirrored
+// net (kingFlip), with 1 or OUTPUT_BUCKETS output layers named there.
 constexpr char MAGIC[8] = {'D', 'R', 'V', 'N', 'N', 'U', 'E', '1'};
-constexpr std::uint32_t VERSION = 2;  // the newest this program reads and writes
+constexpr std::uint32_t VERSION = 3;  // the newest this program reads and writes
 
 struct fileHeader {
   char magic[8];
@@ -97,7 +107,7 @@ struct fileHeader {
   std::uint32_t qa, qb, scale;
   std::uint32_t payloadBytes;
   std::uint32_t checksum;
-  std::uint32_t buckets;     // version 1: zero (one output layer); version 2: OUTPUT_BUCKETS
+  std::uint32_t buckets;     // version 1: zero (one output layer); 2: OUTPUT_BUCKETS; 3: either
 };
 static_assert(sizeof(fileHeader) == 48);
 
@@ -114,12 +124,15 @@ inline std::uint32_t fnv1a(const unsigned char* data, std::size_t n) {
 }
 
 // The writer: the whole file, the header of a net of `hidden`, `act` and
-// `buckets` output layers (1: a version-1 file) with its checksum, then
-// `payload` (laid out as above).
+// `buckets` output layers with its checksum, then `payload` (laid out as
+// above). The oldest version that holds the net is written: 1 for one output
+// layer, 2 for buckets, 3 for a mirrored net.
 std::vector<unsigned char> netFileImage(int hidden, activation act, const std::vector<unsigned char>& payload,
-                                        int buckets = 1);
+                                        int buckets = 1, bool mirrored = false);
 // The number of output layers the header describes (1 or OUTPUT_BUCKETS).
 inline int outputLayers(const fileHeader& h) { return h.version == 1 ? 1 : int(h.buckets); }
+// Whether the net's inputs are mirrored by its kings (kingFlip).
+inline bool mirroredInputs(const fileHeader& h) { return h.version == 3; }
 // The reader: checks the header of an image of `size` bytes against this
 // program's sizes and the payload's length and checksum. "" with `out`
 // filled, or a short text naming the fault.

@@ -22,9 +22,10 @@ struct alignas(64) accumulator {
   u16 added[2];
   u8 removedCount;
   u8 addedCount;
-  // The values belong to the position of this ply. Make clears it; the
-  // values are filled in when the ply is evaluated.
-  bool computed;
+  // Each view's values belong to the position of this ply. Make clears
+  // both; the values are filled in when the ply is evaluated (a mirrored
+  // net's view may be built afresh there, its line between left alone).
+  bool computed[2];
 };
 
 struct accumulatorStack {
@@ -36,7 +37,7 @@ struct accumulatorStack {
 // board carries accumulators).
 inline accumulator& childRecord(board& b, int ply) {
   accumulator& a = b.accumulators->plies[ply + 1];
-  a.computed = false;
+  a.computed[WHITE] = a.computed[BLACK] = false;
   return a;
 }
 inline void noteMove(board& b, int ply, u16 removed0, u16 removed1, int removedCount, u16 added0, u16 added1,

@@ -52,6 +52,7 @@ std::string loadNet(const void* data, std::size_t size, network& out) {
   out.buckets = buckets;
   out.activation = activation;
   out.hidden = int(hidden);
+  out.mirrored = mirroredInputs(h);
   return "";
 }
 
@@ -125,9 +126,10 @@ i32 creluSum(const i16* __restrict acc, const i16* __restrict weights) {
 template <int H>
 void refreshRows(const network& net, const board& b, int view, i16* __restrict out) {
   std::memcpy(out, net.featureBias, sizeof(i16) * H);
+  const int flip = viewFlip(net, b, view);
   for (int code = WHITE_PAWN; code <= BLACK_KING; ++code) {
     for (u64 set = b.pieceBB[code]; set;) {
-      const i16* __restrict row = net.featureWeights + std::size_t(pieceFeature(view, code, popLsb(set))) * H;
+      const i16* __restrict row = net.featureWeights + std::size_t(pieceFeature(view, code, popLsb(set), flip)) * H;
       for (int i = 0; i < H; ++i) out[i] = i16(out[i] + row[i]);
     }
   }
@@ -155,6 +157,10 @@ const std::array<int (*)(const network&, const i16*, const i16*, int), WIDTH_COU
     []<std::size_t... I>(std::index_sequence<I...>) {
       return std::array<int (*)(const network&, const i16*, const i16*, int), WIDTH_COUNT>{&outputOf<WIDTHS[I]>...};
     }(std::make_index_sequence<WIDTH_COUNT>{});
+
+int viewFlip(const network& net, const board& b, int view) {
+  return net.mirrored ? kingFlip(true, kingSquare(b, view)) : 0;
+}
 
 void refreshView(const network& net, const board& b, int view, i16* out) {
   withWidth(net.hidden, [&]<int H>() { refreshRows<H>(net, b, view, out); });

@@ -28,6 +28,7 @@ struct network {
   int buckets;                     // output layers: 1 (a version-1 file) or OUTPUT_BUCKETS
   u32 activation;                                 // CRELU or SCRELU
   int hidden;                                     // a supported width
+  bool mirrored;                                  // inputs flipped by each view's king (kingFlip)
 };
 
 // Runs `f.template operator()<H>()` with the net's width H as a constant,
@@ -59,6 +60,8 @@ constexpr const char EMBEDDED_NET_NAME[] = "<embedded>";
 // of the net that made it), so the bytes are read once.
 std::string loadNetByName(const std::string& name, network& out, u32* imageSum = nullptr);
 
+// What `view`'s squares are XORed with on `b` (kingFlip of its king).
+int viewFlip(const network& net, const board& b, int view);
 // Accumulator of one view, built from the pieces on the board.
 void refreshView(const network& net, const board& b, int view, i16* out);
 // The output layer of a position with `men` men on the board.

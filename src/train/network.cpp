@@ -90,7 +90,7 @@ HOT float forward(const floatNet& net, const sample& s, float* __restrict accStm
   const float* w1 = net.params.data();
   const float* b1 = w1 + net.b1Offset();
   const float* w2 = w1 + net.w2Offset() + std::size_t(bucket) * 2 * hidden;
-  count = sampleFeatures(s, fStm, fOther);
+  count = sampleFeatures(s, fStm, fOther, net.mirrored);
   std::memcpy(accStm, b1, sizeof(float) * hidden);
   std::memcpy(accOther, b1, sizeof(float) * hidden);
   for (int k = 0; k < count; ++k) {
@@ -151,10 +151,11 @@ HOT double lossLoop(const floatNet& net, const sample* data, const u32* order, s
 
 }  // namespace
 
-void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets) {
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets, bool mirrored) {
   net.hidden = hidden;
   net.act = act;
   net.buckets = buckets;
+  net.mirrored = mirrored;
   net.params.assign(net.size(), 0.0f);
   splitMix rng{seed};
   // About 30 pieces add up in an accumulator: rows of this size put its
@@ -215,7 +216,7 @@ std::vector<unsigned char> netFileBytes(const floatNet& net) {
     const double b2 = std::round(double(p[i]) * nnue::QA * nnue::QB);
     put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
   }
-  return nnue::netFileImage(hidden, net.act, payload, net.buckets);
+  return nnue::netFileImage(hidden, net.act, payload, net.buckets, net.mirrored);
 }
 
 bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {

@@ -31,6 +31,7 @@ struct floatNet {
   int hidden = 0;
   nnue::activation act = nnue::SCRELU;
   int buckets = 1;
+  bool mirrored = false;  // inputs flipped by each view's king (nnue::kingFlip)
   std::vector<float> params;
 
   std::size_t b1Offset() const { return std::size_t(nnue::INPUTS) * hidden; }
@@ -42,7 +43,7 @@ struct floatNet {
 };
 
 // Small random weights from `seed`, zero biases; `buckets` output layers.
-void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets = 1);
+void initNet(floatNet& net, int hidden, nnue::activation act, u64 seed, int buckets = 1, bool mirrored = false);
 // Keeps every weight within what the quantised file can hold.
 void clipWeights(floatNet& net);
 

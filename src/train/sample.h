@@ -33,18 +33,30 @@ inline bool packSample(const board& b, int score, int result, sample& out) {
   return packSample(b.pieceOn, b.sideToMove, score, result, out);
 }
 
+// The piece code of the n-th occupied square.
+inline int sampleCode(const sample& s, int n) { return (s.codes[n >> 1] >> ((n & 1) * 4)) & 15; }
+
 // The active inputs of both views, side to move's first: every piece gives
-// one index per view, through the engine's own decoder (nnue::pieceFeature).
+// one index per view, through the engine's own decoder (nnue::pieceFeature),
+// flipped by each view's king in a `mirrored` net (nnue::kingFlip).
 // Returns the number of pieces; `stm` and `other` hold that many indices each.
-inline int sampleFeatures(const sample& s, int* stm, int* other) {
+inline int sampleFeatures(const sample& s, int* stm, int* other, bool mirrored = false) {
+  const int us = s.stm, them = s.stm ^ 1;
+  int flip[2] = {0, 0};
+  if (mirrored) {
+    int n = 0;
+    for (u64 occ = s.occupied; occ; ++n) {
+      const int sq = popLsb(occ), code = sampleCode(s, n);
+      if (code == WHITE_KING || code == BLACK_KING) flip[code & 1] = nnue::kingFlip(true, sq);
+    }
+  }
   u64 occ = s.occupied;
   int n = 0;
-  const int us = s.stm, them = s.stm ^ 1;
   while (occ) {
     const int sq = popLsb(occ);
-    const int code = (s.codes[n >> 1] >> ((n & 1) * 4)) & 15;
-    stm[n] = nnue::pieceFeature(us, code, sq);
-    other[n] = nnue::pieceFeature(them, code, sq);
+    const int code = sampleCode(s, n);
+    stm[n] = nnue::pieceFeature(us, code, sq, flip[us]);
+    other[n] = nnue::pieceFeature(them, code, sq, flip[them]);
     ++n;
   }
   return n;

@@ -88,7 +88,7 @@ trainer::trainer(const trainOptions& options, const std::vector<sample>& trainin
     opt.loss.k = fitScoreScale(training);
     opt.kFitted = true;
   }
-  initNet(net, opt.hidden, opt.act, mixHash(opt.seed), opt.buckets);
+  initNet(net, opt.hidden, opt.act, mixHash(opt.seed), opt.buckets, opt.mirrored);
   clipWeights(net);
   grads.assign(pool.size(), std::vector<float>(net.size()));
   scratch.assign(pool.size(), std::vector<float>(4 * std::size_t(opt.hidden)));
@@ -217,13 +217,13 @@ struct checkpointHeader {
   u64 floats;  // parameters; the two moments follow with as many each
   u32 epochs, scheduleEpochs, batch, threads;
   i32 lrDrop;
-  u32 flags;  // COSINE, K_FITTED
+  u32 flags;  // COSINE, K_FITTED, MIRRORED
   float lambda, k, lr, lrGamma, weightDecay;
   u32 buckets;  // 0 in the first checkpoints of this version: one
   u64 seed;
 };
 static_assert(sizeof(checkpointHeader) == 112, "no padding: the header is written as it lies in memory");
-constexpr u32 COSINE = 1, K_FITTED = 2;
+constexpr u32 COSINE = 1, K_FITTED = 2, MIRRORED = 4;
 
 trainOptions headerOptions(const checkpointHeader& h) {
   trainOptions o;
@@ -237,6 +237,7 @@ trainOptions headerOptions(const checkpointHeader& h) {
   o.lrDrop = h.lrDrop;
   o.cosine = h.flags & COSINE;
   o.kFitted = h.flags & K_FITTED;
+  o.mirrored = h.flags & MIRRORED;
   o.loss.lambda = h.lambda;
   o.loss.k = h.k;
   o.lr = h.lr;
@@ -290,6 +291,7 @@ const optionField OPTION_FIELDS[] = {
     {"--hidden", [](const trainOptions& o) { return std::to_string(o.hidden); }},
     {"--activation", [](const trainOptions& o) { return std::string(o.act == nnue::SCRELU ? "screlu" : "crelu"); }},
     {"--buckets", [](const trainOptions& o) { return std::to_string(o.buckets); }},
+    {"--mirror", [](const trainOptions& o) { return std::string(o.mirrored ? "mirrored" : "unmirrored"); }},
     {"--epochs", [](const trainOptions& o) { return std::to_string(o.epochs); }},
     {"--batch", [](const trainOptions& o) { return std::to_string(o.batch); }},
     {"--lambda", [](const trainOptions& o) { return floatText(o.loss.lambda); }},
@@ -332,7 +334,7 @@ bool trainer::saveCheckpoint(const std::string& path, std::string& error) const 
   h.batch = u32(opt.batch);
   h.threads = u32(opt.threads);
   h.lrDrop = opt.lrDrop;
-  h.flags = (opt.cosine ? COSINE : 0) | (opt.kFitted ? K_FITTED : 0);
+  h.flags = (opt.cosine ? COSINE : 0) | (opt.kFitted ? K_FITTED : 0) | (opt.mirrored ? MIRRORED : 0);
   h.lambda = opt.loss.lambda;
   h.k = opt.loss.k;
   h.lr = opt.lr;
@@ -454,8 +456,8 @@ bool resumeOptions(const trainOptions& cli, const std::set<std::string>& given, 
     if (!given.count(flag)) {
       // Listed as flags that would give the same run; the step
       // schedule's switch is its absence, and cosine has no drop.
-      if (flag == "--cosine")
-        taken += s.cosine ? " --cosine" : "";
+      if (flag == "--cosine" || flag == "--mirror")
+        taken += (flag == "--cosine" ? s.cosine : s.mirrored) ? " " + flag : "";
       else if (!(flag == "--lr-drop" && s.cosine))
         taken += " " + flag + " " + mine + (flag == "--k" && s.kFitted ? " (fitted)" : "");
       continue;
@@ -470,6 +472,13 @@ bool resumeOptions(const trainOptions& cli, const std::set<std::string>& given, 
     if (flag == "--cosine") {
       if (!s.cosine) {
         error = "--cosine differs from the checkpoint's step schedule" + keeps;
+        return false;
+      }
+      continue;
+    }
+    if (flag == "--mirror") {
+      if (!s.mirrored) {
+        error = "--mirror differs from the checkpoint's unmirrored inputs" + keeps;
         return false;
       }
       continue;

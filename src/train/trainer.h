@@ -21,6 +21,7 @@ struct trainOptions {
   int hidden = 256;
   nnue::activation act = nnue::SCRELU;
   int buckets = 1;  // output layers: 1 or nnue::OUTPUT_BUCKETS
+  bool mirrored = false;  // inputs flipped by each view's king (a version-3 net)
   int epochs = 20;
   int batch = 16384;
   int threads = 2;

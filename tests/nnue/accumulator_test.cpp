@@ -40,7 +40,7 @@ const startPosition STARTS[] = {
 // What the walk has made, so that the test knows it covered every kind.
 struct coverage {
   int castles = 0, castles960 = 0, enPassant = 0, promotions = 0, capturePromotions = 0, nullMoves = 0,
-      captures = 0, walkBacks = 0;
+      captures = 0, walkBacks = 0, kingCrossings = 0;
 };
 
 class walk {
@@ -80,7 +80,9 @@ class walk {
           seen.promotions += isPromotion(kind);
           seen.capturePromotions += isPromotion(kind) && capture;
           seen.captures += capture;
+          const int mover = b.sideToMove, kingBefore = kingSquare(b, mover);
           makeMove(b, u8(ply), m);
+          seen.kingCrossings += ((kingBefore & 7) >= 4) != ((kingSquare(b, mover) & 7) >= 4);
           line.push_back(m);
         } else if (ply > 0) {
           up(b, line, nullKeys);
@@ -90,7 +92,7 @@ class walk {
       }
       const int now = int(line.size());
       if (next() % 3 == 0) {
-        seen.walkBacks += now > 0 && !stack_->plies[now].computed && !stack_->plies[now - 1].computed;
+        seen.walkBacks += now > 0 && !stack_->plies[now].computed[WHITE] && !stack_->plies[now - 1].computed[WHITE];
         check(b, now);
       }
       if (::testing::Test::HasFatalFailure()) return;
@@ -149,22 +151,29 @@ TEST(Accumulators, IncrementalEqualsFromScratchAlongRandomLines) {
       if (HasFatalFailure()) return;
     }
   const int embeddedWidth = net->hidden;
-  // Every other width, and a net with output buckets (version 2).
-  for (int hidden : {32, 64, 128, 256, 512, -128}) {
-    if (hidden == embeddedWidth) continue;
-    const int buckets = hidden < 0 ? nnue::OUTPUT_BUCKETS : 1;
-    hidden = std::abs(hidden);
-    const testnet::bytes file = testnet::randomNet(hidden, nnue::SCRELU, u64(hidden), buckets);
-    ASSERT_EQ(file[8], buckets == 1 ? 1 : 2);
+  // Every other width, a net with output buckets (version 2), and mirrored
+  // nets (version 3), whose views are built afresh when their king crosses.
+  struct kind {
+    int hidden, buckets;
+    bool mirrored;
+  };
+  coverage mirroredSeen;
+  for (const kind k : {kind{32, 1, false}, kind{64, 1, false}, kind{128, 1, false}, kind{256, 1, false},
+                       kind{512, 1, false}, kind{128, nnue::OUTPUT_BUCKETS, false}, kind{64, 1, true},
+                       kind{128, nnue::OUTPUT_BUCKETS, true}}) {
+    if (k.hidden == embeddedWidth && k.buckets == 1 && !k.mirrored) continue;
+    const testnet::bytes file = testnet::randomNet(k.hidden, nnue::SCRELU, u64(k.hidden + k.mirrored), k.buckets, k.mirrored);
+    ASSERT_EQ(file[8], k.mirrored ? 3 : k.buckets == 1 ? 1 : 2);
     ASSERT_EQ(nnue::loadNet(file.data(), file.size(), *net), "");
     coverage other;
-    walk wide(*net, u64(hidden) * 7919);
-    for (int game = 0; game < 2; ++game)
+    walk wide(*net, u64(k.hidden) * 7919 + k.mirrored);
+    for (int game = 0; game < (k.mirrored ? 6 : 2); ++game)
       for (const startPosition& start : STARTS) {
-        wide.run(start, 200, other);
+        wide.run(start, 200, k.mirrored ? mirroredSeen : other);
         if (HasFatalFailure()) return;
       }
   }
+  EXPECT_GT(mirroredSeen.kingCrossings, 20);
   EXPECT_GT(seen.castles, 0);
   EXPECT_GT(seen.castles960, 0);
   EXPECT_GT(seen.enPassant, 0);

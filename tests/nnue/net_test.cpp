@@ -76,6 +76,26 @@ std::string flippedFen(const std::string& fen) {
   return out + (side == "w" ? " b " : " w ") + flippedCastling + " " + ep + rest;
 }
 
+// The same position mirrored left to right (no castling rights: they would
+// name other rooks).
+std::string filesFlippedFen(const std::string& fen) {
+  std::istringstream in(fen);
+  std::string placement, side, castling, ep, rest, word;
+  in >> placement >> side >> castling >> ep;
+  while (in >> word) rest += " " + word;
+  std::string out, rank;
+  for (char c : placement + "/") {
+    if (c != '/') {
+      rank.insert(rank.begin(), c);
+      continue;
+    }
+    out += (out.empty() ? "" : "/") + rank;
+    rank.clear();
+  }
+  if (ep != "-") ep[0] = char('a' + 'h' - ep[0]);
+  return out + " " + side + " - " + ep + rest;
+}
+
 const char* const POSITIONS[] = {
     START_FEN,
     "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
@@ -109,7 +129,7 @@ TEST(NetFile, EveryFaultIsNamed) {
     faults.push_back({expected, b});
   };
   with("wrong magic", [](bytes& b) { b[0] = 'X'; });
-  with("version 3, this engine reads versions 1 and 2", [](bytes& b) { putU32(b, VERSION_AT, 3); });
+  with("version 4, this engine reads versions 1 to 3", [](bytes& b) { putU32(b, VERSION_AT, 4); });
   with("sizes: 769 inputs", [](bytes& b) { putU32(b, INPUTS_AT, 769); });
   with("sizes: hidden layer of 96, this engine runs 32, 64, 128, 256 or 512", [](bytes& b) { putU32(b, HIDDEN_AT, 96); });
   with("payload length 394756 in the header, the sizes make 197380", [](bytes& b) { putU32(b, HIDDEN_AT, 128); });
@@ -199,7 +219,8 @@ TEST(NetEval, ColourFlippedTwinScoresTheSame) {
   auto net = std::make_unique<nnue::network>();
   bool anyNonZero = false;
   for (const bytes& good : {embedded(), testnet::randomNet(64, nnue::CRELU, 3), testnet::randomNet(512, nnue::SCRELU, 4),
-                            testnet::randomNet(64, nnue::SCRELU, 6, nnue::OUTPUT_BUCKETS)}) {
+                            testnet::randomNet(64, nnue::SCRELU, 6, nnue::OUTPUT_BUCKETS),
+                            testnet::randomNet(128, nnue::SCRELU, 8, nnue::OUTPUT_BUCKETS, true)}) {
     ASSERT_EQ(nnue::loadNet(good.data(), good.size(), *net), "");
     for (const char* fen : POSITIONS) {
       testBoard a(fen), twin(flippedFen(fen));
@@ -209,6 +230,23 @@ TEST(NetEval, ColourFlippedTwinScoresTheSame) {
     }
   }
   EXPECT_TRUE(anyNonZero);
+}
+
+// A mirrored net (version 3) sees a position and its left-right mirror
+// alike, whichever half each king stands on; an unmirrored one does not.
+TEST(NetEval, MirroredNetScoresTheLeftRightMirrorTheSame) {
+  auto net = std::make_unique<nnue::network>();
+  for (const bool mirrored : {true, false}) {
+    const bytes file = testnet::randomNet(64, nnue::SCRELU, 11, nnue::OUTPUT_BUCKETS, mirrored);
+    ASSERT_EQ(file[8], mirrored ? 3 : 2);
+    ASSERT_EQ(nnue::loadNet(file.data(), file.size(), *net), "");
+    int alike = 0;
+    for (const char* fen : POSITIONS) {
+      testBoard a(fen), mirror(filesFlippedFen(fen));
+      alike += nnue::evaluateFromScratch(*net, *a) == nnue::evaluateFromScratch(*net, *mirror);
+    }
+    EXPECT_EQ(alike, mirrored ? int(std::size(POSITIONS)) : 0) << "mirrored " << mirrored;
+  }
 }
 
 // The largest sums the loader allows: every accumulator at its top, every

@@ -18,8 +18,9 @@ inline void putI16(bytes& b, std::size_t at, int v) {
   b[at + 1] = std::uint16_t(v) >> 8;
 }
 
-// `buckets` output layers: 1 writes a version-1 file, OUTPUT_BUCKETS a version 2.
-inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed, int buckets = 1) {
+// `buckets` output layers: 1 writes a version-1 file, OUTPUT_BUCKETS a version 2;
+// a `mirrored` net is a version 3.
+inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed, int buckets = 1, bool mirrored = false) {
   const std::size_t size = nnue::payloadSize(std::uint32_t(hidden), std::uint32_t(buckets));
   bytes payload(size);
   auto next = [&] {
@@ -33,7 +34,7 @@ inline bytes randomNet(int hidden, std::uint32_t activation, std::uint64_t seed,
   for (std::size_t at = 0; at < outputAt; at += 2) putI16(payload, at, next() % 241 - 120);
   for (std::size_t at = outputAt; at < biasAt; at += 2) putI16(payload, at, next() % (2 * outLimit + 1) - outLimit);
   for (std::size_t at = biasAt; at < size; at += 4) putU32(payload, at, std::uint32_t(next() % 20001 - 10000));
-  return nnue::netFileImage(hidden, nnue::activation(activation), payload, buckets);
+  return nnue::netFileImage(hidden, nnue::activation(activation), payload, buckets, mirrored);
 }
 
 }  // namespace testnet

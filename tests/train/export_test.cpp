@@ -51,16 +51,19 @@ TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
   struct kind {
     nnue::activation act;
     int buckets;
+    bool mirrored;
     const char* name;
   };
-  for (const kind& k : {kind{nnue::SCRELU, 1, "screlu"}, kind{nnue::CRELU, 1, "crelu"},
-                        kind{nnue::SCRELU, nnue::OUTPUT_BUCKETS, "screlu, 8 output layers"}}) {
+  for (const kind& k : {kind{nnue::SCRELU, 1, false, "screlu"}, kind{nnue::CRELU, 1, false, "crelu"},
+                        kind{nnue::SCRELU, nnue::OUTPUT_BUCKETS, false, "screlu, 8 output layers"},
+                        kind{nnue::SCRELU, nnue::OUTPUT_BUCKETS, true, "screlu, 8 output layers, mirrored"}}) {
     const nnue::activation act = k.act;
     const char* name = k.name;
     trainOptions o;
     o.hidden = 256;
     o.act = act;
     o.buckets = k.buckets;
+    o.mirrored = k.mirrored;
     o.batch = 512;
     o.lr = 3e-3f;
     trainer t(o, training, sampleSet);
