@@ -7,6 +7,7 @@ SANBUILD   ?= build-san
 TSANBUILD  ?= build-tsan
 NATIVEBUILD ?= build-native
 PGOBUILD   ?= build-pgo
+TUNEBUILD  ?= build-tune
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
@@ -21,8 +22,12 @@ EXE_PATH   = $(if $(filter /%,$(EXE)),$(EXE),$(MAKEFILE_DIR)$(EXE))
 # Tests that run several threads at once, for the ThreadSanitizer stage.
 TSAN_TESTS := Play|PlayShutdown|NetOwnership|ThreadPool|TbRegistry.ConcurrentFirstLoads|TbRoot|Search.StopsOnTheFlag|Texel.CommandReports|Bench|Train\.
 
-.DEFAULT_GOAL := build
-.PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean train
+# TUNE=1 (on the command line, or written here on a branch for an SPSA test,
+# since OpenBench builds with a plain `make EXE=path`): the default goal is the
+# tune build (docs/tuning.md).
+TUNE       ?= 0
+.DEFAULT_GOAL := $(if $(filter 1,$(TUNE)),tune,build)
+.PHONY: run build native pgo install test check-tools check-test-tools bench-perft bench clean train tune
 
 run: build
 	./$(BUILD)/dravlin
@@ -36,6 +41,13 @@ build: check-tools
 train: check-tools
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=$(if $(WITH_TESTS),ON,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target dravlin-train
+
+# The tune build (docs/tuning.md): the network's search values as UCI
+# options, for tools/spsa.py or OpenBench's SPSA; not for play.
+tune: check-tools
+	cmake -S . -B $(TUNEBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDRAVLIN_TESTS=OFF -DDRAVLIN_TUNE=ON
+	cmake --build $(TUNEBUILD) -j $(JOBS) --target dravlin
+	$(if $(EXE),mkdir -p $(dir $(EXE_PATH)) && cp $(TUNEBUILD)/dravlin $(EXE_PATH))
 
 native: check-tools
 	cmake -S . -B $(NATIVEBUILD) $(CMAKE_GEN) $(FAST_OPTS) -DDRAVLIN_PGO=
@@ -98,4 +110,4 @@ bench-datagen: build
 	bash bench/datagen-speed.sh ./$(BUILD)/dravlin
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(NATIVEBUILD) $(PGOBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(NATIVEBUILD) $(PGOBUILD) $(TUNEBUILD)

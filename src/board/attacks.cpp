@@ -1,6 +1,5 @@
 #include "board/attacks.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <random>
 #include <system_error>
@@ -19,7 +18,6 @@ magicEntry rookMagics[64];
 u64 between[64][64];
 u64 lineThrough[64][64];
 u64 passedMask[2][64];
-u8 reductionTable[128][256];
 
 zobristKeys zobrist;
 
@@ -145,16 +143,6 @@ void searchRange(int who) {
 }  // namespace
 
 void initAttackTables() {
-  for (int d = 0; d < 128; ++d)
-    for (int m = 0; m < 256; ++m) {
-      if (m <= 2)
-        reductionTable[d][m] = 0;
-      else if (m == 3)
-        reductionTable[d][m] = 1;
-      else
-        reductionTable[d][m] = u8(std::sqrt(double(((m - 2) * d) / 11)));
-    }
-
   static const int knightSteps[8] = {17, 15, 10, 6, -6, -10, -15, -17};
   static const int kingSteps[8] = {9, 8, 7, 1, -1, -7, -8, -9};
   for (int s = 0; s < 64; ++s) {

@@ -1,6 +1,6 @@
 #pragma once
 // Start-up tables: step attacks, magic slider lookups, rays, line tables,
-// passed-pawn masks, the late-move-reduction table and the Zobrist keys.
+// passed-pawn masks and the Zobrist keys.
 
 #include "board/types.h"
 
@@ -24,7 +24,6 @@ extern magicEntry rookMagics[64];
 extern u64 between[64][64];
 extern u64 lineThrough[64][64];
 extern u64 passedMask[2][64];
-extern u8 reductionTable[128][256];
 
 // The Zobrist keys of a position's parts, fixed at start-up.
 struct zobristKeys {

@@ -24,6 +24,9 @@ const i16 aspirationDeltas[THREAD_ROWS][5] = {
 };
 const u8 skipPeriod[THREAD_ROWS] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
 const u8 skipStep[THREAD_ROWS] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+#ifdef DRAVLIN_TUNE
+rootValues netRootTuned = netRootStart;
+#endif
 
 namespace {
 
@@ -129,40 +132,48 @@ void extractPv(board& b, int maxLength, chessMove first) {
   for (int k = made - 1; k >= 0; --k) unmakeMove(b, u8(k), b.plies[k].bestMove);
 }
 
-void openWindow(aspirationWindow& w, int row, int depth, int prevScore) {
+namespace {
+
+int aspirationDelta(int row, int step, const rootValues& v) {
+  return aspirationDeltas[row][step] * v.aspirationDelta / ASPIRATION_DELTA_UNIT;
+}
+
+}  // namespace
+
+void openWindow(aspirationWindow& w, int row, int depth, int prevScore, const rootValues& v) {
   if (depth >= ASPIRATION_FROM_DEPTH) {
-    w.alpha = prevScore - aspirationDeltas[row][0];
-    w.beta = prevScore + aspirationDeltas[row][0];
+    w.alpha = prevScore - aspirationDelta(row, 0, v);
+    w.beta = prevScore + aspirationDelta(row, 0, v);
   }
   w.failLows = w.failHighs = 0;
 }
 
-bool widenWindow(aspirationWindow& w, int row, int score) {
+bool widenWindow(aspirationWindow& w, int row, int score, const rootValues& v) {
   if (score <= w.alpha) {
     ++w.failLows;
     w.failHighReduction = 0;
     w.beta = (w.alpha + w.beta) / 2;
-    w.alpha = w.failLows <= ASPIRATION_STEPS ? score - aspirationDeltas[row][w.failLows] : -MATE_SCORE;
+    w.alpha = w.failLows <= ASPIRATION_STEPS ? score - aspirationDelta(row, w.failLows, v) : -MATE_SCORE;
     return true;
   }
   if (score >= w.beta) {
     ++w.failHighs;
     ++w.failHighReduction;
-    w.beta = w.failHighs <= ASPIRATION_STEPS ? score + aspirationDeltas[row][w.failHighs] : MATE_SCORE;
+    w.beta = w.failHighs <= ASPIRATION_STEPS ? score + aspirationDelta(row, w.failHighs, v) : MATE_SCORE;
     return true;
   }
   return false;
 }
 
-double nextTimeFactor(double timeFactor, int depth, int instability) {
+double nextTimeFactor(double timeFactor, int depth, int instability, const rootValues& v) {
   if (depth < TIME_FACTOR_FROM_DEPTH) return 1.0;
   if (instability <= 1) {
-    timeFactor *= STABLE_TIME_SHRINK;
+    timeFactor *= v.stableTimeShrink / 1000.0;
   } else {
-    const double x = TIME_PER_INSTABILITY * instability;
-    timeFactor = timeFactor <= 1.0 ? 1.0 + x : timeFactor * UNSTABLE_TIME_KEEP + x;
+    const double x = v.timePerInstability / 1000.0 * instability;
+    timeFactor = timeFactor <= 1.0 ? 1.0 + x : timeFactor * (v.unstableTimeKeep / 1000.0) + x;
   }
-  return std::clamp(timeFactor, MIN_TIME_FACTOR, MAX_TIME_FACTOR);
+  return std::clamp(timeFactor, MIN_TIME_FACTOR, std::max(MIN_TIME_FACTOR, v.maxTimeFactor / 1000.0));
 }
 
 int skipLimit(int threads) { return threads <= 3 ? threads / 2 : threads / 2 + 1; }
@@ -315,6 +326,8 @@ void deepen(worker& w, std::span<worker* const> pool) {
   searchControl& ctl = w.control;
   const bool isBoss = w.isBoss();
   const int row = int(w.threadIndex % THREAD_ROWS);
+  // The values of the evaluation in use; the search picks its own likewise.
+  const rootValues& values = rootValuesFor(b.accumulators != nullptr);
   const i64 minTime = std::max<i64>(HELPER_MIN_TIME_MS, ctl.softTime.load(relaxed) / HELPER_MIN_TIME_DIVISOR);
   const long rootMoves = b.plies[0].listEnd - b.plies[0].listStart;
   const int baseSkip = b.rootSkipCount;
@@ -350,12 +363,12 @@ void deepen(worker& w, std::span<worker* const> pool) {
     int linesDone = 0;
 
     if (!w.byLines) {
-      openWindow(win, row, d, prevScore);
+      openWindow(win, row, d, prevScore, values);
       b.bestMoveChanges = 0;
       if (!ctl.stopped()) {
         for (;;) {
           score = alphaBeta(0, std::max(1, d - win.failHighReduction), toWindow(win.alpha), toWindow(win.beta), b);
-          if (!widenWindow(win, row, score)) {
+          if (!widenWindow(win, row, score, values)) {
             finished = !ctl.stopped();
             break;
           }
@@ -370,12 +383,12 @@ void deepen(worker& w, std::span<worker* const> pool) {
       for (int k = 0; k < lineCount && !ctl.stopped(); ++k) {
         b.rootSkipCount = u16(baseSkip + k);
         aspirationWindow& lw = lineWindows[k];
-        openWindow(lw, row, d, linePrevScore[k]);
+        openWindow(lw, row, d, linePrevScore[k], values);
         b.bestMoveChanges = 0;
         bool exact = false;
         for (;;) {
           score = alphaBeta(0, std::max(1, d - lw.failHighReduction), toWindow(lw.alpha), toWindow(lw.beta), b);
-          if (!widenWindow(lw, row, score)) {
+          if (!widenWindow(lw, row, score, values)) {
             exact = !ctl.stopped();
             break;
           }
@@ -454,7 +467,7 @@ void deepen(worker& w, std::span<worker* const> pool) {
       if (mateProven && !ctl.stopped() && !ctl.unbounded()) break;
     }
 
-    timeFactor = nextTimeFactor(timeFactor, d, instability);
+    timeFactor = nextTimeFactor(timeFactor, d, instability, values);
 
     bool decides = isBoss;
     if (!isBoss && elapsed > minTime && d > ctl.deepestDepth.load(relaxed)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "engine/tuning.h"
 #include "nnue/accumulator.h"
 #include "search/limits.h"
 #include "search/ordering.h"
@@ -122,11 +123,11 @@ struct aspirationWindow {
   int failHighReduction = 0;  // kept across iterations
 };
 // Sets the window for iteration `depth` around the previous score.
-void openWindow(aspirationWindow& w, int row, int depth, int prevScore);
+void openWindow(aspirationWindow& w, int row, int depth, int prevScore, const rootValues& v = handRootValues);
 // Widens the window after `score` fell outside it; false when it was inside.
-bool widenWindow(aspirationWindow& w, int row, int score);
+bool widenWindow(aspirationWindow& w, int row, int score, const rootValues& v = handRootValues);
 
 // The time factor after an iteration of `depth` with the given instability.
-double nextTimeFactor(double timeFactor, int depth, int instability);
+double nextTimeFactor(double timeFactor, int depth, int instability, const rootValues& v = handRootValues);
 // Number of other threads at a depth that makes a helper skip it.
 int skipLimit(int threads);

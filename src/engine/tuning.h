@@ -26,8 +26,33 @@ constexpr i64 HELPER_MIN_TIME_DIVISOR = 16;
 // The time factor scales the soft budget with the root's instability (best
 // move changes and failed windows): shrinks while stable, grows when not.
 constexpr int TIME_FACTOR_FROM_DEPTH = 6;
-constexpr double STABLE_TIME_SHRINK = 0.9;
-constexpr double UNSTABLE_TIME_KEEP = 0.8;
-constexpr double TIME_PER_INSTABILITY = 0.2;
 constexpr double MIN_TIME_FACTOR = 0.6;
-constexpr double MAX_TIME_FACTOR = 2.0;
+
+// The root's tunable values, one set per evaluation as the search's
+// (search/tuning.h); the defaults are the hand-written evaluation's.
+// Fractions are in thousandths.
+struct rootValues {
+  // The widths of every thread's aspiration rows (root.cpp) are scaled by
+  // aspirationDelta / ASPIRATION_DELTA_UNIT: the first width of row 0.
+  int aspirationDelta = 15;
+  int stableTimeShrink = 900;    // the time factor, times this while stable
+  int unstableTimeKeep = 800;    // the share of a raised factor kept when not
+  int timePerInstability = 200;  // added per unit of instability
+  int maxTimeFactor = 2000;
+};
+constexpr int ASPIRATION_DELTA_UNIT = 15;
+
+inline constexpr rootValues handRootValues{};
+// The network's values; a tuning run's results are written in here.
+inline constexpr rootValues netRootStart = [] {
+  rootValues v;
+  return v;
+}();
+
+#ifdef DRAVLIN_TUNE
+extern rootValues netRootTuned;  // the tune build's options change it
+inline const rootValues& netRootValues() { return netRootTuned; }
+#else
+inline const rootValues& netRootValues() { return netRootStart; }
+#endif
+inline const rootValues& rootValuesFor(bool network) { return network ? netRootValues() : handRootValues; }

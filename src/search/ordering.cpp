@@ -344,12 +344,13 @@ bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold) {
   }
 }
 
+template <class S>
 void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
   plyState& ps = b.plies[ply];
   if (ps.inCheck || b.pieceOn[moveTo(m)] != 0) return;
   if (depth <= HISTORY_UPDATE_MAX_DEPTH) {
     ++b.historyVersion[b.sideToMove];
-    const int bonus = HISTORY_BONUS_SCALE * std::min(depth * depth, HISTORY_BONUS_DEPTH_CAP);
+    const int bonus = S::v.historyBonusScale * std::min(depth * depth, HISTORY_BONUS_DEPTH_CAP);
     i16* row2 = historyRow(b, ply, 2, b.pairHistory2);
     i16* row1 = historyRow(b, ply, 1, b.pairHistory1);
     const int code = b.pieceOn[moveFrom(m)];
@@ -377,4 +378,14 @@ void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
     ps.killer2 = ps.killer1;
     ps.killer1 = m;
   }
+}
+
+template void updateOrdering<handSearch>(u8, int, chessMove, board&);
+template void updateOrdering<netSearch>(u8, int, chessMove, board&);
+
+void updateOrdering(u8 ply, int depth, chessMove m, board& b) {
+  if (b.accumulators)
+    updateOrdering<netSearch>(ply, depth, m, b);
+  else
+    updateOrdering<handSearch>(ply, depth, m, b);
 }

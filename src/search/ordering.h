@@ -51,7 +51,10 @@ chessMove nextMove(u8 ply, board& b, bool inListOrder = false);
 // ProbCut picker: makes the move at `cursor` when it is a capture or
 // promotion gaining at least `threshold`, and returns true.
 bool nextProbCutMove(u8 ply, chessMove* cursor, board& b, int threshold);
-// Heuristic updates after a cut-off by `m` (with its mover's code on top).
+// Heuristic updates after a cut-off by `m` (with its mover's code on top),
+// by the set S of tuning values; without S, by the board's evaluation's set.
+template <class S>
+void updateOrdering(u8 ply, int depth, chessMove m, board& b);
 void updateOrdering(u8 ply, int depth, chessMove m, board& b);
 // Does the hash move pass the plausibility and the full legality test?
 bool hashMoveUsable(chessMove m, board& b, u8 ply);

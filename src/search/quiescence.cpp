@@ -16,6 +16,7 @@ bool insufficientMaterial(const board& b) {
   return mgOf(b.material[WHITE]) <= limit && mgOf(b.material[BLACK]) <= limit;
 }
 
+template <class S>
 i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   bumpCounter(b.qNodes);
   if (insufficientMaterial(b)) return 0;
@@ -90,10 +91,10 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
 
     int score;
     if (played++ == 0) {
-      score = -quiescence(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
+      score = -quiescence<S>(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
     } else {
-      score = -quiescence(ply + 1, depth - 1, i16(-alpha - 1), i16(-alpha), b);
-      if (score > alpha && score < beta) score = -quiescence(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
+      score = -quiescence<S>(ply + 1, depth - 1, i16(-alpha - 1), i16(-alpha), b);
+      if (score > alpha && score < beta) score = -quiescence<S>(ply + 1, depth - 1, i16(-beta), i16(-alpha), b);
     }
     unmakeMove(b, ply, m);
 
@@ -107,3 +108,6 @@ i16 quiescence(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   }
   return i16(best);
 }
+
+template i16 quiescence<handSearch>(u8, i32, i16, i16, board&);
+template i16 quiescence<netSearch>(u8, i32, i16, i16, board&);

@@ -90,14 +90,17 @@ bool rootMoveSkipped(const board& b, chessMove m) {
   return false;
 }
 
+template <class S>
 i16 searchChild(u8 ply, int depth, int alpha, int beta, board& b) {
-  return depth > 0 ? alphaBeta(ply, depth, i16(alpha), i16(beta), b) : quiescence(ply, 0, i16(alpha), i16(beta), b);
+  return depth > 0 ? alphaBeta<S>(ply, depth, i16(alpha), i16(beta), b)
+                   : quiescence<S>(ply, 0, i16(alpha), i16(beta), b);
 }
 
 }  // namespace
 
+template <class S>
 i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
-  if (depth <= 0) return quiescence(ply, 0, alphaIn, betaIn, b);  // callers should not, but stay sound
+  if (depth <= 0) return quiescence<S>(ply, 0, alphaIn, betaIn, b);  // callers should not, but stay sound
 
   // Count the node; every CLOCK_CHECK_NODES nodes look at the clock and the
   // node limit.
@@ -199,13 +202,13 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
 
     // Reverse futility pruning: far enough above beta, the node fails high
     // without a search (not in pawn endings, where zugzwang rules).
-    if (!pvNode && depth <= REVERSE_FUTILITY_MAX_DEPTH && !pruneEvalIsMate && pruneEval >= beta + reverseFutilityMargin[depth] &&
+    if (!pvNode && depth <= REVERSE_FUTILITY_MAX_DEPTH && !pruneEvalIsMate && pruneEval >= beta + S::v.reverseFutilityMargin * depth &&
         hasPieces(b, us))
       return i16(pruneEval);
 
     // Razoring: far below alpha near the leaves, a quiescence search decides.
-    if (!pvNode && depth <= RAZOR_MAX_DEPTH && pruneEval + razorMargin[depth + (RAZOR_MAX_DEPTH + 1) * improving] < alpha) {
-      const int q = quiescence(ply, 0, i16(alpha), i16(beta), b);
+    if (!pvNode && depth <= RAZOR_MAX_DEPTH && pruneEval + S::v.razorMargin[depth + (RAZOR_MAX_DEPTH + 1) * improving] < alpha) {
+      const int q = quiescence<S>(ply, 0, i16(alpha), i16(beta), b);
       if (q < alpha) return i16(q);
     }
 
@@ -213,20 +216,20 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     // in a row for one side.
     if (!pvNode && depth >= NULL_MOVE_MIN_DEPTH && ply >= 2 && b.plies[ply - 2].currentMove != 0 && pruneEval >= beta &&
         hasPieces(b, us)) {
-      const int reduction = NULL_MOVE_BASE_REDUCTION + depth / NULL_MOVE_DEPTH_DIVISOR +
-                            std::min(NULL_MOVE_EVAL_CAP, (pruneEval - beta) / NULL_MOVE_EVAL_STEP);
+      const int reduction = (S::v.nullMoveBase + S::v.nullMoveDepthScale * depth) / 100 +
+                            std::min(NULL_MOVE_EVAL_CAP, (pruneEval - beta) / S::v.nullMoveEvalStep);
       ps.currentMove = 0;
       const u64 key = b.hashKey;
       makeNullMove(b, ply);
       hashTable.prefetch(b.hashKey);
-      const int s = -searchChild(u8(ply + 1), depth - reduction, -beta, -beta + 1, b);
+      const int s = -searchChild<S>(u8(ply + 1), depth - reduction, -beta, -beta + 1, b);
       unmakeNullMove(b, ply, key);
       if (s >= beta) return i16(s > MATE_BAND ? beta : s);  // a mate found after passing is not trusted
     }
 
     // ProbCut: a capture that beats beta by a margin in a shallower search.
     if (!pvNode && depth >= PROBCUT_MIN_DEPTH && !pruneEvalIsMate) {
-      const int rBeta = beta + PROBCUT_MARGIN;
+      const int rBeta = beta + S::v.probCutMargin;
       chessMove* cursor = ps.listStart;
       if (ps.hashMove && hashMoveUsable(ps.hashMove, b, ply)) {
         *cursor = ps.hashMove;
@@ -244,8 +247,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
           ps.currentMove = m;
           b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
           hashTable.prefetch(b.hashKey);
-          int s = -quiescence(u8(ply + 1), 0, i16(-rBeta), i16(-rBeta + 1), b);
-          if (s >= rBeta) s = -alphaBeta(u8(ply + 1), depth - PROBCUT_REDUCTION, i16(-rBeta), i16(-rBeta + 1), b);
+          int s = -quiescence<S>(u8(ply + 1), 0, i16(-rBeta), i16(-rBeta + 1), b);
+          if (s >= rBeta) s = -alphaBeta<S>(u8(ply + 1), depth - PROBCUT_REDUCTION, i16(-rBeta), i16(-rBeta + 1), b);
           unmakeMove(b, ply, m);
           if (s >= rBeta) return i16(s);
           ++tried;
@@ -255,8 +258,8 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
     }
 
     // Internal iterative deepening, to find a move to try first.
-    if (ps.hashMove == 0 && depth >= IID_MIN_DEPTH && (pvNode || pruneEval >= beta - IID_BETA_MARGIN)) {
-      alphaBeta(ply, depth - IID_REDUCTION, i16(alpha), i16(beta), b);
+    if (ps.hashMove == 0 && depth >= IID_MIN_DEPTH && (pvNode || pruneEval >= beta - S::v.iidBetaMargin)) {
+      alphaBeta<S>(ply, depth - IID_REDUCTION, i16(alpha), i16(beta), b);
       const hashEntry e = hashTable.probe(b.hashKey);
       if (entryBound(e) != BOUND_NONE) {
         tte = e;
@@ -279,7 +282,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
   bool singular = false;
   if (hashValid && ply != 0 && depth >= SINGULAR_MIN_DEPTH && entryDepth(tte) >= depth - SINGULAR_ENTRY_SLACK && entryBound(tte) != BOUND_NONE &&
       entryBound(tte) != BOUND_UPPER && std::abs(ttScore) < MATE_BAND) {
-    const int singularBeta = ttScore - SINGULAR_MARGIN_PER_PLY * depth;
+    const int singularBeta = ttScore - S::v.singularMargin * depth / 16;
     int last = -MATE_SCORE;
     int counted = 0;
     const plyState saved = ps;
@@ -292,7 +295,7 @@ i16 alphaBeta(u8 ply, i32 depth, i16 alphaIn, i16 betaIn, board& b) {
       ps.currentMove = (m & MOVE_MASK) | (u32(mover) << 24);
       b.plies[ply + 1].inCheck = kingAttacked(b, b.sideToMove) ? 1 : 0;
       if (stage > STAGE_CAPTURES && stage != STAGE_BAD_CAPTURES) ++counted;
-      last = -alphaBeta(u8(ply + 1), depth / 2 - 1, i16(-singularBeta), i16(-singularBeta + 1), b);
+      last = -alphaBeta<S>(u8(ply + 1), depth / 2 - 1, i16(-singularBeta), i16(-singularBeta + 1), b);
       unmakeMove(b, ply, m);
       if (last > singularBeta || counted > SINGULAR_MAX_QUIETS) break;
     }
@@ -342,7 +345,7 @@ searchMoves:
     // moves with a bad record everywhere.
     if (mayPrune &&
         ((ply != 0 && stage == STAGE_BAD_CAPTURES && depth <= BAD_CAPTURE_PRUNE_MAX_DEPTH &&
-          !seeAtLeast(b, m, -BAD_CAPTURE_LOSS_PER_PLY * depth)) ||
+          !seeAtLeast(b, m, -S::v.badCaptureLoss * depth)) ||
          (ply != 0 && !b.pieceOn[to] && depth <= HISTORY_PRUNE_MAX_DEPTH && negativeHistories()))) {
       prunedLegal = prunedLegal || stage == STAGE_HASH || inCheck || isLegal(m, b, ply);
       continue;
@@ -353,7 +356,7 @@ searchMoves:
     // Late-move pruning, before the move is made: a pruned move need not be.
     if (mayPrune && !checks && ply != 0 && !pvNode && !inCheck && depth <= LATE_MOVE_MAX_DEPTH &&
         (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER || stage == STAGE_QUIETS) &&
-        lateIndex >= lateMoveCount[depth + (LATE_MOVE_MAX_DEPTH + 1) * improving]) {
+        lateIndex >= S::t.lateMoveCount[depth + (LATE_MOVE_MAX_DEPTH + 1) * improving]) {
       pruneRest = true;
       prunedLegal = true;
       continue;
@@ -391,11 +394,11 @@ searchMoves:
     // beat alpha.
     int s;
     if (movesSearched == 1) {
-      s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
+      s = -searchChild<S>(u8(ply + 1), newDepth, -beta, -alpha, b);
     } else {
       int r = 0;
       if (depth >= REDUCTION_MIN_DEPTH && !captures) {
-        r = pvNode && lateIndex == PV_LIGHT_REDUCTION_INDEX ? 1 : reductionTable[std::min(depth, 127)][std::min(lateIndex, 255)];
+        r = pvNode && lateIndex == PV_LIGHT_REDUCTION_INDEX ? 1 : S::t.reductions[std::min(depth, REDUCTION_DEPTHS - 1)][std::min(lateIndex, REDUCTION_MOVES - 1)];
         if (!improving) ++r;
         if (negativeHistories()) ++r;
         if (r != 0) {
@@ -406,9 +409,9 @@ searchMoves:
             !(passedMask[us][to] & b.pieceBB[pieceCode(PAWN, us ^ 1)]))
           --r;
       }
-      s = -searchChild(u8(ply + 1), newDepth - r, -alpha - 1, -alpha, b);
-      if (newDepth > 0 && r != 0 && s > alpha) s = -alphaBeta(u8(ply + 1), newDepth, i16(-alpha - 1), i16(-alpha), b);
-      if (s > alpha && s < beta) s = -searchChild(u8(ply + 1), newDepth, -beta, -alpha, b);
+      s = -searchChild<S>(u8(ply + 1), newDepth - r, -alpha - 1, -alpha, b);
+      if (newDepth > 0 && r != 0 && s > alpha) s = -alphaBeta<S>(u8(ply + 1), newDepth, i16(-alpha - 1), i16(-alpha), b);
+      if (s > alpha && s < beta) s = -searchChild<S>(u8(ply + 1), newDepth, -beta, -alpha, b);
     }
 
     // Take it back; a stopped search's scores mean nothing.
@@ -429,7 +432,7 @@ searchMoves:
         }
         if (s >= beta) {
           if (!restrictedRoot(b, ply)) storeNode(b, ply, played, s, depth, BOUND_LOWER);
-          updateOrdering(ply, depth, played, b);
+          updateOrdering<S>(ply, depth, played, b);
           return i16(s);
         }
       }
@@ -460,3 +463,6 @@ searchMoves:
     storeNode(b, ply, ps.bestMove, best, depth, BOUND_EXACT);
   return i16(best);
 }
+
+template i16 alphaBeta<handSearch>(u8, i32, i16, i16, board&);
+template i16 alphaBeta<netSearch>(u8, i32, i16, i16, board&);

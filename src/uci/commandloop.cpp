@@ -24,6 +24,7 @@
 #include "uci/go.h"
 #include "uci/options.h"
 #include "uci/output.h"
+#include "uci/tune.h"
 
 #ifndef DRAVLIN_PERFT_FILE
 #define DRAVLIN_PERFT_FILE "data/perft.txt"
@@ -185,6 +186,10 @@ bool dispatchCommand(const std::string& line) {
   } else if (cmd == "bench") { benchCommand(words);
   } else if (cmd == "genfens") {
     genfensCommand(words);
+#ifdef DRAVLIN_TUNE
+  } else if (cmd == "spsa") {
+    spsaCommand();
+#endif
   } else if (isDataTool(cmd)) {
     dataToolCommand(cmd, words);
   } else {

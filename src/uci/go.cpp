@@ -21,6 +21,9 @@
 #include "uci/tuning.h"
 
 gameState game;
+#ifdef DRAVLIN_TUNE
+timeValues netTimeTuned = netTimeStart;
+#endif
 
 namespace {
 
@@ -31,7 +34,8 @@ i32 clampMs(double v) { return i32(std::clamp(v, 1.0, double(INT32_MAX))); }
 
 }  // namespace
 
-void allotTime() {
+void allotTime(bool network) {
+  const timeValues& v = timeValuesFor(network);
   searchControl& ctl = searchThreads.control;
   searchLimits& limits = ctl.limits;
   const int c = currentBoard.sideToMove & 1;
@@ -46,7 +50,7 @@ void allotTime() {
   double f;
   i64 m;
   if (given) {
-    f = N < MANY_THREADS ? MOVES_GIVEN_FRACTION : MOVES_GIVEN_FRACTION_MANY;
+    f = N < MANY_THREADS ? v.movesGivenFraction / 1000.0 : MOVES_GIVEN_FRACTION_MANY;
     if (G < OPENING_PLIES)
       f *= OPENING_SCALE;
     else if (G < MIDDLEGAME_PLIES)
@@ -54,7 +58,7 @@ void allotTime() {
     // A count of zero or less would divide by zero; one move is the closest sense.
     m = std::max<i32>(limits.movesToGo, 1);
   } else {
-    f = N < MANY_THREADS ? SUDDEN_DEATH_FRACTION : SUDDEN_DEATH_FRACTION_MANY;
+    f = N < MANY_THREADS ? v.suddenDeathFraction / 1000.0 : SUDDEN_DEATH_FRACTION_MANY;
     if (G == UNKNOWN_GAME_PLY) {
       m = MOVES_LEFT_UNKNOWN;
       f *= UNKNOWN_STAGE_SCALE;
@@ -74,7 +78,7 @@ void allotTime() {
 
   if (game.newGame) {
     const i64 r = std::clamp<i64>(T / std::max<i64>(1, I), INC_RATIO_MIN, INC_RATIO_MAX);
-    game.incFactor = float(INC_FACTOR_BASE + double(r - INC_RATIO_MIN) * INC_FACTOR_SLOPE);
+    game.incFactor = float(v.incFactorBase / 1000.0 + double(r - INC_RATIO_MIN) * INC_FACTOR_SLOPE);
     game.newGame = false;
   }
   if (game.ponder) f *= PONDER_SCALE;
@@ -84,7 +88,7 @@ void allotTime() {
   const i64 total = T + I * (n - 1);
   const i64 avail = T - O;
   i64 soft = i64(std::max(1.0, double(total / m) * f));
-  i64 hard = m == 1 ? total - O : i64(std::min(HARD_PER_SOFT * double(soft), double(avail) * HARD_CLOCK_SHARE));
+  i64 hard = m == 1 ? total - O : i64(std::min(v.hardPerSoft / 1000.0 * double(soft), double(avail) * (v.hardClockShare / 1000.0)));
   if (given && m == LAST_MOVES_GIVEN) {
     hard = std::max<i64>(hard, LAST_MOVES_MIN_HARD_MS);
   } else if (!given && avail / soft < SHORT_CLOCK_BUDGETS) {
@@ -146,6 +150,7 @@ void goCommand(std::istringstream& words) {
   const i64 startMs = nowMs();
   searchLimits next;
   bool infinite = false, ponder = false;
+  [[maybe_unused]] bool clocked = false;  // wtime or btime given ("TuneNodes")
   // "searchmoves": the move texts up to the next keyword.
   bool restricted = false, inMoves = false;
   std::vector<std::string> moveTexts;
@@ -160,8 +165,10 @@ void goCommand(std::istringstream& words) {
       restricted = inMoves = true;
     } else if (word == "wtime") {
       words >> next.clock[WHITE];
+      clocked = true;
     } else if (word == "btime") {
       words >> next.clock[BLACK];
+      clocked = true;
     } else if (word == "winc") {
       words >> next.increment[WHITE];
     } else if (word == "binc") {
@@ -185,6 +192,14 @@ void goCommand(std::istringstream& words) {
   }
   // A negative depth has no sense; it counts as no limit.
   next.depthLimit = std::max<i32>(next.depthLimit, 0);
+#ifdef DRAVLIN_TUNE
+  // Games at a fixed node count under a referee that only knows clocks: the
+  // clocks are ignored, as if "go nodes N" had come.
+  if (game.tuneNodes > 0 && clocked && !infinite && !ponder) {
+    next = searchLimits{};
+    next.nodes = game.tuneNodes;
+  }
+#endif
 
   // The previous search must have reported before its limits are replaced.
   searchThreads.stopSearchAndWait();
@@ -200,7 +215,7 @@ void goCommand(std::istringstream& words) {
   std::shared_ptr<const nnue::network> net = takeNetForSearch();
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
-  allotTime();
+  allotTime(net != nullptr);
   searchThreads.startSearch(currentBoard, std::move(net), allowed);
 }
 

@@ -17,7 +17,7 @@ struct gameState {
   i32 plyCount = 0;
   // Set by "ucinewgame"; the first "go" of a game then fixes incFactor.
   bool newGame = true;
-  float incFactor = float(INC_FACTOR_BASE);
+  float incFactor = float(handTimeValues.incFactorBase / 1000.0);
   // "Ponder": the GUI may ponder, so the budget may be a little larger.
   bool ponder = false;
   // "MoveOverhead": milliseconds the hard budget leaves on the clock.
@@ -32,6 +32,11 @@ struct gameState {
   bool showWdl = false;
   // "UseNNUE" and "EvalFile": the next "go" evaluates with this net, or not.
   netChoice nets;
+#ifdef DRAVLIN_TUNE
+  // "TuneNodes" (the tune build's): a "go" with clocks searches this many
+  // nodes instead (0: off).
+  u64 tuneNodes = 0;
+#endif
 };
 extern gameState game;
 
@@ -40,8 +45,9 @@ constexpr i32 UNKNOWN_GAME_PLY = 1024;
 
 // Turns the limits of the search control, the side to move of currentBoard,
 // the game state and the thread count into the soft and hard budgets and the
-// elapsed-time scale (and incFactor at a game's first "go").
-void allotTime();
+// elapsed-time scale (and incFactor at a game's first "go"), by the values of
+// the network's evaluation or of the hand-written one.
+void allotTime(bool network = false);
 
 // Between searches: the net the network options as they are now (a net
 // loaded meanwhile included) give the search about to start; null for the

@@ -15,6 +15,7 @@
 #include "uci/commands.h"
 #include "uci/go.h"
 #include "uci/output.h"
+#include "uci/tune.h"
 
 namespace {
 
@@ -190,6 +191,9 @@ void uciCommand() {
   outLine("id name Dravlin 2.210 NOP");
   outLine("id author Quellmark");
   for (const optionRow& row : optionTable()) outLine(optionLine(row));
+#ifdef DRAVLIN_TUNE
+  for (const std::string& line : tuneOptionLines()) outLine(line);
+#endif
   outLine("uciok");
 }
 
@@ -230,4 +234,7 @@ void setoptionCommand(std::istringstream& words) {
     outLine(row.confirmation ? row.confirmation + shown : shown);
     return;
   }
+#ifdef DRAVLIN_TUNE
+  if (const auto confirmation = setTuneOption(name, value)) outLine(*confirmation);
+#endif
 }

@@ -5,11 +5,10 @@
 
 // The budget per move is the time for the moves to go, times a fraction
 // that depends on the thread count (from MANY_THREADS on) and the stage of
-// the game (counted in plies).
+// the game (counted in plies); below MANY_THREADS the fractions are tunable
+// (timeValues below).
 constexpr int MANY_THREADS = 4;
-constexpr double MOVES_GIVEN_FRACTION = 0.73;
 constexpr double MOVES_GIVEN_FRACTION_MANY = 0.8;
-constexpr double SUDDEN_DEATH_FRACTION = 0.66;
 constexpr double SUDDEN_DEATH_FRACTION_MANY = 0.72;
 constexpr int OPENING_PLIES = 18;       // below: the opening
 constexpr int MIDDLEGAME_PLIES = 51;    // below: the middlegame
@@ -29,17 +28,13 @@ constexpr double UNKNOWN_STAGE_SCALE = 1.4;
 
 // The increment's weight, fixed at a game's first "go" from the ratio of
 // clock to increment (clamped to INC_RATIO_MIN..INC_RATIO_MAX): from
-// INC_FACTOR_BASE up by INC_FACTOR_SLOPE per unit of ratio.
+// timeValues::incFactorBase up by INC_FACTOR_SLOPE per unit of ratio.
 constexpr i64 INC_RATIO_MIN = 100;
 constexpr i64 INC_RATIO_MAX = 360;
-constexpr double INC_FACTOR_BASE = 1.37;
 constexpr double INC_FACTOR_SLOPE = 0.0014615385;
 
 // "Ponder" on: a little more time, the opponent's time being used too.
 constexpr double PONDER_SCALE = 1.1;
-// The hard budget: this many soft budgets, at most this share of the clock.
-constexpr double HARD_PER_SOFT = 5.0;
-constexpr double HARD_CLOCK_SHARE = 0.5;
 // At four moves to go the hard budget is at least this many milliseconds.
 constexpr int LAST_MOVES_GIVEN = 4;
 constexpr i64 LAST_MOVES_MIN_HARD_MS = 40;
@@ -50,3 +45,29 @@ constexpr float SHORT_CLOCK_ELAPSED_SCALE = 5.0f;
 // "movetime": the soft budget is this many times the move time, so the hard
 // one alone ends the search.
 constexpr double MOVETIME_SOFT_SCALE = 10.0;
+
+// The time allotment's tunable values, one set per evaluation as the
+// search's (search/tuning.h); the defaults are the hand-written evaluation's.
+// Fractions are in thousandths.
+struct timeValues {
+  int movesGivenFraction = 730;    // the budget's fraction with "movestogo"
+  int suddenDeathFraction = 660;   // and without
+  int incFactorBase = 1370;        // the increment's weight at the lowest ratio
+  int hardPerSoft = 5000;          // the hard budget: this many soft budgets,
+  int hardClockShare = 500;        // at most this share of the clock
+};
+
+inline constexpr timeValues handTimeValues{};
+// The network's values; a tuning run's results are written in here.
+inline constexpr timeValues netTimeStart = [] {
+  timeValues v;
+  return v;
+}();
+
+#ifdef DRAVLIN_TUNE
+extern timeValues netTimeTuned;  // the tune build's options change it
+inline const timeValues& netTimeValues() { return netTimeTuned; }
+#else
+inline const timeValues& netTimeValues() { return netTimeStart; }
+#endif
+inline const timeValues& timeValuesFor(bool network) { return network ? netTimeValues() : handTimeValues; }

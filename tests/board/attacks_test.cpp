@@ -136,21 +136,6 @@ TEST(AttackTables, BetweenLineThroughAndPassedMasks) {
   EXPECT_EQ(passedMask[BLACK][sq("e8")], 0u);
 }
 
-TEST(AttackTables, ReductionTableRows) {
-  ensureTables();
-  const int ms[7] = {4, 5, 8, 16, 32, 64, 255};
-  const int d8[7] = {1, 1, 2, 3, 4, 6, 13}, d32[7] = {2, 2, 4, 6, 9, 13, 27}, d127[7] = {4, 5, 8, 12, 18, 26, 54};
-  for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(reductionTable[8][ms[i]], d8[i]);
-    EXPECT_EQ(reductionTable[32][ms[i]], d32[i]);
-    EXPECT_EQ(reductionTable[127][ms[i]], d127[i]);
-  }
-  EXPECT_EQ(reductionTable[0][3], 1);
-  EXPECT_EQ(reductionTable[127][2], 0);
-  const int row10[8] = {0, 0, 0, 1, 1, 1, 1, 2};
-  for (int n = 0; n < 8; ++n) EXPECT_EQ(reductionTable[10][n], row10[n]);
-}
-
 TEST(ZobristKeys, FixedDistinctAndInTheirSlots) {
   ensureTables();
   EXPECT_EQ(zobrist.piece[2][0], 0xacfeaf947971818aULL);

@@ -21,9 +21,10 @@ inline int scaledMs(int ms) { return std::getenv("DRAVLIN_SANITIZED") ? ms * 5 :
 class engineProcess {
  public:
   // A non-zero `addressSpace` limits the engine's virtual memory (bytes);
-  // `env` holds NAME=VALUE settings added to the engine's environment.
+  // `env` holds NAME=VALUE settings added to the engine's environment;
+  // `program` is another build of the engine.
   explicit engineProcess(std::vector<std::string> args = {}, rlim_t addressSpace = 0,
-                         std::vector<std::string> env = {}) {
+                         std::vector<std::string> env = {}, std::string program = DRAVLIN_BINARY) {
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
     signal(SIGPIPE, SIG_IGN);
@@ -39,7 +40,6 @@ class engineProcess {
         const rlimit limit{addressSpace, addressSpace};
         setrlimit(RLIMIT_AS, &limit);
       }
-      std::string program = DRAVLIN_BINARY;
       std::vector<char*> argv{program.data()};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
