@@ -91,6 +91,7 @@ TEST(TuneBuild, ValuesMoveTheNetworkSearchOnly) {
             (std::vector<std::string>{"info string RfpMargin set to : 130", "info string RfpMargin set to : 40"}));
   const std::string withMargin = benchNodes(e, "bench nnue 6");
   EXPECT_NE(withMargin, "179184");
+  answersTo(e, {"setoption name UseNNUE value false"});
   EXPECT_EQ(benchNodes(e, "bench"), "6007231");
   // A value behind a table: the table is made again on each change.
   EXPECT_EQ(answersTo(e, {"setoption name LmrDivisor value 60"}),
