@@ -8,7 +8,9 @@
 #
 # Environment: BOOK (default ../shared/books/8moves_v3.epd), OUT (folder of
 # the logs and PGNs, default elo-calibration), JOBS (referees at once, 1 or 2),
-# BOOK_START (first opening index, default 0).
+# BOOK_START (first opening index, default 0), ENGINE_OPTIONS (more NAME=VALUE
+# settings for the engine, blank-separated: "UseNNUE=false" measures the
+# hand-written evaluation's caps).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 engine="$(realpath "${1:-$here/build/dravlin}")"
@@ -24,10 +26,13 @@ referee="$here/../shared/tools/uci-referee"
 stockfish="$(command -v stockfish || echo /usr/games/stockfish)"
 mkdir -p "$out"
 
+extra=()
+for setting in ${ENGINE_OPTIONS:-}; do extra+=(--option-a "$setting"); done
+
 point() {
   local elo="$1" name="$out/elo${1}_tc${tc}"
   python3 "$referee" --engine-a "$engine" --name-a "dravlin-$elo" \
-      --option-a Hash=16 --option-a UCI_LimitStrength=true --option-a UCI_Elo="$elo" \
+      --option-a Hash=16 --option-a UCI_LimitStrength=true --option-a UCI_Elo="$elo" ${extra[@]+"${extra[@]}"} \
       --engine-b "$stockfish" --name-b "stockfish-$elo" \
       --option-b Hash=16 --option-b Threads=1 --option-b UCI_LimitStrength=true --option-b UCI_Elo="$elo" \
       --tc "$tc" --games "$games" --book "$book" --book-start "${BOOK_START:-0}" \

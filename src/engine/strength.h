@@ -10,5 +10,5 @@ constexpr int STRENGTH_ELO_MAX = 2850;
 constexpr int STRENGTH_ELO_DEFAULT = 1500;
 
 // The cap on the nodes of a whole search for a rating (clamped to the
-// option's range).
-u64 nodeCapForElo(int elo);
+// option's range), with the network or with the hand-written evaluation.
+u64 nodeCapForElo(int elo, bool network);

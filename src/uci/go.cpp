@@ -209,10 +209,10 @@ void goCommand(std::istringstream& words) {
   ctl.limits = next;
   // The options as they are now hold for this search, whatever "setoption"
   // says while it runs; so do the network options.
-  ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo) : 0;
   ctl.multiPv = game.multiPv;
   ctl.showWdl = game.showWdl;
   std::shared_ptr<const nnue::network> net = takeNetForSearch();
+  ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo, net != nullptr) : 0;
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);
   allotTime(net != nullptr);

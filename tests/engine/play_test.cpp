@@ -589,7 +589,7 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(scaledMs(3000))) << ratings[i];
     // The search ends at its rating's cap, passed by no more than the last
     // few nodes between two looks at the count.
-    const unsigned long long cap = nodeCapForElo(ratings[i]);
+    const unsigned long long cap = nodeCapForElo(ratings[i], true);
     EXPECT_GE(capped[i], cap) << ratings[i];
     EXPECT_LE(capped[i], cap + 64) << ratings[i];
   }
