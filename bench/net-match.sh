@@ -8,7 +8,9 @@
 #   NET: a net file, or "embedded"; OPPONENT: another engine's command (default:
 #   ENGINE with UseNNUE false). PARALLEL=2, BOOK_START=0, REFEREE, BOOK from the
 #   environment; OPPONENT_NET=FILE|embedded plays ENGINE against itself with
-#   that net instead, to compare two nets.
+#   that net instead, to compare two nets. ENGINE_OPTIONS: more NAME=VALUE
+#   settings for both sides, blank-separated; with the tune build,
+#   "TuneNodes=10000" gates nets at fixed nodes (the clock only a safety net).
 set -euo pipefail
 engine=${1:?usage: bench/net-match.sh ENGINE NET TC GAMES [OPPONENT] [OUTDIR]}
 net=${2:?net file or embedded}
@@ -33,6 +35,8 @@ elif [ -n "$opponent" ]; then
 else
   oppopts=(--engine-b "$engine" --option-b Hash=16 --option-b UseNNUE=false --name-b "hand-written")
 fi
+
+for setting in ${ENGINE_OPTIONS:-}; do netopts+=(--option-a "$setting"); oppopts+=(--option-b "$setting"); done
 
 per=$(( (games + parallel - 1) / parallel ))
 per=$(( per + per % 2 ))  # each opening is played twice, once with each colour
