@@ -51,7 +51,10 @@ const char USAGE[] =
     "  --max-opening-score S  leave out games whose first position scores beyond +-S\n"
     "  --skip-damaged       skip a damaged game in the data and go on (default: stop)\n"
     "  --save-epochs        also write OUT-eN.nnue after every epoch N\n"
-    "  --gap-positions N    validation positions for the float/engine gap (default 100000)\n";
+    "  --gap-positions N    validation positions for the float/engine gap (default 100000)\n"
+    "  --bias-positions N   training positions on which each output bias is fitted, so that\n"
+    "                       the quantised net's mean score is the float net's (default 32768;\n"
+    "                       0: the rounded biases, as nets were written before)\n";
 
 [[noreturn]] void fail(const std::string& message) {
   std::fprintf(stderr, "dravlin-train: %s\n", message.c_str());
@@ -85,6 +88,7 @@ int main(int argc, char** argv) {
   bool resume = false, saveEpochs = false;
   int moreEpochs = 0;
   double gapPositions = 100000;
+  double biasPositions = 32768;
   std::vector<std::string> files;
   // The training options the command line sets: a resumed run takes the
   // others from its checkpoint.
@@ -191,6 +195,9 @@ int main(int argc, char** argv) {
     } else if (a == "--gap-positions") {
       ok = r.number(0, INT64_MAX, n);
       gapPositions = double(n);
+    } else if (a == "--bias-positions") {
+      ok = r.number(0, INT64_MAX, n);
+      biasPositions = double(n);
     } else if (a.size() > 1 && a[0] == '-') {
       ok = r.unknown();
     } else {
@@ -289,14 +296,22 @@ int main(int argc, char** argv) {
                  duration(epochSeconds / timed * (opt.epochs - t.epochsDone)).c_str());
     if (!checkpoint.empty() && !t.saveCheckpoint(checkpoint, error)) fail(error);
     if (saveEpochs) {
-      if (!train::writeNetFile(t.net, train::epochNetPath(out, r.epoch), error)) fail(error);
+      const std::vector<i32> shift = train::fitOutputBias(t.net, training, std::size_t(biasPositions));
+      if (!train::writeNetFile(t.net, train::epochNetPath(out, r.epoch), error, shift)) fail(error);
     }
   }
   if (bestEpoch)
     std::fprintf(stderr, "lowest validation loss of this run %.6f, after epoch %d\n", bestValidation, bestEpoch);
 
   // ---- export
-  if (!train::writeNetFile(t.net, out, error)) fail(error);
+  const std::vector<i32> shift = train::fitOutputBias(t.net, training, std::size_t(biasPositions));
+  if (!shift.empty() && biasPositions >= 1) {
+    std::string moved;
+    for (i32 v : shift) moved += (moved.empty() ? "" : " ") + std::to_string(std::lround(double(v) * nnue::SCALE / (nnue::QA * nnue::QB)));
+    std::fprintf(stderr, "output bias%s moved by %s cp: the quantised net's mean score on %zu training positions is the float net's\n",
+                 shift.size() > 1 ? "es" : "", moved.c_str(), std::min(training.size(), std::size_t(biasPositions)));
+  }
+  if (!train::writeNetFile(t.net, out, error, shift)) fail(error);
   std::fprintf(stderr, "wrote %s (hidden %d, %s, %d output layer%s%s)\n", out.c_str(), opt.hidden,
                opt.act == nnue::SCRELU ? "screlu" : "crelu", opt.buckets, opt.buckets == 1 ? "" : "s",
                opt.mirrored ? ", mirrored" : "");
@@ -304,7 +319,7 @@ int main(int argc, char** argv) {
   const auto gapStart = std::chrono::steady_clock::now();
   auto gapNote = gapStart;
   const train::quantisationGap gap = train::measureGap(
-      t.net, train::netFileBytes(t.net), validation.empty() ? training : validation, std::size_t(gapPositions),
+      t.net, train::netFileBytes(t.net, shift), validation.empty() ? training : validation, std::size_t(gapPositions),
       [&](double done) {
         const auto now = std::chrono::steady_clock::now();
         if (now - gapNote < std::chrono::seconds(15) || done >= 1) return;
@@ -315,7 +330,7 @@ int main(int argc, char** argv) {
   if (!gap.error.empty())
     std::fprintf(stderr, "float/engine gap not measured: the engine refuses the net: %s\n", gap.error.c_str());
   else
-    std::fprintf(stderr, "float/engine gap over %zu %s positions: mean %.2f cp, largest %.1f cp\n", gap.positions,
-                 validation.empty() ? "training" : "validation", gap.mean, gap.largest);
+    std::fprintf(stderr, "float/engine gap over %zu %s positions: mean %.2f cp, largest %.1f cp, offset %+.2f cp\n",
+                 gap.positions, validation.empty() ? "training" : "validation", gap.mean, gap.largest, gap.offset);
   return 0;
 }

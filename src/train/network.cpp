@@ -205,7 +205,7 @@ i16 quantise(float w, int scale) {
 
 }  // namespace
 
-std::vector<unsigned char> netFileBytes(const floatNet& net) {
+std::vector<unsigned char> netFileBytes(const floatNet& net, const std::vector<i32>& biasShift) {
   const int hidden = net.hidden;
   const float* p = net.params.data();
   std::vector<unsigned char> payload;
@@ -213,14 +213,15 @@ std::vector<unsigned char> netFileBytes(const floatNet& net) {
   for (std::size_t i = 0; i < net.w2Offset(); ++i) put(payload, quantise(p[i], nnue::QA));
   for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i) put(payload, quantise(p[i], nnue::QB));
   for (std::size_t i = net.b2Offset(); i < net.size(); ++i) {
-    const double b2 = std::round(double(p[i]) * nnue::QA * nnue::QB);
+    const std::size_t layer = i - net.b2Offset();
+    const double b2 = std::round(double(p[i]) * nnue::QA * nnue::QB) + (layer < biasShift.size() ? biasShift[layer] : 0);
     put(payload, i32(std::clamp(b2, -2147483647.0, 2147483647.0)));
   }
   return nnue::netFileImage(hidden, net.act, payload, net.buckets, net.mirrored);
 }
 
-bool writeNetFile(const floatNet& net, const std::string& path, std::string& error) {
-  const std::vector<unsigned char> bytes = netFileBytes(net);
+bool writeNetFile(const floatNet& net, const std::string& path, std::string& error, const std::vector<i32>& biasShift) {
+  const std::vector<unsigned char> bytes = netFileBytes(net, biasShift);
   const std::string part = path + ".part";
   errno = 0;
   FILE* f = std::fopen(part.c_str(), "wb");
@@ -254,14 +255,38 @@ quantisationGap measureGap(const floatNet& net, const std::vector<unsigned char>
       return gap;
     }
     const int cp = nnue::evaluateFromScratch(*quantised, *b);
-    const double d = std::abs(double(netOutput(net, samples[p])) * nnue::SCALE - cp);
+    const double signedGap = double(netOutput(net, samples[p])) * nnue::SCALE - cp, d = std::abs(signedGap);
     total += d;
+    gap.offset += signedGap;
     gap.largest = std::max(gap.largest, d);
     if (progress && (p + 1) % 4096 == 0) progress(double(p + 1) / double(n));
   }
   gap.positions = n;
   gap.mean = n ? total / double(n) : 0;
+  gap.offset = n ? gap.offset / double(n) : 0;
   return gap;
+}
+
+std::vector<i32> fitOutputBias(const floatNet& net, const std::vector<sample>& samples, std::size_t limit) {
+  const std::vector<unsigned char> file = netFileBytes(net);
+  auto quantised = std::make_unique<nnue::network>();
+  if (!nnue::loadNet(file.data(), file.size(), *quantised).empty()) return {};
+  std::vector<double> sum(std::size_t(net.buckets), 0.0);
+  std::vector<std::size_t> count(std::size_t(net.buckets), 0);
+  auto b = std::make_unique<board>();
+  const std::size_t step = limit ? std::max<std::size_t>(1, samples.size() / limit) : samples.size() + 1;
+  for (std::size_t p = 0; p < samples.size() && p / step < limit; p += step) {
+    if (!setFromFen(sampleFen(samples[p]), *b)) continue;
+    const int cp = nnue::evaluateFromScratch(*quantised, *b);
+    const int layer = net.bucketOf(samples[p]);
+    sum[std::size_t(layer)] += double(netOutput(net, samples[p])) * nnue::SCALE - cp;
+    ++count[std::size_t(layer)];
+  }
+  std::vector<i32> shift(std::size_t(net.buckets), 0);
+  // Centipawns to the bias's units: the engine scales by SCALE / (QA * QB).
+  for (std::size_t l = 0; l < shift.size(); ++l)
+    if (count[l]) shift[l] = i32(std::lround(sum[l] / double(count[l]) * nnue::QA * nnue::QB / nnue::SCALE));
+  return shift;
 }
 
 float fitScoreScale(const std::vector<sample>& samples) {

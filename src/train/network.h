@@ -88,11 +88,23 @@ double addGradient(const floatNet& net, const sample* data, const u32* order, st
 // The sum of squared errors alone.
 double sumLoss(const floatNet& net, const sample* data, const u32* order, std::size_t count, const lossShape& shape);
 
-// The net file: header and quantised payload as the engine loads it.
-std::vector<unsigned char> netFileBytes(const floatNet& net);
+// The net file: header and quantised payload as the engine loads it, each
+// output layer's bias moved by `biasShift` (file units, QA * QB; empty: none).
+std::vector<unsigned char> netFileBytes(const floatNet& net, const std::vector<i32>& biasShift = {});
 // Writes the net file; false with `error` set, the system's reason
 // included, when it cannot.
-bool writeNetFile(const floatNet& net, const std::string& path, std::string& error);
+bool writeNetFile(const floatNet& net, const std::string& path, std::string& error,
+                  const std::vector<i32>& biasShift = {});
+
+// Rounding the output weights leaves the quantised net's scores off the
+// float net's by an amount that is nearly the same in every position (the
+// rounding errors weighted by activations that vary little): tens of
+// centipawns for the side to move, which the search reads as a tempo
+// bonus or penalty. This is the shift of each output layer's bias, in file
+// units, that makes the mean score of the quantised net equal the float
+// net's over up to `limit` of `samples`, taken evenly across them. A layer
+// with no sample keeps its bias. Empty for a net the engine refuses.
+std::vector<i32> fitOutputBias(const floatNet& net, const std::vector<sample>& samples, std::size_t limit);
 
 // The gap between the float output and the quantised engine's, in
 // centipawns, over the first `limit` of `samples`; `error` names a net the
@@ -100,6 +112,7 @@ bool writeNetFile(const floatNet& net, const std::string& path, std::string& err
 // and then: millions of positions take minutes.
 struct quantisationGap {
   double mean = 0, largest = 0;
+  double offset = 0;  // the mean of float minus engine, signed
   std::size_t positions = 0;
   std::string error;
 };

@@ -89,3 +89,32 @@ TEST(TrainExport, QuantisedEngineAgreesWithTheFloatNet) {
     EXPECT_LT(exact.largest, 1.1) << name;
   }
 }
+
+// Output weights that all round the same way put the quantised net's scores
+// off the float net's by the same amount everywhere; the fitted bias takes
+// that offset out, in each output layer.
+TEST(TrainExport, FittedBiasTakesOutTheRoundingOffset) {
+  const std::vector<sample> training = randomGamePositions(300, 3), sampleSet = randomGamePositions(40, 4);
+  for (int buckets : {1, nnue::OUTPUT_BUCKETS}) {
+    trainOptions o;
+    o.hidden = 64;
+    o.buckets = buckets;
+    o.batch = 512;
+    o.lr = 3e-3f;
+    trainer t(o, training, sampleSet);
+    for (int e = 0; e < 2; ++e) t.runEpoch();
+    floatNet net = t.net;
+    float* p = net.params.data();
+    for (std::size_t i = net.w2Offset(); i < net.b2Offset(); ++i)
+      p[i] = (std::floor(p[i] * nnue::QB) + 0.45f) / nnue::QB;  // each rounds down by 0.45 of a step
+    // Fitted and measured on the same positions: what is left is the
+    // integer sums' truncation.
+    const quantisationGap rounded = measureGap(net, netFileBytes(net), training, training.size());
+    const quantisationGap fitted =
+        measureGap(net, netFileBytes(net, fitOutputBias(net, training, training.size())), training, training.size());
+    ASSERT_EQ(fitted.error, "");
+    EXPECT_GT(rounded.offset, 3.0) << buckets;
+    EXPECT_LT(std::abs(fitted.offset), 1.0) << buckets;
+    EXPECT_LT(fitted.mean, rounded.mean) << buckets;
+  }
+}
