@@ -253,6 +253,11 @@ def main(argv=None):
                 params = parse_spsa_lines(f.read())
             if not params:
                 sys.exit(f"{args.params} holds no SPSA lines")
+            # A name the engine does not know would be set to nothing, silently: a tune of noise.
+            known = {p["name"] for p in engine_params(engine)}
+            unknown = [p["name"] for p in params if p["name"] not in known]
+            if unknown:
+                sys.exit(f"{args.params}: not values of {engine}: {', '.join(unknown)}")
         else:
             params = engine_params(engine)
         if not args.nodes and not args.tc:

@@ -50,6 +50,11 @@ class Driver(unittest.TestCase):
         self.params = os.path.join(d, "params.txt")
         with open(self.params, "w") as f:
             f.write("noise before the lines\n" + PARAMS)
+        # A stand-in tune build: its "spsa" lists the values the driver may tune.
+        self.engine = os.path.join(d, "engine")
+        with open(self.engine, "w") as f:
+            f.write(f"#!{sys.executable}\nprint({PARAMS!r})\n")
+        os.chmod(self.engine, 0o755)
         self.book = os.path.join(d, "book.epd")
         with open(self.book, "w") as f:
             f.write("\n".join(["8/8/8/8/8/8/8/K6k w - -"] * 50) + "\n")
@@ -57,17 +62,30 @@ class Driver(unittest.TestCase):
     def tearDown(self):
         self.dir.cleanup()
 
-    def run_driver(self, state, *extra):
-        cmd = [sys.executable, DRIVER, "--engine", "unused", "--params", self.params, "--referee", self.referee,
-               "--book", self.book, "--state", state, "--nodes", "1000", "--iterations", "40", "--pairs", "2",
-               *extra]
-        done = subprocess.run(cmd, capture_output=True, text=True, timeout=300)
+    def run_driver(self, state, *extra, params=None):
+        cmd = [sys.executable, DRIVER, "--engine", self.engine, "--params", params or self.params,
+               "--referee", self.referee, "--book", self.book, "--state", state, "--nodes", "1000",
+               "--iterations", "40", "--pairs", "2", *extra]
+        return subprocess.run(cmd, capture_output=True, text=True, timeout=300)
+
+    def run_to_state(self, state, *extra):
+        done = self.run_driver(state, *extra)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         with open(state) as f:
             return json.load(f)
 
+    def test_a_value_the_engine_lacks_is_refused(self):
+        typo = os.path.join(self.dir.name, "typo.txt")
+        with open(typo, "w") as f:
+            f.write(PARAMS + "Upp, int, 50, 0, 100, 5, 0.05\n")
+        state = os.path.join(self.dir.name, "typo.json")
+        done = self.run_driver(state, params=typo)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("Upp", done.stderr)
+        self.assertFalse(os.path.exists(state))
+
     def test_walks_toward_the_better_values_and_resumes_exactly(self):
-        whole = self.run_driver(os.path.join(self.dir.name, "whole.json"))
+        whole = self.run_to_state(os.path.join(self.dir.name, "whole.json"))
         self.assertEqual(whole["iteration"], 40)
         self.assertEqual(whole["games"], 40 * 4)
         self.assertGreater(whole["theta"]["Up"], 65)
@@ -80,10 +98,10 @@ class Driver(unittest.TestCase):
 
         # Stopped after three rounds, then the same command again.
         parts = os.path.join(self.dir.name, "parts.json")
-        first = self.run_driver(parts, "--max-rounds", "3")
+        first = self.run_to_state(parts, "--max-rounds", "3")
         self.assertEqual(first["iteration"], 6)
         self.assertFalse(os.path.exists(parts + ".final.txt"))
-        resumed = self.run_driver(parts)
+        resumed = self.run_to_state(parts)
         self.assertEqual(resumed["theta"], whole["theta"])
         self.assertEqual(resumed["history"], whole["history"])
 
