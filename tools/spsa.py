@@ -207,6 +207,8 @@ def main(argv=None):
     ap.add_argument("--engine", help="the tune build (default: build-tune/dravlin next to this folder)")
     ap.add_argument("--state", help="the state file (JSON); the run continues from it when it exists")
     ap.add_argument("--params", help="a file of SPSA lines to tune (default: all the engine's, by its 'spsa')")
+    ap.add_argument("--skip", action="append", default=[], metavar="PREFIX",
+                    help="leave out the values whose names begin so (repeatable; e.g. Time at fixed nodes)")
     ap.add_argument("--iterations", type=int, default=20000, help="N, the schedule's length (20000)")
     ap.add_argument("--pairs", type=int, default=2, help="opening pairs (two games each) an iteration (2)")
     ap.add_argument("--concurrency", type=int, default=2, help="referees side by side (2)")
@@ -260,6 +262,9 @@ def main(argv=None):
                 sys.exit(f"{args.params}: not values of {engine}: {', '.join(unknown)}")
         else:
             params = engine_params(engine)
+        params = [p for p in params if not any(p["name"].startswith(s) for s in args.skip)]
+        if not params:
+            sys.exit("--skip left no value to tune")
         if not args.nodes and not args.tc:
             args.tc = "5+0.05"
         cfg = {"engine": engine, "iterations": args.iterations, "pairs": args.pairs,

@@ -29,7 +29,7 @@ REFEREE = textwrap.dedent(f"""\
             name, _, v = args[i + 1].partition("=")
             values[w[-1]][name] = v
     targets = {TARGETS!r}
-    dist = {{s: sum(abs(int(values[s][n]) - t) for n, t in targets.items()) for s in "ab"}}
+    dist = {{s: sum(abs(int(v) - targets[n]) for n, v in values[s].items() if n in targets) for s in "ab"}}
     games = int(args[args.index("--games") + 1])
     with open(sys.argv[0] + ".log", "a") as log:
         log.write(args[args.index("--book-start") + 1] + "\\n")
@@ -63,7 +63,7 @@ class Driver(unittest.TestCase):
         self.dir.cleanup()
 
     def run_driver(self, state, *extra, params=None):
-        cmd = [sys.executable, DRIVER, "--engine", self.engine, "--params", params or self.params,
+        cmd = [sys.executable, DRIVER, "--engine", self.engine, *(["--params", params] if params else []),
                "--referee", self.referee, "--book", self.book, "--state", state, "--nodes", "1000",
                "--iterations", "40", "--pairs", "2", *extra]
         return subprocess.run(cmd, capture_output=True, text=True, timeout=300)
@@ -84,8 +84,13 @@ class Driver(unittest.TestCase):
         self.assertIn("Upp", done.stderr)
         self.assertFalse(os.path.exists(state))
 
+    def test_skip_leaves_out_the_engines_values_by_prefix(self):
+        state = self.run_to_state(os.path.join(self.dir.name, "skip.json"), "--skip", "Do", "--max-rounds", "1")
+        self.assertEqual([p["name"] for p in state["params"]], ["Up"])
+        self.assertEqual(list(state["theta"]), ["Up"])
+
     def test_walks_toward_the_better_values_and_resumes_exactly(self):
-        whole = self.run_to_state(os.path.join(self.dir.name, "whole.json"))
+        whole = self.run_to_state(os.path.join(self.dir.name, "whole.json"), "--params", self.params)
         self.assertEqual(whole["iteration"], 40)
         self.assertEqual(whole["games"], 40 * 4)
         self.assertGreater(whole["theta"]["Up"], 65)
