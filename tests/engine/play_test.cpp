@@ -558,8 +558,9 @@ TEST_F(Play, NodeLimitCountsEveryThread) {
   std::smatch m;
   const std::string& last = lines[lines.size() - 2];
   ASSERT_TRUE(std::regex_search(last, m, std::regex(R"( nodes (\d+) )"))) << last;
-  // Past the count by at most one poll interval of each thread.
-  EXPECT_GE(std::stoull(m[1]), 300000u);
+  // Past the count by at most one poll interval of each thread. No lower
+  // bound: when the boss's own result is chosen, its last line may be that of
+  // an iteration that ended just before the other thread reached the limit.
   EXPECT_LE(std::stoull(m[1]), 300000u + 2 * 4096);
   // A reached limit still holds the answer of a ponder search.
   e.send("go ponder nodes 1000");
