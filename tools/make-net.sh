@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Makes a net from nothing: self-play data, training, the quantised net file,
 # each from the seeds and flags written below, so that a net can be made
-# again. The values below are those of the committed default net
-# (nets/README.md). Every value can be overridden from the environment:
+# again. The values below are those of the committed default net, generation
+# 2 (nets/README.md), whose data are searched by generation 1b: when DATA_NET
+# does not exist yet, the script first makes it, by running itself with
+# generation 1b's values (hand-written evaluation in the search). Every value
+# can be overridden from the environment:
 #   DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
 # The run writes NET, NET.ckpt, and NET.log: the commands and what they
 # printed, the provenance for nets/README.md. An interrupted run continues
@@ -14,22 +17,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # ---- data: the engine's self-play (see docs/training-data.md)
-DATA=${DATA:-gen/selfplay.bin}
-DATA_POSITIONS=${DATA_POSITIONS:-10000000}
+DATA=${DATA:-gen/gen2.bin}
+DATA_POSITIONS=${DATA_POSITIONS:-20000000}
 DATA_GAMES=${DATA_GAMES-}    # if not empty, the file is the first DATA_GAMES games instead
-DATA_SEED=${DATA_SEED:-1}
+DATA_SEED=${DATA_SEED:-2}
 DATA_THREADS=${DATA_THREADS:-2}
 DATA_FLAGS=${DATA_FLAGS:---nodes 5000 --random-plies 8}   # any further datagen flags
+DATA_NET=${DATA_NET-gen/gen1b.nnue}   # the net in the data's search; empty: hand-written
+DATA_NET_POSITIONS=${DATA_NET_POSITIONS:-10000000}   # its own data, when it is made first
 # ---- training (dravlin-train --help)
 NET=${NET:-gen/dravlin.nnue}
+TRAIN_MORE_DATA=${TRAIN_MORE_DATA-}   # more data files to train on beside DATA
 TRAIN_SEED=${TRAIN_SEED:-1}
 TRAIN_THREADS=${TRAIN_THREADS:-2}
-HIDDEN=${HIDDEN:-64}
-EPOCHS=${EPOCHS:-16}
-LAMBDA=${LAMBDA:-0.75}
+HIDDEN=${HIDDEN:-128}
+EPOCHS=${EPOCHS:-64}
+LAMBDA=${LAMBDA:-1.0}
 K=${K:-fit}            # the loss's score scale (centipawns), or "fit"
-# The committed net was written before the export fitted the output bias.
-TRAIN_FLAGS=${TRAIN_FLAGS:---bias-positions 0}   # e.g. --activation crelu --lr-drop 12 --val-fraction 0.05
+TRAIN_FLAGS=${TRAIN_FLAGS:---buckets 8 --mirror}   # e.g. --activation crelu --lr-drop 12 --val-fraction 0.05
 # ---- build
 BUILD=${BUILD:-build}
 
@@ -51,16 +56,25 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" --target dravlin dravlin-train >/dev/null
 say "== $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git describe --always --dirty 2>/dev/null || echo unknown)"
 
+if [ -n "$DATA_NET" ] && [ ! -f "$DATA_NET" ]; then
+  say "first the net that searches the data: $DATA_NET, generation 1b's values"
+  DATA=$(dirname "$DATA_NET")/selfplay-seed1.bin DATA_POSITIONS=$DATA_NET_POSITIONS DATA_GAMES= DATA_SEED=1 \
+    DATA_FLAGS="--nodes 5000 --random-plies 8" NET=$DATA_NET DATA_NET= TRAIN_MORE_DATA= \
+    HIDDEN=64 EPOCHS=16 LAMBDA=0.75 K=fit TRAIN_FLAGS="--bias-positions 0" bash "$0" ||
+    { say "making $DATA_NET failed"; exit 1; }
+fi
+
 # shellcheck disable=SC2086  # the flag lists are meant to split
 if [ -n "$DATA_GAMES" ]; then size=(--games "$DATA_GAMES"); else size=(--positions "$DATA_POSITIONS"); fi
 datagen=("$BUILD/dravlin" datagen --out "$DATA" "${size[@]}" --threads "$DATA_THREADS"
   --seed "$DATA_SEED" $DATA_FLAGS)
+[ -n "$DATA_NET" ] && datagen+=(--net "$DATA_NET")
 [ -f "$DATA" ] && datagen+=(--resume)
 say "data: ${datagen[*]}"
 logged ' left$' "${datagen[@]}" || { say "datagen failed"; exit 1; }
 
 # shellcheck disable=SC2086
-train=("$BUILD/dravlin-train" "$DATA" --out "$NET" --seed "$TRAIN_SEED" --threads "$TRAIN_THREADS"
+train=("$BUILD/dravlin-train" "$DATA" $TRAIN_MORE_DATA --out "$NET" --seed "$TRAIN_SEED" --threads "$TRAIN_THREADS"
   --hidden "$HIDDEN" --epochs "$EPOCHS" --lambda "$LAMBDA" --k "$K" $TRAIN_FLAGS)
 [ -f "$NET.ckpt" ] && train+=(--resume)
 say "train: ${train[*]}"
