@@ -212,6 +212,9 @@ void goCommand(std::istringstream& words) {
   ctl.multiPv = game.multiPv;
   ctl.showWdl = game.showWdl;
   std::shared_ptr<const nnue::network> net = takeNetForSearch();
+  // Too weak a rating for the network's shallowest searches: the hand-written
+  // evaluation plays it, and so does the hand-written search.
+  if (game.limitStrength && game.elo < STRENGTH_NETWORK_ELO_MIN) net = nullptr;
   ctl.limits.capNodes = game.limitStrength ? nodeCapForElo(game.elo, net != nullptr) : 0;
   ctl.infinite.store(infinite, relaxed);
   ctl.pondering.store(ponder, relaxed);

@@ -590,10 +590,21 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(scaledMs(3000))) << ratings[i];
     // The search ends at its rating's cap, passed by no more than the last
     // few nodes between two looks at the count.
-    const unsigned long long cap = nodeCapForElo(ratings[i], true);
+    const unsigned long long cap = nodeCapForElo(ratings[i], ratings[i] >= STRENGTH_NETWORK_ELO_MIN);
     EXPECT_GE(capped[i], cap) << ratings[i];
     EXPECT_LE(capped[i], cap + 64) << ratings[i];
   }
+  // Below the network's weakest rating the search is the hand-written one,
+  // line for line but the clock's fields.
+  auto lastLine = [](const std::vector<std::string>& lines) {
+    return std::regex_replace(lines.at(lines.size() - 2), std::regex(R"( (time|nps) \d+)"), "");
+  };
+  e.send("ucinewgame");
+  const std::string withNet = lastLine(answer("go wtime 600000 btime 600000"));
+  e.send("setoption name UseNNUE value false");
+  e.send("ucinewgame");
+  EXPECT_EQ(lastLine(answer("go wtime 600000 btime 600000")), withNet);
+  e.send("setoption name UseNNUE value true");
   // Analysing and pondering stop at the same cap and hold the answer until
   // "stop" or "ponderhit"; a rating set meanwhile waits for the next "go".
   e.send("ucinewgame");
