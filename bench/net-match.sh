@@ -11,6 +11,9 @@
 #   that net instead, to compare two nets. ENGINE_OPTIONS: more NAME=VALUE
 #   settings for both sides, blank-separated; with the tune build,
 #   "TuneNodes=10000" gates nets at fixed nodes (the clock only a safety net).
+#   CHUNK=G plays the games in parts of G (a multiple of 2 * PARALLEL), each in
+#   OUTDIR/part-K; the same command again skips the parts whose games were all
+#   played, so a long match resumes after an interruption with at most one part lost.
 set -euo pipefail
 engine=${1:?usage: bench/net-match.sh ENGINE NET TC GAMES [OPPONENT] [OUTDIR]}
 net=${2:?net file or embedded}
@@ -38,16 +41,44 @@ fi
 
 for setting in ${ENGINE_OPTIONS:-}; do netopts+=(--option-a "$setting"); oppopts+=(--option-b "$setting"); done
 
-per=$(( (games + parallel - 1) / parallel ))
-per=$(( per + per % 2 ))  # each opening is played twice, once with each colour
-pids=()
-for i in $(seq 0 $((parallel - 1))); do
-  "$referee" --engine-a "$engine" "${netopts[@]}" --name-a network "${oppopts[@]}" --tc "$tc" --games "$per" \
-    --book "$book" --book-start $((start + i * per / 2)) --pgn "$out/games-$i.pgn" > "$out/referee-$i.txt" 2>&1 &
-  pids+=($!)
-done
+chunk=${CHUNK:-0}
+if [ "$chunk" -gt 0 ] && (( chunk % (2 * parallel) )); then
+  echo "CHUNK=$chunk is not a multiple of 2 * PARALLEL ($((2 * parallel)))" >&2; exit 2
+fi
+
+# PARALLEL referees playing GAMES from opening START, into DIR.
+play() {  # DIR GAMES START
+  local dir=$1 games=$2 start=$3 per i p status=0 pids=()
+  per=$(( (games + parallel - 1) / parallel ))
+  per=$(( per + per % 2 ))  # each opening is played twice, once with each colour
+  mkdir -p "$dir"
+  for i in $(seq 0 $((parallel - 1))); do
+    "$referee" --engine-a "$engine" "${netopts[@]}" --name-a network "${oppopts[@]}" --tc "$tc" --games "$per" \
+      --book "$book" --book-start $((start + i * per / 2)) --pgn "$dir/games-$i.pgn" > "$dir/referee-$i.txt" 2>&1 &
+    pids+=($!)
+  done
+  for p in "${pids[@]}"; do wait "$p" || status=1; done
+  return $status
+}
+
+# A part is whole when each of its referees played all its games.
+whole() {  # DIR
+  local i
+  for i in $(seq 0 $((parallel - 1))); do
+    [ "$(grep -cE '^game [0-9]+:' "$1/referee-$i.txt" 2>/dev/null)" = $((chunk / parallel)) ] || return 1
+  done
+}
+
 status=0
-for p in "${pids[@]}"; do wait "$p" || status=1; done
+if [ "$chunk" -gt 0 ]; then
+  for ((k = 0; k * chunk < games; k++)); do
+    whole "$out/part-$k" && continue
+    rm -rf "$out/part-$k"
+    play "$out/part-$k" "$chunk" $((start + k * chunk / 2)) || status=1
+  done
+else
+  play "$out" "$games" "$start" || status=1
+fi
 
 # The sum of the runs, with the referee's own Elo formula (logistic model,
 # trinomial variance of the score).
@@ -55,7 +86,7 @@ python3 - "$out" <<'PY'
 import glob, math, re, sys
 w = d = l = 0
 faults = []
-for f in sorted(glob.glob(sys.argv[1] + "/referee-*.txt")):
+for f in sorted(glob.glob(sys.argv[1] + "/referee-*.txt") + glob.glob(sys.argv[1] + "/part-*/referee-*.txt")):
     text = open(f).read()
     m = re.search(r"A: wins (\d+), draws (\d+), losses (\d+)", text)
     if not m:
