@@ -2,9 +2,10 @@
 # Makes a net from nothing: self-play data, training, the quantised net file,
 # each from the seeds and flags written below, so that a net can be made
 # again. The values below are those of the committed default net, generation
-# 2 (nets/README.md), whose data are searched by generation 1b: when DATA_NET
-# does not exist yet, the script first makes it, by running itself with
-# generation 1b's values (hand-written evaluation in the search). Every value
+# 2 (nets/README.md): trained on data searched by generation 1b and on
+# generation 1b's own data. When DATA_NET does not exist yet, the script first
+# makes it, and those data, by running itself with generation 1b's values
+# (hand-written evaluation in the search). Every value
 # can be overridden from the environment:
 #   DATA_POSITIONS=2000000 EPOCHS=10 bash tools/make-net.sh
 # The run writes NET, NET.ckpt, and NET.log: the commands and what they
@@ -27,7 +28,7 @@ DATA_NET=${DATA_NET-gen/gen1b.nnue}   # the net in the data's search; empty: han
 DATA_NET_POSITIONS=${DATA_NET_POSITIONS:-10000000}   # its own data, when it is made first
 # ---- training (dravlin-train --help)
 NET=${NET:-gen/dravlin.nnue}
-TRAIN_MORE_DATA=${TRAIN_MORE_DATA-}   # more data files to train on beside DATA
+TRAIN_MORE_DATA=${TRAIN_MORE_DATA-gen/selfplay-seed1.bin}   # more data files to train on beside DATA
 TRAIN_SEED=${TRAIN_SEED:-1}
 TRAIN_THREADS=${TRAIN_THREADS:-2}
 HIDDEN=${HIDDEN:-128}
@@ -63,6 +64,11 @@ if [ -n "$DATA_NET" ] && [ ! -f "$DATA_NET" ]; then
     HIDDEN=64 EPOCHS=16 LAMBDA=0.75 K=fit TRAIN_FLAGS="--bias-positions 0" bash "$0" ||
     { say "making $DATA_NET failed"; exit 1; }
 fi
+
+# A missing file would only be named by the trainer hours later, after the data run; say now how it is made.
+for f in $TRAIN_MORE_DATA; do
+  [ -f "$f" ] || { say "$f is missing: it is DATA_NET's own data (made with it), or set TRAIN_MORE_DATA"; exit 1; }
+done
 
 # shellcheck disable=SC2086  # the flag lists are meant to split
 if [ -n "$DATA_GAMES" ]; then size=(--games "$DATA_GAMES"); else size=(--positions "$DATA_POSITIONS"); fi

@@ -677,7 +677,7 @@ TEST(Bench, NodeCountAtTheDefaultDepth) {
   std::smatch m;
   ASSERT_FALSE(lines.empty());
   ASSERT_TRUE(std::regex_match(lines.back(), m, countLine)) << lines.back();
-  EXPECT_EQ(m[1], "5808239");
+  EXPECT_EQ(m[1], "6403212");
 
   engineProcess atPrompt;
   atPrompt.send("setoption name UseNNUE value false");

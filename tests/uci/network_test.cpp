@@ -178,5 +178,5 @@ TEST(Bench, NodeCountWithTheNetwork) {
   ASSERT_FALSE(lines.empty());
   std::smatch m;
   ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) nodes \d+ nps)"))) << lines.back();
-  EXPECT_EQ(m[1], "157187");
+  EXPECT_EQ(m[1], "171768");
 }
