@@ -28,7 +28,9 @@ DATA_NET=${DATA_NET-gen/gen1b.nnue}   # the net in the data's search; empty: han
 DATA_NET_POSITIONS=${DATA_NET_POSITIONS:-10000000}   # its own data, when it is made first
 # ---- training (dravlin-train --help)
 NET=${NET:-gen/dravlin.nnue}
-TRAIN_MORE_DATA=${TRAIN_MORE_DATA-gen/selfplay-seed1.bin}   # more data files to train on beside DATA
+# DATA_NET's own data, made beside it when it is made first (none without DATA_NET)
+DATA_NET_DATA=${DATA_NET:+$(dirname "$DATA_NET")/selfplay-seed1.bin}
+TRAIN_MORE_DATA=${TRAIN_MORE_DATA-$DATA_NET_DATA}   # more data files to train on beside DATA
 TRAIN_SEED=${TRAIN_SEED:-1}
 TRAIN_THREADS=${TRAIN_THREADS:-2}
 HIDDEN=${HIDDEN:-128}
@@ -59,7 +61,7 @@ say "== $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git describe --always --dirty
 
 if [ -n "$DATA_NET" ] && [ ! -f "$DATA_NET" ]; then
   say "first the net that searches the data: $DATA_NET, generation 1b's values"
-  DATA=$(dirname "$DATA_NET")/selfplay-seed1.bin DATA_POSITIONS=$DATA_NET_POSITIONS DATA_GAMES= DATA_SEED=1 \
+  DATA=$DATA_NET_DATA DATA_POSITIONS=$DATA_NET_POSITIONS DATA_GAMES= DATA_SEED=1 \
     DATA_FLAGS="--nodes 5000 --random-plies 8" NET=$DATA_NET DATA_NET= TRAIN_MORE_DATA= \
     HIDDEN=64 EPOCHS=16 LAMBDA=0.75 K=fit TRAIN_FLAGS="--bias-positions 0" bash "$0" ||
     { say "making $DATA_NET failed"; exit 1; }
