@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "stdregex.h"
+#include "textmatch.h"
 #include "enginedriver.h"
 
 namespace {
@@ -98,14 +98,14 @@ TEST(Answers, WithoutAnyThreadGoIsStillAnswered) {
   ASSERT_TRUE(lines);
   EXPECT_EQ(lines->back(), "info string Number of threads set to : 0");
 
-  const std::regex legal(R"(bestmove (g1f3|g1h3|b1a3|b1c3|[a-h]2[a-h][34]))");
+  const rx::pattern legal(R"(bestmove (g1f3|g1h3|b1a3|b1c3|[a-h]2[a-h][34]))");
   for (const char* go : {"go depth 5", "go infinite", "go ponder wtime 1000 btime 1000"}) {
     e.send("position startpos");
     e.send(go);
     lines = e.readUntil("bestmove", scaledMs(2000));
     ASSERT_TRUE(lines) << go;
     EXPECT_TRUE(startsWith(lines->front(), "info string ")) << lines->front();
-    EXPECT_TRUE(std::regex_match(lines->back(), legal)) << lines->back();
+    EXPECT_TRUE(rx::match(lines->back(), legal)) << lines->back();
   }
   e.send("position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");  // mated
   e.send("go depth 5");

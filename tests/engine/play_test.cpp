@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "engine/strength.h"
-#include "stdregex.h"
+#include "textmatch.h"
 #include "enginedriver.h"
 #include "movegen/makemove.h"
 #include "movegen/movetext.h"
@@ -17,7 +17,7 @@ namespace {
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
-const std::regex BESTMOVE(R"(bestmove [a-h][1-8][a-h][1-8][nbrq]?( ponder [a-h][1-8][a-h][1-8][nbrq]?)?)");
+const rx::pattern BESTMOVE(R"(bestmove [a-h][1-8][a-h][1-8][nbrq]?( ponder [a-h][1-8][a-h][1-8][nbrq]?)?)");
 
 struct Play : ::testing::Test {
   engineProcess e;
@@ -33,7 +33,7 @@ struct Play : ::testing::Test {
     e.send(command);
     auto lines = e.readUntil("bestmove", scaledMs(timeoutMs));
     if (!lines) return {"<no bestmove after " + command + ">"};
-    EXPECT_TRUE(std::regex_match(lines->back(), BESTMOVE)) << command << ": " << lines->back();
+    EXPECT_TRUE(rx::match(lines->back(), BESTMOVE)) << command << ": " << lines->back();
     return *lines;
   }
   // Exact depths and counts below are those of the hand-written evaluation.
@@ -53,17 +53,17 @@ TEST_F(Play, InfoLinesStartAtDepthTen) {
   for (const char* go : {"go depth 1", "go depth 5"}) {
     const auto shallow = answer(go);
     ASSERT_EQ(shallow.size(), 2u) << go;
-    EXPECT_TRUE(std::regex_match(shallow[0], std::regex(std::string("info score cp -?\\d+ depth ") + (go + 9) +
+    EXPECT_TRUE(rx::match(shallow[0], rx::pattern(std::string("info score cp -?\\d+ depth ") + (go + 9) +
                                                           " seldepth .* pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ")))
         << shallow[0];
   }
   auto lines = answer("go depth 11", 60000);
   ASSERT_EQ(lines.size(), 3u);
-  const std::regex info(
+  const rx::pattern info(
       R"(info score cp -?\d+ depth (\d+) seldepth \d+ nodes \d+ nps \d+ time \d+ tbhits 0 pv( [a-h][1-8][a-h][1-8][nbrq]?)+ )");
-  std::smatch m;
+  rx::groups m;
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(std::regex_match(lines[i], m, info)) << lines[i];
+    ASSERT_TRUE(rx::match(lines[i], m, info)) << lines[i];
     EXPECT_EQ(m[1], std::to_string(10 + i));
   }
 }
@@ -89,7 +89,7 @@ namespace {
 
 // What a line says apart from its speed and time.
 std::string withoutTiming(const std::string& line) {
-  return std::regex_replace(line, std::regex(" nps \\d+ time \\d+"), "");
+  return rx::replace(line, rx::pattern(" nps \\d+ time \\d+"), "");
 }
 
 struct scoreLine {
@@ -97,10 +97,10 @@ struct scoreLine {
   std::string first;
 };
 std::optional<scoreLine> readScoreLine(const std::string& l) {
-  static const std::regex line(
+  static const rx::pattern line(
       R"(info score (cp|mate) (-?\d+) depth (\d+) seldepth \d+ multipv (\d+) nodes \d+ nps \d+ time \d+ tbhits \d+ pv ([a-h][1-8][a-h][1-8][nbrq]?) .*)");
-  std::smatch m;
-  if (!std::regex_match(l, m, line)) return std::nullopt;
+  rx::groups m;
+  if (!rx::match(l, m, line)) return std::nullopt;
   const int v = std::stoi(m[2]);
   return scoreLine{m[1] == "cp" ? v : (v > 0 ? 32000 - v : -32000 - v), std::stoi(m[3]), std::stoi(m[4]), m[5]};
 }
@@ -193,7 +193,7 @@ TEST_F(Play, TwoThreadsShowAndPlayTheProvenMateWhicheverThreadFoundIt) {
       {oneMove, "go mate 5", "1", "info score mate 1 ", "h5f7"},
       {oneMove, "go mate 5", "3", "info score mate 1 ", "h5f7"},
   };
-  const std::regex centipawns(R"(info score cp (-?\d+) .*)");
+  const rx::pattern centipawns(R"(info score cp (-?\d+) .*)");
   for (const mateCase& c : cases) {
     e.send(std::string("setoption name MultiPV value ") + c.lines);
     int wrong = 0;
@@ -205,8 +205,8 @@ TEST_F(Play, TwoThreadsShowAndPlayTheProvenMateWhicheverThreadFoundIt) {
       std::string lineOne;
       bool centipawnMate = false;
       for (const auto& l : lines) {
-        std::smatch m;
-        if (std::regex_match(l, m, centipawns)) centipawnMate = centipawnMate || std::abs(std::stoi(m[1])) >= 31872;
+        rx::groups m;
+        if (rx::match(l, m, centipawns)) centipawnMate = centipawnMate || std::abs(std::stoi(m[1])) >= 31872;
         const bool numbered = l.find(" multipv ") != std::string::npos;
         if (startsWith(l, "info score") && (!numbered || l.find(" multipv 1 ") != std::string::npos)) lineOne = l;
       }
@@ -251,8 +251,8 @@ TEST_F(Play, ShowWdlPutsChancesRightAfterTheScore) {
   e.send("setoption name UCI_ShowWDL value true");
   ASSERT_TRUE(e.readUntil("info string UCI_ShowWDL", scaledMs(10000)));
   const auto lines = answer("go depth 6");
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(R"(info score cp -?\d+ wdl (\d+) (\d+) (\d+) depth 6 .*)")))
+  rx::groups m;
+  ASSERT_TRUE(rx::match(lines[0], m, rx::pattern(R"(info score cp -?\d+ wdl (\d+) (\d+) (\d+) depth 6 .*)")))
       << lines[0];
   EXPECT_EQ(std::stoi(m[1]) + std::stoi(m[2]) + std::stoi(m[3]), 1000);
   e.send("position fen rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");
@@ -272,7 +272,7 @@ TEST_F(Play, ShowWdlPutsChancesRightAfterTheScore) {
     EXPECT_TRUE(startsWith(lines[0], "info score cp 0 wdl 0 1000 0 depth 10 ")) << lines[0];
   }
   e.send("position fen 8/8/4k1b1/8/8/3KB3/8/8 w - - 0 1");
-  EXPECT_TRUE(std::regex_match(answer("go depth 10")[0], std::regex(R"(info score cp 0 wdl [1-9]\d* .*)")));
+  EXPECT_TRUE(rx::match(answer("go depth 10")[0], rx::pattern(R"(info score cp 0 wdl [1-9]\d* .*)")));
 }
 
 TEST_F(Play, InfiniteSearchAnswersAndEndsOnlyOnStop) {
@@ -288,7 +288,7 @@ TEST_F(Play, InfiniteSearchAnswersAndEndsOnlyOnStop) {
 TEST_F(Play, OptionsSetDuringASearchWaitForTheNextGo) {
   // Every score line of a search with three lines and chances, whatever
   // "setoption" says meanwhile.
-  const std::regex asStarted(R"(info score (cp|mate) -?\d+ wdl \d+ \d+ \d+ depth \d+ (seldepth \d+ )?multipv [123] .*)");
+  const rx::pattern asStarted(R"(info score (cp|mate) -?\d+ wdl \d+ \d+ \d+ depth \d+ (seldepth \d+ )?multipv [123] .*)");
   e.send("setoption name Threads value 2");
   e.send("setoption name MultiPV value 3");
   e.send("setoption name UCI_ShowWDL value true");
@@ -310,7 +310,7 @@ TEST_F(Play, OptionsSetDuringASearchWaitForTheNextGo) {
   lines.insert(lines.end(), rest.begin(), rest.end());
   for (const auto& l : lines) {
     if (startsWith(l, "info score")) {
-      EXPECT_TRUE(std::regex_match(l, asStarted)) << l;
+      EXPECT_TRUE(rx::match(l, asStarted)) << l;
     }
   }
 
@@ -327,7 +327,7 @@ TEST_F(Play, OptionsSetDuringASearchWaitForTheNextGo) {
     if (startsWith(l, "info score")) scores.push_back(l);
   ASSERT_EQ(scores.size(), 3u);
   for (int k = 0; k < 3; ++k) {
-    EXPECT_TRUE(std::regex_match(scores[std::size_t(k)], asStarted)) << scores[std::size_t(k)];
+    EXPECT_TRUE(rx::match(scores[std::size_t(k)], asStarted)) << scores[std::size_t(k)];
     EXPECT_NE(scores[std::size_t(k)].find(" multipv " + std::to_string(k + 1) + " "), std::string::npos);
   }
 }
@@ -438,7 +438,7 @@ TEST_F(Play, PonderingHoldsTheAnswerUntilPonderhitOrStop) {
 
 TEST_F(Play, TimedSearchesShowAScoreBeforeTheirMove) {
   // Match runners check for a score; the per-iteration lines start only at depth 10.
-  const std::regex scored(
+  const rx::pattern scored(
       R"(info score cp -?\d+ depth \d+ seldepth \d+ nodes \d+ nps \d+ time \d+ tbhits \d+ pv( [a-h][1-8][a-h][1-8][nbrq]?)+ )");
   e.send("ucinewgame");
   const std::pair<const char*, const char*> searches[] = {
@@ -449,7 +449,7 @@ TEST_F(Play, TimedSearchesShowAScoreBeforeTheirMove) {
     e.send(position);
     const auto lines = answer(go);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end() - 1, [&](const std::string& l) {
-      return std::regex_match(l, scored);
+      return rx::match(l, scored);
     })) << go;
   }
 }
@@ -492,7 +492,7 @@ TEST_F(Play, AnswersWithoutSearchStillWaitForPonderhitOrStop) {
   e.send("position fen 8/8/8/4k3/8/8/8/1Q2K3 w - - 0 1");
   e.send("go ponder wtime 10000 btime 10000");
   const auto tbLine = e.readLine(scaledMs(2000));
-  EXPECT_TRUE(tbLine && std::regex_match(*tbLine, std::regex("info score cp 318.. depth 127 .*"))) << *tbLine;
+  EXPECT_TRUE(tbLine && rx::match(*tbLine, rx::pattern("info score cp 318.. depth 127 .*"))) << *tbLine;
   expectNoBestmoveFor(500);
   answer("ponderhit", 200);
 }
@@ -540,7 +540,7 @@ TEST_F(Play, HostileInputKeepsTheEngineAnswering) {
   ASSERT_TRUE(lines);
   ASSERT_GE(lines->size(), 2u);
   EXPECT_TRUE(startsWith((*lines)[lines->size() - 2], "bestmove"));
-  EXPECT_TRUE(std::regex_match(answer("go depth 4").back(), std::regex("bestmove [a-h][78].*")));
+  EXPECT_TRUE(rx::match(answer("go depth 4").back(), rx::pattern("bestmove [a-h][78].*")));
 
   // A game record near the end of the key history.
   std::string moves = "position startpos moves";
@@ -555,9 +555,9 @@ TEST_F(Play, NodeLimitCountsEveryThread) {
   // The default clocks alone would search for about 15 s.
   auto lines = answer("go nodes 300000", 8000);
   ASSERT_GE(lines.size(), 2u);
-  std::smatch m;
+  rx::groups m;
   const std::string& last = lines[lines.size() - 2];
-  ASSERT_TRUE(std::regex_search(last, m, std::regex(R"( nodes (\d+) )"))) << last;
+  ASSERT_TRUE(rx::search(last, m, rx::pattern(R"( nodes (\d+) )"))) << last;
   // Past the count by at most one poll interval of each thread. No lower
   // bound: when the boss's own result is chosen, its last line may be that of
   // an iteration that ended just before the other thread reached the limit.
@@ -571,9 +571,9 @@ TEST_F(Play, NodeLimitCountsEveryThread) {
 TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
   // The nodes of the last line before "bestmove" (the search's whole count).
   auto nodesOf = [](const std::vector<std::string>& lines) -> unsigned long long {
-    std::smatch m;
+    rx::groups m;
     for (auto it = lines.rbegin(); it != lines.rend(); ++it)
-      if (std::regex_search(*it, m, std::regex(R"( nodes (\d+) )"))) return std::stoull(m[1]);
+      if (rx::search(*it, m, rx::pattern(R"( nodes (\d+) )"))) return std::stoull(m[1]);
     return 0;
   };
   e.send("setoption name Threads value 2");  // the limited search keeps to one
@@ -597,7 +597,7 @@ TEST_F(Play, LimitedStrengthCapsTheSearchEvenWhilePonderingOrAnalysing) {
   // Below the network's weakest rating the search is the hand-written one,
   // line for line but the clock's fields.
   auto lastLine = [](const std::vector<std::string>& lines) {
-    return std::regex_replace(lines.at(lines.size() - 2), std::regex(R"( (time|nps) \d+)"), "");
+    return rx::replace(lines.at(lines.size() - 2), rx::pattern(R"( (time|nps) \d+)"), "");
   };
   e.send("ucinewgame");
   const std::string withNet = lastLine(answer("go wtime 600000 btime 600000"));
@@ -653,9 +653,9 @@ TEST(Bench, NodeCountIsTheSameOnEveryRun) {
     engineProcess e({"bench", "5"});
     auto lines = e.drain(scaledMs(60000));
     EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
-    std::smatch m;
+    rx::groups m;
     ASSERT_FALSE(lines.empty());
-    ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) nodes \d+ nps)"))) << lines.back();
+    ASSERT_TRUE(rx::match(lines.back(), m, rx::pattern(R"((\d+) nodes \d+ nps)"))) << lines.back();
     count = m[1];
   }
   EXPECT_EQ(counts[0], counts[1]);
@@ -670,13 +670,13 @@ TEST(Bench, NodeCountAtTheDefaultDepth) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "too slow under the sanitizers; the Release build checks it";
 #endif
-  const std::regex countLine(R"((\d+) nodes \d+ nps)");
+  const rx::pattern countLine(R"((\d+) nodes \d+ nps)");
   engineProcess byArgument({"bench"});
   auto lines = byArgument.drain(60000);
   EXPECT_EQ(byArgument.waitExit(10000), 0);
-  std::smatch m;
+  rx::groups m;
   ASSERT_FALSE(lines.empty());
-  ASSERT_TRUE(std::regex_match(lines.back(), m, countLine)) << lines.back();
+  ASSERT_TRUE(rx::match(lines.back(), m, countLine)) << lines.back();
   EXPECT_EQ(m[1], "6403212");
 
   engineProcess atPrompt;
@@ -686,6 +686,6 @@ TEST(Bench, NodeCountAtTheDefaultDepth) {
   lines = atPrompt.drain(60000);
   EXPECT_EQ(atPrompt.waitExit(10000), 0);
   ASSERT_FALSE(lines.empty());
-  ASSERT_TRUE(std::regex_match(lines.back(), m, countLine)) << lines.back();
+  ASSERT_TRUE(rx::match(lines.back(), m, countLine)) << lines.back();
   EXPECT_EQ(m[1], "6007231");
 }

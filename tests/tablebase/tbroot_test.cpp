@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 
-#include "stdregex.h"
+#include "textmatch.h"
 #include "movegen/makemove.h"
 #include "movegen/movetext.h"
 #include "search/search.h"
@@ -131,12 +131,12 @@ TEST(TbRoot, EngineAnswersTablebaseRootAtOnce) {
   const std::string out = runEngineWith(
       "setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR
       "\nposition fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1\ngo wtime 10000 btime 10000\n");
-  EXPECT_TRUE(std::regex_search(out, std::regex("\nFound [0-9]+ tablebases\\.\n")));
+  EXPECT_TRUE(rx::search(out, rx::pattern("\nFound [0-9]+ tablebases\\.\n")));
   EXPECT_NE(out.find("info string Syzygy tablebases used from directory : " DRAVLIN_SYZYGY_DIR "\n"),
             std::string::npos);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(
-      out, m, std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv (\\w+)\n"
+  rx::groups m;
+  ASSERT_TRUE(rx::search(
+      out, m, rx::pattern("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv (\\w+)\n"
                          "bestmove (\\w+)\n")))
       << out;
   EXPECT_EQ(m[2], m[3]);
@@ -145,7 +145,7 @@ TEST(TbRoot, EngineAnswersTablebaseRootAtOnce) {
   const std::string searched = runEngineWith(
       "setoption name SyzygyPath value " DRAVLIN_SYZYGY_DIR
       "\nsetoption name Threads value 3\nposition fen 8/8/3k4/8/2r5/8/1R1QK3/7R b - - 0 1\ngo depth 9\n");
-  EXPECT_TRUE(std::regex_search(searched, std::regex("\nbestmove \\w+")));
+  EXPECT_TRUE(rx::search(searched, rx::pattern("\nbestmove \\w+")));
 }
 
 }  // namespace

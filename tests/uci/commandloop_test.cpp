@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 
-#include "stdregex.h"
+#include "textmatch.h"
 #include "engine/enginedriver.h"
 #include "testutil.h"
 
@@ -36,7 +36,7 @@ TEST(CommandLoop, HelpAndUnknownWords) {
 TEST(CommandLoop, PerftPrintsDiagramAndTwoLines) {
   const std::string out = runEngineWith("", "perft 3");
   EXPECT_EQ(out.substr(0, BANNER.size() + startDiagram().size()), BANNER + startDiagram());
-  EXPECT_TRUE(std::regex_search(out, std::regex("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
+  EXPECT_TRUE(rx::search(out, rx::pattern("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
                                                 "Nodes per sec: \\S+\n$")))
       << out;
 }
@@ -54,7 +54,7 @@ TEST(CommandLoop, HelpAndVersionArgumentsPrintAndExit) {
     ASSERT_FALSE(lines.empty()) << arg;
     if (arg == "--version") {
       EXPECT_EQ(lines.size(), 1u);
-      EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Dravlin 2\.210 NOP \(commit \S+, (g|clang)\+\+ .+\))")))
+      EXPECT_TRUE(rx::match(lines[0], rx::pattern(R"(Dravlin 2\.210 NOP \(commit \S+, (g|clang)\+\+ .+\))")))
           << lines[0];
     } else {
       EXPECT_EQ(lines[0].rfind("Usage: dravlin", 0), 0u) << lines[0];

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "stdregex.h"
+#include "textmatch.h"
 #include "../engine/enginedriver.h"
 #include "../nnue/netfile.h"
 #include "nnue/embedded.h"
@@ -34,9 +34,9 @@ std::string nodesOfSearch(engineProcess& e, const std::string& go) {
   e.send(go);
   const auto lines = e.readUntil("bestmove", scaledMs(30000));
   if (!lines || lines->size() < 2) return "<no answer>";
-  std::smatch m;
+  rx::groups m;
   const std::string& line = (*lines)[lines->size() - 2];
-  return std::regex_search(line, m, std::regex(" nodes (\\d+) ")) ? std::string(m[1]) : line;
+  return rx::search(line, m, rx::pattern(" nodes (\\d+) ")) ? std::string(m[1]) : line;
 }
 
 const char* const FEN = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
@@ -61,7 +61,7 @@ TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
   ASSERT_TRUE(e.skipBanner());
   const auto before = answersTo(e, {std::string("position fen ") + FEN, "eval"});
   ASSERT_EQ(before.size(), 2u);
-  EXPECT_TRUE(std::regex_match(before[1], std::regex(R"(network evaluation: -?\d+ cp \(White's view, net <embedded>\))")))
+  EXPECT_TRUE(rx::match(before[1], rx::pattern(R"(network evaluation: -?\d+ cp \(White's view, net <embedded>\))")))
       << before[1];
 
   EXPECT_EQ(answersTo(e, {"setoption name EvalFile value " + magicPath, "eval"}),
@@ -90,10 +90,10 @@ TEST(NetworkOptions, BadFilesAreNamedAndTheNetInUseStays) {
   // Both scores from White's view: the colour-flipped twin reads the opposite.
   const auto twin = answersTo(e, {std::string("position fen ") + TWIN, "eval"});
   ASSERT_EQ(twin.size(), 2u);
-  const std::regex number("(-?\\d+) cp");
-  std::smatch a, b;
+  const rx::pattern number("(-?\\d+) cp");
+  rx::groups a, b;
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(std::regex_search(before[std::size_t(i)], a, number) && std::regex_search(twin[std::size_t(i)], b, number));
+    ASSERT_TRUE(rx::search(before[std::size_t(i)], a, number) && rx::search(twin[std::size_t(i)], b, number));
     EXPECT_EQ(std::stoi(a[1]), -std::stoi(b[1])) << before[std::size_t(i)] << " / " << twin[std::size_t(i)];
   }
   e.send("quit");
@@ -176,7 +176,7 @@ TEST(Bench, NodeCountWithTheNetwork) {
   auto lines = e.drain(scaledMs(60000));
   EXPECT_EQ(e.waitExit(scaledMs(10000)), 0);
   ASSERT_FALSE(lines.empty());
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex(R"((\d+) nodes \d+ nps)"))) << lines.back();
+  rx::groups m;
+  ASSERT_TRUE(rx::match(lines.back(), m, rx::pattern(R"((\d+) nodes \d+ nps)"))) << lines.back();
   EXPECT_EQ(m[1], "171768");
 }

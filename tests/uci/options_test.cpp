@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 
-#include "stdregex.h"
+#include "textmatch.h"
 #include "../engine/enginedriver.h"
 
 TEST(Options, UciIdentification) {
@@ -96,11 +96,11 @@ TEST(Options, RefusedThreadsAndHashAreConfirmedAsGranted) {
   engineProcess e({}, rlim_t(1) << 30);
   ASSERT_TRUE(e.skipBanner());
   const auto threads = answersTo(e, {"setoption name Threads value 256"});
-  std::smatch m;
+  rx::groups m;
   ASSERT_EQ(threads.size(), 2u);
-  ASSERT_TRUE(std::regex_match(threads[0], m, std::regex("info string Only (\\d+) of 256 search threads could be started")))
+  ASSERT_TRUE(rx::match(threads[0], m, rx::pattern("info string Only (\\d+) of 256 search threads could be started")))
       << threads[0];
-  EXPECT_EQ(threads[1], "info string Number of threads set to : " + m[1].str());
+  EXPECT_EQ(threads[1], "info string Number of threads set to : " + m[1]);
   EXPECT_EQ(answersTo(e, {"setoption name Hash value 4096"}),
             (std::vector<std::string>{"info string Hash table of 4096 MB could not be allocated, keeping 256 MB",
                                       "info string Size of Hashtable set to : 256"}));

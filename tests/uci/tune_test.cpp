@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "../engine/enginedriver.h"
-#include "stdregex.h"
+#include "textmatch.h"
 
 // The tune build (DRAVLIN_TUNE) driven as a binary: the build directory makes
 // it as dravlin-tune next to the engine (not in the sanitizer builds).
@@ -22,10 +22,10 @@ struct spinOption {
 // The node count of a bench run at the prompt: its last line.
 std::string benchNodes(engineProcess& e, const std::string& command) {
   e.send(command);
-  const std::regex count(R"((\d+) nodes \d+ nps)");
-  std::smatch m;
+  const rx::pattern count(R"((\d+) nodes \d+ nps)");
+  rx::groups m;
   while (auto line = e.readLine(scaledMs(120000)))
-    if (std::regex_match(*line, m, count)) return m[1];
+    if (rx::match(*line, m, count)) return m[1];
   return "<none>";
 }
 
@@ -49,11 +49,11 @@ TEST(TuneBuild, OptionsAndSpsaLinesAgree) {
   ASSERT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + long(releaseLines.size()) - 1),
             std::vector<std::string>(releaseLines.begin(), releaseLines.end() - 1));
   EXPECT_EQ(lines.back(), "uciok");
-  const std::regex spin(R"(option name (\S+) type spin default (-?\d+) min (-?\d+) max (-?\d+))");
+  const rx::pattern spin(R"(option name (\S+) type spin default (-?\d+) min (-?\d+) max (-?\d+))");
   std::vector<spinOption> options;
   for (std::size_t i = releaseLines.size() - 1; i + 1 < lines.size(); ++i) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[i], m, spin)) << lines[i];
+    rx::groups m;
+    ASSERT_TRUE(rx::match(lines[i], m, spin)) << lines[i];
     options.push_back({m[1], std::stol(m[2]), std::stol(m[3]), std::stol(m[4])});
   }
   ASSERT_FALSE(options.empty());
@@ -67,11 +67,11 @@ TEST(TuneBuild, OptionsAndSpsaLinesAgree) {
   }
 
   const std::vector<std::string> spsa = answersTo(e, {"spsa"});
-  const std::regex row(R"((\S+), int, (-?\d+), (-?\d+), (-?\d+), ([0-9.]+), ([0-9.]+))");
+  const rx::pattern row(R"((\S+), int, (-?\d+), (-?\d+), (-?\d+), ([0-9.]+), ([0-9.]+))");
   std::vector<spinOption> tuned;
   for (const std::string& line : spsa) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, row)) << line;
+    rx::groups m;
+    ASSERT_TRUE(rx::match(line, m, row)) << line;
     tuned.push_back({m[1], std::stol(m[2]), std::stol(m[3]), std::stol(m[4])});
     const double cEnd = std::stod(m[5]);
     EXPECT_GE(cEnd, 0.5) << line;  // smaller steps would round to the same integer on both sides
@@ -114,10 +114,10 @@ TEST(TuneBuild, TuneNodesReplacesTheClock) {
     e.send("go wtime 10 btime 10 winc 0 binc 0");
     const auto lines = e.readUntil("bestmove", scaledMs(60000));
     ASSERT_TRUE(lines);
-    std::smatch m;
+    rx::groups m;
     long nodes = 0;
     for (const std::string& line : *lines)
-      if (std::regex_search(line, m, std::regex(R"( nodes (\d+) )"))) nodes = std::stol(m[1]);
+      if (rx::search(line, m, rx::pattern(R"( nodes (\d+) )"))) nodes = std::stol(m[1]);
     EXPECT_GE(nodes, 150000);
     EXPECT_LT(nodes, 170000);
     answers.push_back(lines->back() + " " + std::to_string(nodes));
