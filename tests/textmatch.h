@@ -12,7 +12,8 @@ namespace rx {
 
 class pattern {
  public:
-  pattern(const char* expression);  // NOLINT: implicit, as std::regex's use at the call sites
+  // Implicit, so a literal or a built string can stand where a pattern is asked.
+  pattern(const char* expression);
   pattern(const std::string& expression);
   struct compiled;
   const compiled& get() const { return *re_; }

@@ -54,7 +54,7 @@ TEST_F(Play, InfoLinesStartAtDepthTen) {
     const auto shallow = answer(go);
     ASSERT_EQ(shallow.size(), 2u) << go;
     EXPECT_TRUE(rx::match(shallow[0], rx::pattern(std::string("info score cp -?\\d+ depth ") + (go + 9) +
-                                                          " seldepth .* pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ")))
+                                                  " seldepth .* pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ")))
         << shallow[0];
   }
   auto lines = answer("go depth 11", 60000);

@@ -137,7 +137,7 @@ TEST(TbRoot, EngineAnswersTablebaseRootAtOnce) {
   rx::groups m;
   ASSERT_TRUE(rx::search(
       out, m, rx::pattern("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv (\\w+)\n"
-                         "bestmove (\\w+)\n")))
+                          "bestmove (\\w+)\n")))
       << out;
   EXPECT_EQ(m[2], m[3]);
 

@@ -37,7 +37,7 @@ TEST(CommandLoop, PerftPrintsDiagramAndTwoLines) {
   const std::string out = runEngineWith("", "perft 3");
   EXPECT_EQ(out.substr(0, BANNER.size() + startDiagram().size()), BANNER + startDiagram());
   EXPECT_TRUE(rx::search(out, rx::pattern("\n\\d+ ns and [0-9.e+-]+ in seconds\nPerft results for depth: 3  8902  "
-                                                "Nodes per sec: \\S+\n$")))
+                                          "Nodes per sec: \\S+\n$")))
       << out;
 }
 
