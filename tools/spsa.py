@@ -37,6 +37,8 @@ DEFAULT_BOOK = os.path.join(SHARED, "books", "UHO_4060_v3_first5000.epd")
 SPSA_LINE = re.compile(
     r"^\s*(\w+),\s*int,\s*(-?[\d.]+),\s*(-?[\d.]+),\s*(-?[\d.]+),\s*([\d.]+),\s*([\d.]+)\s*$")
 RESULT_LINE = re.compile(r"A: wins (\d+), draws (\d+), losses (\d+)")
+# The referee's count per side; its exit status speaks for the plus side only.
+FAULT_LINE = re.compile(r"^(?:plus|minus): illegal moves (\d+), time losses (\d+), crashes/hangs (\d+)", re.M)
 STATE_VERSION = 1
 
 
@@ -149,8 +151,10 @@ def write_final(path, state):
         f.write("\n".join(lines) + "\n")
 
 
-def run_round(cfg, params, state, count):
-    """Plays `count` iterations side by side from the current theta; returns their results."""
+def run_round(cfg, params, state, count, fault_log):
+    """Plays `count` iterations side by side from the current theta; returns their results.
+    A round with an illegal move, time loss or crash on either side keeps the referee's
+    whole output in `fault_log`, so that the fault can be looked into."""
     k0 = state["iteration"]
     jobs = []
     for k in range(k0, k0 + count):
@@ -174,7 +178,14 @@ def run_round(cfg, params, state, count):
                     other[2].kill()
             sys.exit(f"the referee failed (exit {proc.returncode}):\n{out[-2000:]}")
         w, d, l = map(int, m.groups())
-        results.append((k, delta, w, d, l, proc.returncode == 1))
+        faults = sum(int(n) for side in FAULT_LINE.findall(out) for n in side)
+        if proc.returncode == 1:
+            faults = max(faults, 1)
+        if faults:
+            with open(fault_log, "a") as f:
+                f.write(f"=== iteration {k}: {faults} fault(s)\n{out}\n")
+            print(f"iteration {k}: {faults} referee fault(s), output kept in {fault_log}", flush=True)
+        results.append((k, delta, w, d, l, faults))
     return results
 
 
@@ -187,7 +198,7 @@ def apply_results(cfg, params, state, results):
         state["wins"] += w
         state["draws"] += d
         state["losses"] += l
-        state["faults"] += int(fault)
+        state["faults"] += fault
         state["history"].append([k, w, d, l])
     state["iteration"] += len(results)
 
@@ -288,7 +299,7 @@ def main(argv=None):
     while state["iteration"] < cfg["iterations"] and (args.max_rounds == 0 or rounds < args.max_rounds):
         t0 = time.monotonic()
         count = min(cfg["concurrency"], cfg["iterations"] - state["iteration"])
-        apply_results(cfg, params, state, run_round(cfg, params, state, count))
+        apply_results(cfg, params, state, run_round(cfg, params, state, count, args.state + ".faults.log"))
         state["seconds"] += time.monotonic() - t0
         save_state(args.state, state)
         rounds += 1

@@ -19,7 +19,8 @@ DRIVER = os.path.join(HERE, "..", "..", "tools", "spsa.py")
 TARGETS = {"Up": 80, "Down": 20}
 
 # Wins both games of a pair when its values lie nearer the targets in sum,
-# loses both when farther; logs the opening it was given.
+# loses both when farther; logs the opening it was given. At opening 4 the
+# minus side loses on time, which the exit status (plus side only) does not tell.
 REFEREE = textwrap.dedent(f"""\
     import sys
     args = sys.argv[1:]
@@ -35,6 +36,9 @@ REFEREE = textwrap.dedent(f"""\
         log.write(args[args.index("--book-start") + 1] + "\\n")
     w, l = (games, 0) if dist["a"] < dist["b"] else (0, games) if dist["a"] > dist["b"] else (0, 0)
     print(f"A: wins {{w}}, draws {{games - w - l}}, losses {{l}}")
+    print("plus: illegal moves 0, time losses 0, crashes/hangs 0; moves 80")
+    lost = 1 if args[args.index("--book-start") + 1] == "4" else 0
+    print(f"minus: illegal moves 0, time losses {{lost}}, crashes/hangs 0; moves 80")
 """)
 
 PARAMS = "Up, int, 50, 0, 100, 5, 0.05\nDown, int, 50, 0, 100, 5, 0.05\n"
@@ -100,6 +104,12 @@ class Driver(unittest.TestCase):
         self.assertIn("games: 160", final)
         self.assertIn("1000 nodes a move", final)
         self.assertIn(f"Up, {round(whole['theta']['Up'])}, 50, 0, 100, 5, 0.05", final)
+        # Opening 4 comes round twice (iterations 2 and 27); both faults are counted and kept.
+        self.assertEqual(whole["faults"], 2)
+        with open(os.path.join(self.dir.name, "whole.json.faults.log")) as f:
+            kept = f.read()
+        self.assertIn("=== iteration 27: 1 fault(s)", kept)
+        self.assertIn("minus: illegal moves 0, time losses 1", kept)
 
         # Stopped after three rounds, then the same command again.
         parts = os.path.join(self.dir.name, "parts.json")
